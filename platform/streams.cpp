@@ -1,0 +1,135 @@
+#include "streams.h"
+
+#include "exceptions.h"
+
+#include <algorithm>
+#include <cstring>
+
+std::int64_t TStream::Size()
+{
+    const std::int64_t position = Seek(0, TSeekOrigin::soCurrent);
+    const std::int64_t size = Seek(0, TSeekOrigin::soEnd);
+    Seek(position, TSeekOrigin::soBeginning);
+    return size;
+}
+
+void TStream::ReadBuffer(void* buffer, std::int64_t count)
+{
+    if (count != 0 && Read(buffer, count) != count)
+        throw EReadError();
+}
+
+void TStream::WriteBuffer(const void* buffer, std::int64_t count)
+{
+    if (count != 0 && Write(buffer, count) != count)
+        throw EWriteError();
+}
+
+std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count)
+{
+    if (count == 0) {
+        source.SetPosition(0);
+        count = source.Size();
+    }
+    char chunk[4096];
+    std::int64_t copied = 0;
+    while (copied < count) {
+        const std::int64_t n = std::min<std::int64_t>(sizeof chunk, count - copied);
+        source.ReadBuffer(chunk, n);
+        WriteBuffer(chunk, n);
+        copied += n;
+    }
+    return copied;
+}
+
+std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count)
+{
+    const std::int64_t n = std::clamp<std::int64_t>(Size() - FPosition, 0, std::max<std::int64_t>(count, 0));
+    if (n > 0)
+        std::memcpy(buffer, FData.data() + FPosition, static_cast<std::size_t>(n));
+    FPosition += n;
+    return n;
+}
+
+std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count)
+{
+    if (count <= 0)
+        return 0;
+    const auto end = static_cast<std::size_t>(FPosition + count);
+    if (end > FData.size())
+        FData.resize(end);
+    std::memcpy(FData.data() + FPosition, buffer, static_cast<std::size_t>(count));
+    FPosition += count;
+    return count;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin)
+{
+    const std::int64_t base = origin == TSeekOrigin::soBeginning ? 0
+        : origin == TSeekOrigin::soCurrent                      ? FPosition
+                                                                : Size();
+    FPosition = std::max<std::int64_t>(base + offset, 0);
+    return FPosition;
+}
+
+void TMemoryStream::Clear()
+{
+    FData.clear();
+    FPosition = 0;
+}
+
+TFileStream::TFileStream(const std::string& fileName, unsigned mode)
+{
+    if (mode == fmCreate) {
+        FFile = std::fopen(fileName.c_str(), "w+b");
+        if (!FFile)
+            throw EFCreateError("Cannot create file " + fileName);
+        return;
+    }
+    const char* how = (mode & 3) == fmOpenRead ? "rb" : "r+b";
+    FFile = std::fopen(fileName.c_str(), how);
+    if (!FFile)
+        throw EFOpenError("Cannot open file " + fileName);
+}
+
+TFileStream::~TFileStream()
+{
+    if (FFile)
+        std::fclose(FFile);
+}
+
+void TFileStream::Close()
+{
+    if (!FFile)
+        return;
+    const bool ok = std::fflush(FFile) == 0 && !std::ferror(FFile);
+    const bool closed = std::fclose(FFile) == 0;
+    FFile = nullptr;
+    if (!ok || !closed)
+        throw EWriteError();
+}
+
+std::int64_t TFileStream::Read(void* buffer, std::int64_t count)
+{
+    if (!FFile || count <= 0)
+        return 0;
+    return static_cast<std::int64_t>(std::fread(buffer, 1, static_cast<std::size_t>(count), FFile));
+}
+
+std::int64_t TFileStream::Write(const void* buffer, std::int64_t count)
+{
+    if (!FFile || count <= 0)
+        return 0;
+    return static_cast<std::int64_t>(std::fwrite(buffer, 1, static_cast<std::size_t>(count), FFile));
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
+{
+    if (!FFile)
+        return 0;
+    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+        : origin == TSeekOrigin::soCurrent                ? SEEK_CUR
+                                                          : SEEK_END;
+    std::fseek(FFile, static_cast<long>(offset), whence);
+    return std::ftell(FFile);
+}

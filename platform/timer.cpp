@@ -1,0 +1,48 @@
+#include "timer.h"
+
+#include "messages.h"
+
+#include <QTimer>
+
+TTimer::TTimer(TComponent* owner) : TComponent(owner), FTimer(std::make_unique<QTimer>())
+{
+    FTimer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(FTimer.get(), &QTimer::timeout, [this] { Tick(); });
+    UpdateTimer();
+}
+
+TTimer::~TTimer() = default;
+
+void TTimer::SetEnabled(bool enabled)
+{
+    if (enabled == FEnabled)
+        return;
+    FEnabled = enabled;
+    UpdateTimer();
+}
+
+void TTimer::SetInterval(int interval)
+{
+    if (interval == FInterval)
+        return;
+    FInterval = interval;
+    UpdateTimer();
+}
+
+void TTimer::UpdateTimer()
+{
+    FTimer->stop();
+    if (FEnabled && FInterval > 0)
+        FTimer->start(FInterval);
+}
+
+void TTimer::Tick()
+{
+    if (!OnTimer)
+        return;
+    try {
+        OnTimer(this);
+    } catch (...) {
+        HandleCurrentException();
+    }
+}

@@ -1,0 +1,307 @@
+// The socket library's calls on POSIX sockets. This file and its two siblings
+// are the only places that call the operating system's socket functions.
+#include "winsock.h"
+
+#include "winsock_sockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+// glibc may define these as macros; the stand-in defines functions of the
+// same names.
+#undef htons
+
+namespace winsock {
+namespace {
+
+thread_local int tLastError = 0;
+int gStartups = 0;
+
+TPosixWinsock& DefaultApi()
+{
+    static TPosixWinsock api;
+    return api;
+}
+
+TWinsockApi* gApi = nullptr;
+
+int Fail(int error)
+{
+    tLastError = error;
+    return SOCKET_ERROR;
+}
+
+int FailErrno() { return Fail(ErrorFromErrno(errno)); }
+
+bool SetNonBlocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+::sockaddr_in ToPosix(const sockaddr* name)
+{
+    winsock::sockaddr_in in;
+    std::memcpy(&in, name, sizeof in);
+    ::sockaddr_in out {};
+    out.sin_family = static_cast<sa_family_t>(in.sin_family);
+    out.sin_port = in.sin_port;
+    out.sin_addr.s_addr = in.sin_addr.s_addr;
+    return out;
+}
+
+} // namespace
+
+TWinsockApi& Api()
+{
+    return gApi ? *gApi : DefaultApi();
+}
+
+TWinsockOverride::TWinsockOverride(TWinsockApi& api) : FPrevious(gApi)
+{
+    gApi = &api;
+}
+
+TWinsockOverride::~TWinsockOverride()
+{
+    gApi = FPrevious;
+}
+
+int StartupCount()
+{
+    return gStartups;
+}
+
+int ErrorFromErrno(int error)
+{
+    switch (error) {
+    case 0: return 0;
+    case EINTR: return WSAEINTR;
+    case EBADF: return WSAEBADF;
+    case EACCES: return WSAEACCES;
+    case EFAULT: return WSAEFAULT;
+    case EINVAL: return WSAEINVAL;
+    case EMFILE: return WSAEMFILE;
+    case EAGAIN: return WSAEWOULDBLOCK;
+    case EINPROGRESS: return WSAEWOULDBLOCK;
+    case EALREADY: return WSAEALREADY;
+    case ENOTSOCK: return WSAENOTSOCK;
+    case EMSGSIZE: return WSAEMSGSIZE;
+    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
+    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
+    case EADDRINUSE: return WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
+    case ENETDOWN: return WSAENETDOWN;
+    case ENETUNREACH: return WSAENETUNREACH;
+    case ECONNABORTED: return WSAECONNABORTED;
+    case ECONNRESET: return WSAECONNRESET;
+    case ENOBUFS: return WSAENOBUFS;
+    case EISCONN: return WSAEISCONN;
+    case ENOTCONN: return WSAENOTCONN;
+    case ESHUTDOWN: return WSAESHUTDOWN;
+    case EPIPE: return WSAESHUTDOWN;
+    case ETIMEDOUT: return WSAETIMEDOUT;
+    case ECONNREFUSED: return WSAECONNREFUSED;
+    case EHOSTUNREACH: return WSAEHOSTUNREACH;
+    default: return WSAEINVAL;
+    }
+}
+
+std::uint32_t inet_addr(const char* text)
+{
+    return ::inet_addr(text);
+}
+
+std::uint16_t htons(std::uint16_t value)
+{
+    return static_cast<std::uint16_t>((value >> 8) | (value << 8));
+}
+
+int TPosixWinsock::WSAStartup(std::uint16_t versionRequested, WSADATA* data)
+{
+    if ((versionRequested & 0xFF) < 1)
+        return WSAVERNOTSUPPORTED;
+    std::memset(data, 0, sizeof *data);
+    data->wVersion = 0x0101;
+    data->wHighVersion = 0x0101;
+    std::strncpy(data->szDescription, "Ferrolink sockets on POSIX", WSADESCRIPTION_LEN);
+    std::strncpy(data->szSystemStatus, "Running", WSASYS_STATUS_LEN);
+    data->iMaxSockets = 0xFFFF;
+    data->iMaxUdpDg = 0;
+    ++gStartups;
+    return 0;
+}
+
+int TPosixWinsock::WSACleanup()
+{
+    if (gStartups == 0)
+        return Fail(WSANOTINITIALISED);
+    --gStartups;
+    return 0;
+}
+
+int TPosixWinsock::WSAGetLastError()
+{
+    return tLastError;
+}
+
+void TPosixWinsock::WSASetLastError(int error)
+{
+    tLastError = error;
+}
+
+SOCKET TPosixWinsock::socket(int af, int type, int protocol)
+{
+    if (gStartups == 0) {
+        Fail(WSANOTINITIALISED);
+        return INVALID_SOCKET;
+    }
+    const int fd = ::socket(af, type | SOCK_CLOEXEC, protocol);
+    if (fd < 0) {
+        FailErrno();
+        return INVALID_SOCKET;
+    }
+    detail::Register(fd, detail::Phase::Fresh);
+    return static_cast<SOCKET>(fd);
+}
+
+int TPosixWinsock::closesocket(SOCKET s)
+{
+    if (!detail::Find(s))
+        return Fail(WSAENOTSOCK);
+    detail::Unregister(s);
+    return ::close(static_cast<int>(s)) == 0 ? 0 : FailErrno();
+}
+
+int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
+{
+    detail::SocketState* state = detail::Find(s);
+    if (!state)
+        return Fail(WSAENOTSOCK);
+    if (nameLen < 16)
+        return Fail(WSAEFAULT);
+    const ::sockaddr_in to = ToPosix(name);
+    if (::connect(state->Fd, reinterpret_cast<const ::sockaddr*>(&to), sizeof to) == 0) {
+        detail::ConnectCompleted(*state, 0);
+        return 0;
+    }
+    const int error = ErrorFromErrno(errno);
+    if (errno == EINPROGRESS) {
+        detail::ConnectStarted(*state);
+        return Fail(WSAEWOULDBLOCK);
+    }
+    // Refused at once: the outcome is announced like a late one.
+    if (state->NonBlocking && error != WSAEISCONN && error != WSAEALREADY)
+        detail::ConnectCompleted(*state, error);
+    return Fail(error);
+}
+
+int TPosixWinsock::bind(SOCKET s, const sockaddr* name, int nameLen)
+{
+    detail::SocketState* state = detail::Find(s);
+    if (!state)
+        return Fail(WSAENOTSOCK);
+    if (nameLen < 16)
+        return Fail(WSAEFAULT);
+    // A listener may take a port whose earlier connections linger in
+    // TIME_WAIT, but never one another listener holds.
+    const int on = 1;
+    ::setsockopt(state->Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const ::sockaddr_in at = ToPosix(name);
+    if (::bind(state->Fd, reinterpret_cast<const ::sockaddr*>(&at), sizeof at) != 0)
+        return FailErrno();
+    state->Bound = true;
+    return 0;
+}
+
+int TPosixWinsock::listen(SOCKET s, int backlog)
+{
+    detail::SocketState* state = detail::Find(s);
+    if (!state)
+        return Fail(WSAENOTSOCK);
+    // An unbound socket cannot listen (POSIX would pick a port at random).
+    if (!state->Bound)
+        return Fail(WSAEINVAL);
+    if (::listen(state->Fd, backlog) != 0)
+        return FailErrno();
+    detail::ListenStarted(*state);
+    return 0;
+}
+
+SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
+{
+    detail::SocketState* state = detail::Find(s);
+    if (!state) {
+        Fail(WSAENOTSOCK);
+        return INVALID_SOCKET;
+    }
+    ::sockaddr_in from {};
+    socklen_t fromLen = sizeof from;
+    const int flags = SOCK_CLOEXEC | (state->NonBlocking ? SOCK_NONBLOCK : 0);
+    const int fd = ::accept4(state->Fd, reinterpret_cast<::sockaddr*>(&from), &fromLen, flags);
+    detail::Accepted(*state);
+    if (fd < 0) {
+        FailErrno();
+        return INVALID_SOCKET;
+    }
+    detail::SocketState& accepted = detail::Register(fd, detail::Phase::Connected);
+    accepted.NonBlocking = state->NonBlocking;
+    if (addr && addrLen && *addrLen >= 16) {
+        winsock::sockaddr_in peer {};
+        peer.sin_family = AF_INET;
+        peer.sin_port = from.sin_port;
+        peer.sin_addr.s_addr = from.sin_addr.s_addr;
+        std::memcpy(addr, &peer, sizeof peer);
+        *addrLen = sizeof peer;
+    }
+    return static_cast<SOCKET>(fd);
+}
+
+int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
+{
+    detail::SocketState* state = detail::Find(s);
+    if (!state)
+        return Fail(WSAENOTSOCK);
+    const ssize_t n = ::send(state->Fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
+    if (n >= 0)
+        return static_cast<int>(n);
+    const int error = ErrorFromErrno(errno);
+    if (error == WSAEWOULDBLOCK)
+        detail::SendWouldBlock(*state);
+    return Fail(error);
+}
+
+int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
+{
+    detail::SocketState* state = detail::Find(s);
+    if (!state)
+        return Fail(WSAENOTSOCK);
+    const ssize_t n = ::recv(state->Fd, buf, static_cast<size_t>(len), flags);
+    const int error = errno;
+    detail::Received(*state);
+    if (n >= 0)
+        return static_cast<int>(n);
+    return Fail(ErrorFromErrno(error));
+}
+
+int TPosixWinsock::WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events)
+{
+    detail::SocketState* state = detail::Find(s);
+    if (!state)
+        return Fail(WSAENOTSOCK);
+    if (!state->NonBlocking) {
+        if (!SetNonBlocking(state->Fd))
+            return FailErrno();
+        state->NonBlocking = true;
+    }
+    detail::Select(*state, window, msg, events);
+    return 0;
+}
+
+} // namespace winsock

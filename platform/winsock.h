@@ -1,0 +1,206 @@
+// The socket library the components are written against (version 1.1 of the
+// Windows Sockets interface), standing on POSIX sockets.
+//
+// Error numbers are the interface's own (10035 would-block, 10061 refused,
+// ...), read with WSAGetLastError after a call fails. Notifications arrive as
+// window messages (messages.h): wParam is the socket, lParam the event in its
+// low 16 bits and the error in its high 16 bits.
+//
+// The calls go through a replaceable TWinsockApi so that tests can inject
+// faults (a short send, a failing closesocket or start-up, a chosen error).
+// Include this header before any POSIX socket header: those define macros
+// with the same names as the constants below.
+#pragma once
+
+#include "messages.h"
+
+#include <cstdint>
+
+namespace winsock {
+
+using SOCKET = std::uintptr_t;
+using HANDLE = std::uintptr_t;
+constexpr SOCKET INVALID_SOCKET = ~SOCKET(0);
+constexpr int SOCKET_ERROR = -1;
+
+constexpr int AF_INET = 2;
+constexpr int SOCK_STREAM = 1;
+constexpr int IPPROTO_TCP = 6;
+constexpr int MSG_PEEK = 2;
+constexpr std::uint32_t INADDR_ANY = 0;
+constexpr std::uint32_t INADDR_NONE = 0xFFFFFFFF;
+
+constexpr long FD_READ = 1;
+constexpr long FD_WRITE = 2;
+constexpr long FD_OOB = 4;
+constexpr long FD_ACCEPT = 8;
+constexpr long FD_CONNECT = 16;
+constexpr long FD_CLOSE = 32;
+constexpr long FD_ALL_EVENTS = 63;
+
+constexpr int WSAEINTR = 10004;
+constexpr int WSAEBADF = 10009;
+constexpr int WSAEACCES = 10013;
+constexpr int WSAEFAULT = 10014;
+constexpr int WSAEINVAL = 10022;
+constexpr int WSAEMFILE = 10024;
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAEALREADY = 10037;
+constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAEDESTADDRREQ = 10039;
+constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAEPROTONOSUPPORT = 10043;
+constexpr int WSAEAFNOSUPPORT = 10047;
+constexpr int WSAEADDRINUSE = 10048;
+constexpr int WSAEADDRNOTAVAIL = 10049;
+constexpr int WSAENETDOWN = 10050;
+constexpr int WSAENETUNREACH = 10051;
+constexpr int WSAECONNABORTED = 10053;
+constexpr int WSAECONNRESET = 10054;
+constexpr int WSAENOBUFS = 10055;
+constexpr int WSAEISCONN = 10056;
+constexpr int WSAENOTCONN = 10057;
+constexpr int WSAESHUTDOWN = 10058;
+constexpr int WSAETIMEDOUT = 10060;
+constexpr int WSAECONNREFUSED = 10061;
+constexpr int WSAEHOSTUNREACH = 10065;
+constexpr int WSASYSNOTREADY = 10091;
+constexpr int WSAVERNOTSUPPORTED = 10092;
+constexpr int WSANOTINITIALISED = 10093;
+constexpr int WSAHOST_NOT_FOUND = 11001;
+constexpr int WSATRY_AGAIN = 11002;
+constexpr int WSANO_RECOVERY = 11003;
+constexpr int WSANO_DATA = 11004;
+
+struct in_addr {
+    std::uint32_t s_addr; // network byte order
+};
+
+// The 16-byte address record: family, port and address in network byte
+// order, eight zero bytes.
+struct sockaddr_in {
+    std::int16_t sin_family;
+    std::uint16_t sin_port;
+    in_addr sin_addr;
+    char sin_zero[8];
+};
+static_assert(sizeof(sockaddr_in) == 16);
+
+struct sockaddr {
+    std::uint16_t sa_family;
+    char sa_data[14];
+};
+
+struct hostent {
+    char* h_name;
+    char** h_aliases;
+    std::int16_t h_addrtype;
+    std::int16_t h_length;
+    char** h_addr_list; // null-terminated; each entry 4 bytes, network order
+};
+
+constexpr int WSADESCRIPTION_LEN = 256;
+constexpr int WSASYS_STATUS_LEN = 128;
+
+struct WSADATA {
+    std::uint16_t wVersion;
+    std::uint16_t wHighVersion;
+    char szDescription[WSADESCRIPTION_LEN + 1];
+    char szSystemStatus[WSASYS_STATUS_LEN + 1];
+    std::uint16_t iMaxSockets;
+    std::uint16_t iMaxUdpDg;
+    char* lpVendorInfo;
+};
+
+constexpr int MAXGETHOSTSTRUCT = 1024;
+
+inline std::uint16_t WSAGETSELECTEVENT(std::intptr_t lParam) { return static_cast<std::uint16_t>(lParam & 0xFFFF); }
+inline std::uint16_t WSAGETSELECTERROR(std::intptr_t lParam) { return static_cast<std::uint16_t>((lParam >> 16) & 0xFFFF); }
+inline std::intptr_t WSAMAKESELECTREPLY(int event, int error) { return static_cast<std::intptr_t>((event & 0xFFFF) | ((error & 0xFFFF) << 16)); }
+
+// The calls that can fail or notify. The default implementation works on
+// POSIX sockets; a test derives from TPosixWinsock, overrides a call to
+// inject a fault, and installs its object with TWinsockOverride.
+class TWinsockApi {
+public:
+    virtual ~TWinsockApi() = default;
+    virtual int WSAStartup(std::uint16_t versionRequested, WSADATA* data) = 0;
+    virtual int WSACleanup() = 0;
+    virtual int WSAGetLastError() = 0;
+    virtual void WSASetLastError(int error) = 0;
+    virtual SOCKET socket(int af, int type, int protocol) = 0;
+    virtual int closesocket(SOCKET s) = 0;
+    virtual int connect(SOCKET s, const sockaddr* name, int nameLen) = 0;
+    virtual int bind(SOCKET s, const sockaddr* name, int nameLen) = 0;
+    virtual int listen(SOCKET s, int backlog) = 0;
+    virtual SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) = 0;
+    virtual int send(SOCKET s, const char* buf, int len, int flags) = 0;
+    virtual int recv(SOCKET s, char* buf, int len, int flags) = 0;
+    virtual int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events) = 0;
+    virtual HANDLE WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int bufLen) = 0;
+    virtual int WSACancelAsyncRequest(HANDLE task) = 0;
+};
+
+class TPosixWinsock : public TWinsockApi {
+public:
+    int WSAStartup(std::uint16_t versionRequested, WSADATA* data) override;
+    int WSACleanup() override;
+    int WSAGetLastError() override;
+    void WSASetLastError(int error) override;
+    SOCKET socket(int af, int type, int protocol) override;
+    int closesocket(SOCKET s) override;
+    int connect(SOCKET s, const sockaddr* name, int nameLen) override;
+    int bind(SOCKET s, const sockaddr* name, int nameLen) override;
+    int listen(SOCKET s, int backlog) override;
+    SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) override;
+    int send(SOCKET s, const char* buf, int len, int flags) override;
+    int recv(SOCKET s, char* buf, int len, int flags) override;
+    int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events) override;
+    HANDLE WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int bufLen) override;
+    int WSACancelAsyncRequest(HANDLE task) override;
+};
+
+// Installs `api` for the lifetime of this object, then puts back the previous.
+class TWinsockOverride {
+public:
+    explicit TWinsockOverride(TWinsockApi& api);
+    ~TWinsockOverride();
+    TWinsockOverride(const TWinsockOverride&) = delete;
+    TWinsockOverride& operator=(const TWinsockOverride&) = delete;
+
+private:
+    TWinsockApi* FPrevious;
+};
+
+TWinsockApi& Api();
+
+// The interface's calls, as the components call them.
+inline int WSAStartup(std::uint16_t v, WSADATA* d) { return Api().WSAStartup(v, d); }
+inline int WSACleanup() { return Api().WSACleanup(); }
+inline int WSAGetLastError() { return Api().WSAGetLastError(); }
+inline void WSASetLastError(int e) { Api().WSASetLastError(e); }
+inline SOCKET socket(int af, int type, int protocol) { return Api().socket(af, type, protocol); }
+inline int closesocket(SOCKET s) { return Api().closesocket(s); }
+inline int connect(SOCKET s, const sockaddr* n, int l) { return Api().connect(s, n, l); }
+inline int bind(SOCKET s, const sockaddr* n, int l) { return Api().bind(s, n, l); }
+inline int listen(SOCKET s, int backlog) { return Api().listen(s, backlog); }
+inline SOCKET accept(SOCKET s, sockaddr* a, int* l) { return Api().accept(s, a, l); }
+inline int send(SOCKET s, const char* b, int l, int f) { return Api().send(s, b, l, f); }
+inline int recv(SOCKET s, char* b, int l, int f) { return Api().recv(s, b, l, f); }
+inline int WSAAsyncSelect(SOCKET s, HWND w, unsigned m, long e) { return Api().WSAAsyncSelect(s, w, m, e); }
+inline HANDLE WSAAsyncGetHostByName(HWND w, unsigned m, const char* n, char* b, int l)
+{
+    return Api().WSAAsyncGetHostByName(w, m, n, b, l);
+}
+inline int WSACancelAsyncRequest(HANDLE task) { return Api().WSACancelAsyncRequest(task); }
+
+// Pure conversions, never faulty.
+std::uint32_t inet_addr(const char* text); // INADDR_NONE when not a dotted address
+std::uint16_t htons(std::uint16_t value);
+
+// The interface's error number for a POSIX errno value.
+int ErrorFromErrno(int error);
+// How many start-ups are not yet matched by a clean-up.
+int StartupCount();
+
+} // namespace winsock

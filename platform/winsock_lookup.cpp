@@ -1,0 +1,163 @@
+// WSAAsyncGetHostByName: the lookup runs on a worker thread; its reply is
+// posted to the window, and the host entry is laid out in the caller's buffer
+// on the UI thread just before the reply is delivered, so a caller that is
+// gone (its window destroyed) or that cancelled the request is never touched.
+#include "winsock.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace winsock {
+namespace {
+
+struct LookupResult {
+    int Error = 0;
+    std::string Name;
+    std::vector<std::uint32_t> Addresses; // network byte order
+};
+
+std::atomic<HANDLE> gLastTask {0};
+
+// Requests cancelled before their reply was delivered; UI thread only.
+std::set<HANDLE>& Cancelled()
+{
+    static auto* cancelled = new std::set<HANDLE>;
+    return *cancelled;
+}
+
+int LookupError(int eai)
+{
+    switch (eai) {
+    case EAI_AGAIN: return WSATRY_AGAIN;
+    case EAI_FAIL: return WSANO_RECOVERY;
+#ifdef EAI_NODATA
+    case EAI_NODATA: return WSANO_DATA;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY: return WSANO_DATA;
+#endif
+    case EAI_MEMORY: return WSAENOBUFS;
+    default: return WSAHOST_NOT_FOUND;
+    }
+}
+
+LookupResult Resolve(const std::string& name)
+{
+    LookupResult result;
+    addrinfo hints {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* list = nullptr;
+    const int eai = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    if (eai != 0) {
+        result.Error = LookupError(eai);
+        return result;
+    }
+    result.Name = list->ai_canonname ? list->ai_canonname : name;
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+        std::uint32_t address;
+        std::memcpy(&address, &reinterpret_cast<const ::sockaddr_in*>(a->ai_addr)->sin_addr, 4);
+        result.Addresses.push_back(address);
+    }
+    ::freeaddrinfo(list);
+    if (result.Addresses.empty())
+        result.Error = WSANO_DATA;
+    return result;
+}
+
+struct Layout {
+    std::size_t Count = 0;     // addresses that fit
+    std::size_t NameBytes = 0; // name with its terminator
+    int Length = 0;            // bytes used; 0 when not even one address fits
+};
+
+Layout Plan(const LookupResult& result, int bufLen)
+{
+    const auto size = static_cast<std::size_t>(bufLen);
+    const std::size_t fixed = sizeof(hostent) + 2 * sizeof(char*); // entry, two list terminators
+    const std::size_t perAddress = sizeof(char*) + 4;
+    Layout plan;
+    plan.NameBytes = std::min<std::size_t>(result.Name.size(), 255) + 1;
+    if (size < fixed + perAddress + plan.NameBytes)
+        return plan;
+    plan.Count = std::min(result.Addresses.size(), (size - fixed - plan.NameBytes) / perAddress);
+    plan.Length = static_cast<int>(fixed + perAddress * plan.Count + plan.NameBytes);
+    return plan;
+}
+
+// Writes the hostent with its name, an empty alias list and the addresses
+// into `buf`, every pointer pointing inside `buf`.
+void LayOut(const LookupResult& result, const Layout& plan, char* buf)
+{
+    char** aliases = reinterpret_cast<char**>(buf + sizeof(hostent));
+    char** addrList = aliases + 1;
+    char* bytes = reinterpret_cast<char*>(addrList + plan.Count + 1);
+    char* name = bytes + 4 * plan.Count;
+
+    aliases[0] = nullptr;
+    for (std::size_t i = 0; i < plan.Count; ++i) {
+        std::memcpy(bytes + 4 * i, &result.Addresses[i], 4);
+        addrList[i] = bytes + 4 * i;
+    }
+    addrList[plan.Count] = nullptr;
+    std::memcpy(name, result.Name.data(), plan.NameBytes - 1);
+    name[plan.NameBytes - 1] = '\0';
+
+    const hostent entry {name, aliases, AF_INET, 4, addrList};
+    std::memcpy(buf, &entry, sizeof entry);
+}
+
+// Requests whose reply has not been delivered yet; UI thread only.
+std::set<HANDLE>& Pending()
+{
+    static auto* pending = new std::set<HANDLE>;
+    return *pending;
+}
+
+} // namespace
+
+HANDLE TPosixWinsock::WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int bufLen)
+{
+    if (StartupCount() == 0) {
+        WSASetLastError(WSANOTINITIALISED);
+        return 0;
+    }
+    const HANDLE task = ++gLastTask;
+    Pending().insert(task);
+    std::thread([=, name = std::string(name)] {
+        auto result = std::make_shared<const LookupResult>(Resolve(name));
+        const Layout plan = Plan(*result, bufLen);
+        const int error = result->Error ? result->Error : (plan.Length == 0 ? WSAENOBUFS : 0);
+        PostMessageWith(window, msg, task, WSAMAKESELECTREPLY(plan.Length, error), [=] {
+            Pending().erase(task);
+            if (Cancelled().erase(task))
+                return false;
+            if (error == 0)
+                LayOut(*result, plan, buf);
+            return true;
+        });
+    }).detach();
+    return task;
+}
+
+int TPosixWinsock::WSACancelAsyncRequest(HANDLE task)
+{
+    if (Pending().count(task) == 0) {
+        WSASetLastError(WSAEINVAL);
+        return SOCKET_ERROR;
+    }
+    Cancelled().insert(task);
+    return 0;
+}
+
+} // namespace winsock

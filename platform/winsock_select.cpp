@@ -1,0 +1,199 @@
+// WSAAsyncSelect on POSIX sockets: readiness seen by the event loop becomes
+// one posted message per occurrence, re-armed by the matching call.
+#include "winsock_sockets.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <unordered_map>
+
+namespace winsock::detail {
+namespace {
+
+std::unordered_map<SOCKET, std::unique_ptr<SocketState>>& Sockets()
+{
+    // Never destroyed: a socket left open at exit must not tear down its
+    // notifiers after the event loop is gone.
+    static auto* sockets = new std::unordered_map<SOCKET, std::unique_ptr<SocketState>>;
+    return *sockets;
+}
+
+void Post(const SocketState& state, long event, int error)
+{
+    if (state.Msg != 0 && (state.Events & event))
+        PostMessage(state.Window, state.Msg, static_cast<std::uintptr_t>(state.Fd), WSAMAKESELECTREPLY(static_cast<int>(event), error));
+}
+
+bool Selected(const SocketState& state, long event) { return state.Msg != 0 && (state.Events & event); }
+
+bool WantsRead(const SocketState& state)
+{
+    switch (state.State) {
+    case Phase::Listening:
+        return Selected(state, FD_ACCEPT) && state.AcceptArmed;
+    case Phase::Connected:
+        if (state.ReadBlocked)
+            return false;
+        return (Selected(state, FD_READ) && state.ReadArmed) || (Selected(state, FD_CLOSE) && !state.CloseReported);
+    default:
+        return false;
+    }
+}
+
+bool WantsWrite(const SocketState& state)
+{
+    // A connection in progress is always watched: its completion changes the
+    // socket's phase whether or not anybody listens for FD_CONNECT.
+    if (state.State == Phase::Connecting)
+        return true;
+    return state.State == Phase::Connected && Selected(state, FD_WRITE) && state.WriteArmed;
+}
+
+void UpdateWatch(SocketState& state)
+{
+    state.Watch->WatchRead(WantsRead(state));
+    state.Watch->WatchWrite(WantsWrite(state));
+}
+
+void ReadableConnection(SocketState& state)
+{
+    char byte;
+    const ssize_t n = ::recv(state.Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return;
+    if (n > 0) {
+        if (Selected(state, FD_READ) && state.ReadArmed) {
+            state.ReadArmed = false;
+            Post(state, FD_READ, 0);
+        } else {
+            state.ReadBlocked = true;
+        }
+        return;
+    }
+    // The end of the stream (n == 0) or a broken connection: FD_CLOSE, once,
+    // and only once all data before it has been read. Nothing more can come,
+    // so the watch rests until somebody reads.
+    if (Selected(state, FD_CLOSE) && !state.CloseReported) {
+        state.CloseReported = true;
+        Post(state, FD_CLOSE, n == 0 ? 0 : ErrorFromErrno(errno));
+    }
+    state.ReadBlocked = true;
+}
+
+void OnReadable(SOCKET s)
+{
+    SocketState* state = Find(s);
+    if (!state)
+        return;
+    if (state->State == Phase::Listening) {
+        state->AcceptArmed = false;
+        Post(*state, FD_ACCEPT, 0);
+    } else if (state->State == Phase::Connected) {
+        ReadableConnection(*state);
+    }
+    UpdateWatch(*state);
+}
+
+void OnWritable(SOCKET s)
+{
+    SocketState* state = Find(s);
+    if (!state)
+        return;
+    if (state->State == Phase::Connecting) {
+        int error = 0;
+        socklen_t len = sizeof error;
+        ::getsockopt(state->Fd, SOL_SOCKET, SO_ERROR, &error, &len);
+        ConnectCompleted(*state, error ? ErrorFromErrno(error) : 0);
+        return;
+    }
+    if (state->State == Phase::Connected && state->WriteArmed) {
+        state->WriteArmed = false;
+        Post(*state, FD_WRITE, 0);
+    }
+    UpdateWatch(*state);
+}
+
+} // namespace
+
+SocketState* Find(SOCKET s)
+{
+    auto it = Sockets().find(s);
+    return it == Sockets().end() ? nullptr : it->second.get();
+}
+
+SocketState& Register(int fd, Phase phase)
+{
+    auto state = std::make_unique<SocketState>();
+    state->Fd = fd;
+    state->State = phase;
+    const auto s = static_cast<SOCKET>(fd);
+    state->Watch = std::make_unique<TSocketWatch>(fd, [s] { OnReadable(s); }, [s] { OnWritable(s); });
+    auto& slot = Sockets()[s];
+    slot = std::move(state);
+    return *slot;
+}
+
+void Unregister(SOCKET s)
+{
+    Sockets().erase(s);
+}
+
+void Select(SocketState& state, HWND window, unsigned msg, long events)
+{
+    state.Window = window;
+    state.Msg = msg;
+    state.Events = msg != 0 ? events : 0;
+    // A new selection looks at the socket afresh: whatever is ready now is
+    // announced now (FD_WRITE at once on a writable socket).
+    state.ReadArmed = state.WriteArmed = state.AcceptArmed = true;
+    state.ReadBlocked = false;
+    if (state.State == Phase::Connected && Selected(state, FD_CONNECT))
+        Post(state, FD_CONNECT, 0);
+    UpdateWatch(state);
+}
+
+void ConnectStarted(SocketState& state)
+{
+    state.State = Phase::Connecting;
+    UpdateWatch(state);
+}
+
+void ConnectCompleted(SocketState& state, int error)
+{
+    // A failed attempt leaves the socket as it was before connect, ready for
+    // another attempt.
+    state.State = error ? Phase::Fresh : Phase::Connected;
+    Post(state, FD_CONNECT, error);
+    if (!error && Selected(state, FD_WRITE) && state.WriteArmed) {
+        state.WriteArmed = false;
+        Post(state, FD_WRITE, 0);
+    }
+    UpdateWatch(state);
+}
+
+void SendWouldBlock(SocketState& state)
+{
+    state.WriteArmed = true;
+    UpdateWatch(state);
+}
+
+void Received(SocketState& state)
+{
+    state.ReadArmed = true;
+    state.ReadBlocked = false;
+    UpdateWatch(state);
+}
+
+void Accepted(SocketState& state)
+{
+    state.AcceptArmed = true;
+    UpdateWatch(state);
+}
+
+void ListenStarted(SocketState& state)
+{
+    state.State = Phase::Listening;
+    UpdateWatch(state);
+}
+
+} // namespace winsock::detail

@@ -1,0 +1,67 @@
+// The client side of TFerrolink: name lookup, connection, disconnection.
+#include "ferro.h"
+
+#include <cstring>
+
+using namespace winsock;
+
+void TFerrolink::Connect()
+{
+    BeenCanceled = false;
+    if (FConnected)
+        throw ESockError("Already connected");
+    ResolveHost();
+    if (FSockAddr.sin_addr.s_addr == 0)
+        throw ESockError("Null Remote Address");
+    StatusMessage(kLevelOperation, "Connecting");
+    FSockAddr.sin_family = AF_INET;
+    FSockAddr.sin_port = htons(static_cast<std::uint16_t>(Port & 0xFFFF));
+    const TWaitEnd end = AwaitCompletion(FD_CONNECT, [this] {
+        // The outcome comes with FD_CONNECT; the immediate result says nothing.
+        connect(FHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr);
+    });
+    RaiseUnlessDone(end, {"Connection Timed Out", "Connection Canceled", "Connection Failed"});
+    FConnected = true;
+}
+
+void TFerrolink::ResolveHost()
+{
+    // Sized to what Host holds, so a long name is looked up whole.
+    const std::string name = CutShort(Host);
+    FSockAddr.sin_addr.s_addr = inet_addr(name.c_str());
+    if (FSockAddr.sin_addr.s_addr != INADDR_NONE)
+        return;
+
+    TimerOn();
+    FAsyncDone = false;
+    FLookupTask = WSAAsyncGetHostByName(FNotifyWindow, WM_SOCKETDONE, name.c_str(), FHostEntBuffer.get(), kHostEntBufferSize);
+    if (FLookupTask == 0) {
+        // The request could not even start: no reply will ever come.
+        TimerOff();
+        throw ESockError("Host Lookup Failed");
+    }
+    PumpUntilDone();
+    TimerOff();
+    const HANDLE task = std::exchange(FLookupTask, 0);
+    if (!FAsyncDone)
+        WSACancelAsyncRequest(task); // its late reply must not end a later wait
+    if (FBeenTimedOut)
+        throw ESockError("Host Lookup Timed Out");
+    if (BeenCanceled)
+        throw ESockError("Host Lookup Canceled");
+    if (!FLastEventOk)
+        throw ESockError("Host Lookup Failed");
+
+    hostent entry;
+    std::memcpy(&entry, FHostEntBuffer.get(), sizeof entry);
+    std::memcpy(&FSockAddr.sin_addr.s_addr, entry.h_addr_list[0], 4);
+    if (FHostResolvedHook)
+        FHostResolvedHook(this);
+    Deselect();
+}
+
+void TFerrolink::Disconnect()
+{
+    StatusMessage(kLevelOperation, "Disconnecting");
+    RequestCloseSocket();
+}

@@ -1,0 +1,233 @@
+// TFerrolink's machinery: life cycle, the hidden window and its dispatch, the
+// time-out timer, the socket's renewal and the completion wait.
+#include "ferro.h"
+
+using namespace winsock;
+
+namespace {
+
+constexpr std::uint16_t kWinsockVersion = 0x0101;
+
+// A socket number as the 16-bit handle: INVALID_SOCKET becomes the no-socket
+// value; a number beyond 16 bits cannot be held and is closed again.
+TSocketHandle ToHandle(SOCKET s, bool raiseWhenTooLarge)
+{
+    if (s == INVALID_SOCKET)
+        return kNoSocket;
+    if (s >= kNoSocket) {
+        closesocket(s);
+        if (raiseWhenTooLarge)
+            throw ERangeError();
+        return kNoSocket;
+    }
+    return static_cast<TSocketHandle>(s);
+}
+
+} // namespace
+
+TFerrolink::TFerrolink(TComponent* owner) : TComponent(owner)
+{
+    FReady = false;
+    FHostEntBuffer = std::make_unique<char[]>(kHostEntBufferSize);
+    FSendBuffer = std::make_unique<char[]>(kSendBufferSize);
+    FTimer = std::make_unique<TTimer>(nullptr);
+    FNotifyWindow = AllocateHWnd([this](TMessage& message) { WndProc(message); });
+    TimeOut = 0;
+    ReportLevel = 1;
+    BeenCanceled = false;
+    FTimer->SetEnabled(false);
+    FTimer->OnTimer = [this](TComponent* sender) { TimerTriggered(sender); };
+    FDestroying = false;
+    FConnected = false;
+    FListenHandle = 0;
+    try {
+        InitWinsock();
+    } catch (...) {
+        TearDown();
+        throw;
+    }
+    FReady = true;
+}
+
+TFerrolink::~TFerrolink()
+{
+    // A destructor must not throw: a failing close is reported, not raised.
+    try {
+        TearDown();
+    } catch (...) {
+        HandleCurrentException();
+    }
+}
+
+void TFerrolink::TearDown()
+{
+    FReady = false;
+    FTimer.reset();
+    FHostEntBuffer.reset();
+    FSendBuffer.reset();
+    DeallocateHWnd(FNotifyWindow);
+    FNotifyWindow = 0;
+    FDestroying = true;
+    if (FLookupTask)
+        WSACancelAsyncRequest(FLookupTask);
+    try {
+        RequestCloseSocket();
+    } catch (...) {
+        if (std::exchange(FWinsockStarted, false))
+            WSACleanup();
+        throw;
+    }
+    if (std::exchange(FWinsockStarted, false))
+        WSACleanup();
+}
+
+void TFerrolink::InitWinsock()
+{
+    StatusMessage(kLevelTrace, "Initializing Winsock");
+    if (WSAStartup(kWinsockVersion, &FWSAData) != 0) {
+        // No socket: the handle says so, and nothing later works on socket 0.
+        FHandle = kNoSocket;
+        ErrorManager(kToleratedError);
+        return;
+    }
+    FWinsockStarted = true;
+    try {
+        FHandle = ToHandle(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), true);
+        if (FHandle == kNoSocket)
+            ErrorManager(kToleratedError);
+    } catch (...) {
+        FWinsockStarted = false;
+        WSACleanup();
+        throw;
+    }
+}
+
+void TFerrolink::WndProc(TMessage& message)
+{
+    if (!FReady)
+        return;
+    const std::uint16_t event = WSAGETSELECTEVENT(message.LParam);
+    FLastEventOk = WSAGETSELECTERROR(message.LParam) == 0;
+    // A lookup reply carries a length where the event code stands; it is
+    // never a close, whatever that length is.
+    const bool lookupReply = message.Msg == WM_SOCKETDONE && FLookupTask != 0 && message.WParam == FLookupTask;
+    if (event == FD_CLOSE && !lookupReply) {
+        FConnected = false;
+        if (OnDisconnect)
+            OnDisconnect(this);
+    }
+    if (message.Msg == WM_SOCKETNOTIFY)
+        DispatchSocketEvent(event);
+    else if (message.Msg == WM_SOCKETDONE)
+        FAsyncDone = true;
+}
+
+void TFerrolink::DispatchSocketEvent(std::uint16_t event)
+{
+    StatusMessage(kLevelTrace, "Socket Opperation Triggered");
+    const TNotifyEvent* hook = nullptr;
+    switch (event) {
+    case FD_READ: hook = &FReadHook; break;
+    case FD_WRITE: hook = &FWriteHook; break;
+    case FD_OOB: hook = &FOOBHook; break;
+    case FD_ACCEPT: hook = &FAcceptHook; break;
+    case FD_CONNECT: hook = &FConnectHook; break;
+    case FD_CLOSE: hook = &FCloseHook; break;
+    default: return;
+    }
+    if (*hook)
+        (*hook)(this);
+}
+
+void TFerrolink::CheckTimeOut() const
+{
+    if (TimeOut < 0)
+        throw ERangeError();
+}
+
+void TFerrolink::TimerOn()
+{
+    StatusMessage(kLevelTrace, "Timer On");
+    CheckTimeOut();
+    FBeenTimedOut = false;
+    FTimer->SetEnabled(true);
+    FTimer->SetInterval(TimeOut);
+}
+
+void TFerrolink::TimerOff()
+{
+    StatusMessage(kLevelTrace, "Timer Off");
+    FTimer->SetEnabled(false);
+}
+
+void TFerrolink::TimerTriggered(TComponent*)
+{
+    TimerOff();
+    FBeenTimedOut = true;
+    StatusMessage(kLevelTrace, "Timer Triggered");
+}
+
+void TFerrolink::RequestCloseSocket()
+{
+    StatusMessage(kLevelSocketStep, "Request Close Socket");
+    FConnected = false;
+    if (FHandle == kNoSocket)
+        return;
+    if (closesocket(FHandle) != 0) {
+        ErrorManager(kToleratedError);
+        return;
+    }
+    if (!FDestroying)
+        FHandle = ToHandle(socket(AF_INET, SOCK_STREAM, 0), false);
+}
+
+std::unique_ptr<TStringList> TFerrolink::GetWSAInfo() const
+{
+    auto list = std::make_unique<TStringList>();
+    const auto version = [](std::uint16_t v) { return std::to_string(v & 0xFF) + "." + std::to_string(v >> 8); };
+    list->Add("Version: " + version(FWSAData.wVersion));
+    list->Add("High Version: " + version(FWSAData.wHighVersion));
+    list->Add("Description: " + ZeroTerminated(FWSAData.szDescription, sizeof FWSAData.szDescription));
+    list->Add("System Status: " + ZeroTerminated(FWSAData.szSystemStatus, sizeof FWSAData.szSystemStatus));
+    return list;
+}
+
+void TFerrolink::Deselect()
+{
+    WSAAsyncSelect(FHandle, FNotifyWindow, 0, 0);
+}
+
+void TFerrolink::PumpUntilDone()
+{
+    ProcessMessages();
+    while (!FAsyncDone && !FBeenTimedOut && !BeenCanceled)
+        WaitAndProcessMessages();
+}
+
+TFerrolink::TWaitEnd TFerrolink::AwaitCompletion(long event, const std::function<void()>& request)
+{
+    CheckTimeOut();
+    FAsyncDone = false;
+    WSAAsyncSelect(FHandle, FNotifyWindow, WM_SOCKETDONE, event);
+    if (request)
+        request();
+    TimerOn();
+    PumpUntilDone();
+    TimerOff();
+    Deselect();
+    if (FBeenTimedOut)
+        return TWaitEnd::TimedOut;
+    if (BeenCanceled)
+        return TWaitEnd::Canceled;
+    return FLastEventOk ? TWaitEnd::Done : TWaitEnd::Failed;
+}
+
+void TFerrolink::RaiseUnlessDone(TWaitEnd end, const TWaitTexts& texts)
+{
+    switch (end) {
+    case TWaitEnd::Done: return;
+    case TWaitEnd::TimedOut: throw ESockError(texts.TimedOut);
+    case TWaitEnd::Canceled: throw ESockError(texts.Canceled);
+    case TWaitEnd::Failed: throw ESockError(texts.Failed);
+    }
+}

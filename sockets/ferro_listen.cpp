@@ -1,0 +1,43 @@
+// The server side of TFerrolink: listening and taking a connection.
+#include "ferro.h"
+
+using namespace winsock;
+
+void TFerrolink::Listen(bool synchronous)
+{
+    StatusMessage(kLevelOperation, "Listening");
+    FSockAddr.sin_addr.s_addr = inet_addr("0.0.0.0");
+    FSockAddr.sin_family = AF_INET;
+    FSockAddr.sin_port = htons(RangeCheckedWord(Port));
+    FAsyncDone = false;
+    // Binding again, as every renewed listen does, fails harmlessly; only a
+    // listen that fails tells that the port could not be had.
+    const int bindError = bind(FHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr) == 0 ? 0 : WSAGetLastError();
+    WSAAsyncSelect(FHandle, FNotifyWindow, synchronous ? WM_SOCKETDONE : WM_SOCKETNOTIFY, FD_ALL_EVENTS);
+    if (listen(FHandle, 1) != 0) {
+        const int error = bindError ? bindError : WSAGetLastError();
+        StatusMessage(kLevelOperation, "Cannot Listen On Port " + std::to_string(Port) + " (Unknown Error No. " + std::to_string(error) + ")");
+    }
+}
+
+void TFerrolink::Accept()
+{
+    while (!FAsyncDone)
+        WaitAndProcessMessages();
+    Deselect();
+    if (!FLastEventOk)
+        throw ESockError("Error creating Data Connection");
+    StatusMessage(kLevelSocketStep, "Accepting");
+    sockaddr_in peer {};
+    int length = sizeof peer;
+    const SOCKET accepted = accept(FHandle, reinterpret_cast<sockaddr*>(&peer), &length);
+    if (accepted == INVALID_SOCKET)
+        throw ERangeError();
+    if (accepted >= kNoSocket) {
+        closesocket(accepted);
+        throw ERangeError();
+    }
+    FListenHandle = FHandle;
+    FHandle = static_cast<TSocketHandle>(accepted);
+    FSockAddr = peer;
+}

@@ -1,0 +1,204 @@
+// Data transfer on the connected socket: the write and read waits, texts,
+// lines, whole streams and the command-and-reply transaction.
+#include "ferro.h"
+
+#include <cstring>
+#include <limits>
+
+using namespace winsock;
+
+namespace {
+
+constexpr int kPartSize = 255; // the most any call but SendFile moves; a short string
+constexpr int kReadLnAttempts = 100;
+
+std::string TooLong(const std::string& what, std::size_t value, const std::string& limit)
+{
+    return what + " (" + std::to_string(value) + ", " + limit + ")";
+}
+
+} // namespace
+
+void TFerrolink::WaitForWrite()
+{
+    RaiseUnlessDone(AwaitCompletion(FD_WRITE), {"Write Timed Out", "Write Canceled", "Write Failed"});
+}
+
+void TFerrolink::WaitForData()
+{
+    TimerOn();
+    int lastError = 0;
+    for (;;) {
+        char byte;
+        const int peeked = recv(FHandle, &byte, 1, MSG_PEEK);
+        if (peeked == SOCKET_ERROR)
+            lastError = WSAGetLastError();
+        // Data, the end of the stream or a real error: the receive that
+        // follows deals with it. The timer keeps running.
+        if (lastError != WSAEWOULDBLOCK)
+            return;
+        // Nothing waiting: sleep in the event loop until an event comes or the
+        // socket turns readable, unless the wait is over already.
+        if (peeked == SOCKET_ERROR && !BeenCanceled && !FBeenTimedOut)
+            WaitAndProcessMessagesOrReadable(FHandle);
+        else
+            ProcessMessages();
+        if (peeked >= 0 || BeenCanceled || FBeenTimedOut)
+            break;
+    }
+    TimerOff();
+    if (FBeenTimedOut)
+        throw ESockError("Read Timed Out");
+    if (BeenCanceled)
+        throw ESockError("Read Canceled");
+}
+
+void TFerrolink::SendBuffer(const char* text, std::uint16_t length)
+{
+    StatusMessage(kLevelSocketStep, "Sending Buffer");
+    const std::size_t available = std::strlen(text);
+    if (length == 0)
+        length = static_cast<std::uint16_t>(std::min<std::size_t>(available, 0xFFFF));
+    if (length > kPartSize)
+        throw ESockError(TooLong("Send Buffer Too Long", length, "at most 255 bytes"));
+    if (length > available)
+        throw ESockError(TooLong("Send Buffer Beyond Its Text", length, "text holds " + std::to_string(available)));
+
+    int position = 0;
+    int remaining = length;
+    while (remaining > 0) {
+        WaitForWrite();
+        const int sent = send(FHandle, text + position, remaining, 0);
+        if (sent == SOCKET_ERROR) {
+            ErrorManager(kToleratedError); // would-block: offer the same bytes again
+            continue;
+        }
+        position += sent;
+        remaining -= sent;
+    }
+}
+
+void TFerrolink::Write(const std::string& text)
+{
+    StatusMessage(kLevelOperation, "Write");
+    const std::string part = CutShort(text);
+    std::memcpy(FSendBuffer.get(), part.c_str(), part.size() + 1);
+    SendBuffer(FSendBuffer.get(), 0);
+}
+
+void TFerrolink::WriteLn(const std::string& text)
+{
+    StatusMessage(kLevelOperation, "WriteLn");
+    // Each addition is cut at 255: 254 characters go out with CR only, 255
+    // with no line end at all.
+    const std::string line = CutShort(CutShort(CutShort(text) + '\r') + '\n');
+    std::memcpy(FSendBuffer.get(), line.c_str(), line.size() + 1);
+    SendBuffer(FSendBuffer.get(), 0);
+}
+
+void TFerrolink::SendFile(TStream& stream)
+{
+    stream.SetPosition(0);
+    StatusMessage(kLevelOperation, "Send File");
+    FBytesRecvd = 0;
+    const std::int64_t size = stream.Size();
+    FBytesTotal = static_cast<std::int32_t>(size);
+
+    char chunk[kPartSize];
+    std::int64_t position = 0;
+    bool complete = false;
+    do {
+        WaitForWrite();
+        const bool last = size <= position + kPartSize;
+        const int length = last ? static_cast<int>(size - position) : kPartSize;
+        stream.ReadBuffer(chunk, length);
+        int sent = send(FHandle, chunk, length, 0);
+        if (sent == SOCKET_ERROR) {
+            // Would-block offers the bytes again; a broken connection would
+            // offer them forever, so it raises.
+            ErrorManager(kToleratedError);
+            sent = 0;
+        }
+        if (sent < length)
+            stream.Seek(sent - length, TSeekOrigin::soCurrent);
+        complete = last && sent == length;
+        position += sent;
+        FBytesRecvd += sent;
+        if (OnPacketRecvd)
+            OnPacketRecvd(this);
+    } while (!complete && !BeenCanceled && !FBeenTimedOut);
+}
+
+std::string TFerrolink::Read(std::uint16_t count)
+{
+    if (count > kPartSize)
+        throw ESockError(TooLong("Read Count Too Large", count, "at most 255"));
+    StatusMessage(kLevelTrace, "Read( " + std::to_string(count) + " )");
+
+    std::string result;
+    int total = 0;
+    bool singleReceive = false;
+    bool closed = false;
+    char buffer[kPartSize];
+    do {
+        WaitForData();
+        if (count == 0) {
+            count = kPartSize;
+            singleReceive = true;
+        }
+        const int received = recv(FHandle, buffer, count - total, 0);
+        if (received == SOCKET_ERROR) {
+            ErrorManager(kToleratedError);
+            continue;
+        }
+        closed = received == 0;
+        total += received;
+        result.append(buffer, static_cast<std::size_t>(received));
+    } while (!singleReceive && !closed && total != count && !BeenCanceled && !FBeenTimedOut);
+    Deselect();
+    return result;
+}
+
+std::string TFerrolink::ReadLn()
+{
+    WaitForData();
+    char buffer[kPartSize];
+    int peeked = 0;
+    int lineEnd = 0; // 1-based position of the first LF, 0 for none
+    for (int attempts = 1;; ++attempts) {
+        peeked = recv(FHandle, buffer, kPartSize, MSG_PEEK);
+        if (peeked == SOCKET_ERROR)
+            return {};
+        ProcessMessages();
+        const void* lf = std::memchr(buffer, '\n', static_cast<std::size_t>(peeked));
+        lineEnd = lf ? static_cast<int>(static_cast<const char*>(lf) - buffer) + 1 : 0;
+        if (peeked == kPartSize || lineEnd > 0 || BeenCanceled || attempts == kReadLnAttempts)
+            break;
+    }
+    const int received = recv(FHandle, buffer, lineEnd > 0 ? lineEnd : kPartSize, 0);
+    if (received == SOCKET_ERROR)
+        return {};
+    return std::string(buffer, static_cast<std::size_t>(received));
+}
+
+void TFerrolink::Transaction(const std::string& command, std::string& reply)
+{
+    FReplyCode = 0;
+    WriteLn(command);
+    FTransactionReply = ReadLn();
+    if (!FTransactionReply.empty()) {
+        StatusMessage(kLevelReply, FTransactionReply);
+        std::int64_t code = 0;
+        std::size_t digits = 0;
+        while (digits < 10 && digits < FTransactionReply.size() && std::isdigit(static_cast<unsigned char>(FTransactionReply[digits])))
+            code = code * 10 + (FTransactionReply[digits++] - '0');
+        if (digits > 0) {
+            if (code > std::numeric_limits<std::int32_t>::max())
+                code = 0;
+            if (code > std::numeric_limits<std::int16_t>::max())
+                throw ERangeError();
+            FReplyCode = static_cast<std::int16_t>(code);
+        }
+    }
+    reply = FTransactionReply;
+}

@@ -1,0 +1,196 @@
+#include "probe.h"
+
+#include "peers.h"
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+using namespace winsock;
+using ::testing::ElementsAre;
+
+TEST(FerrolinkStatus, ATextIsReportedWhenItsLevelIsAtMostReportLevel)
+{
+    TProbe link;
+    link.ReportLevel = 4;
+    link.StatusMessage(4, "at the level");
+    link.StatusMessage(8, "above it");
+    link.StatusMessage(2, "below it");
+    EXPECT_THAT(link.Statuses, ElementsAre("at the level", "below it"));
+    EXPECT_EQ(link.Status(), "below it");
+}
+
+TEST(FerrolinkStatus, ZeroOrNegativeReportLevelReportsNothing)
+{
+    for (int level : {0, -1}) {
+        TProbe link;
+        link.ReportLevel = level;
+        for (std::uint8_t textLevel : {1, 2, 4, 8, 16})
+            link.StatusMessage(textLevel, "text");
+        EXPECT_EQ(link.Status(), "") << level;
+        EXPECT_TRUE(link.Statuses.empty()) << level;
+    }
+}
+
+TEST(FerrolinkStatus, LastErrorNoAccessorsReportAtLevelEight)
+{
+    TProbe link;
+    link.ReportLevel = 8;
+    EXPECT_EQ(link.GetLastErrorNo(), 0);
+    EXPECT_EQ(link.Status(), "Getting LastError Number");
+    link.SetLastErrorNo(42);
+    EXPECT_EQ(link.Status(), "Setting LastError Number");
+    EXPECT_EQ(link.GetLastErrorNo(), 42);
+}
+
+TEST(FerrolinkStatus, DefaultLevelIsSilentAboutTheMachinery)
+{
+    TProbe link;
+    link.TimeOut = 10;
+    link.AwaitCompletion(FD_READ);
+    link.RequestCloseSocket();
+    EXPECT_TRUE(link.Statuses.empty());
+    EXPECT_EQ(link.Status(), "");
+}
+
+// --- ErrorManager --------------------------------------------------------------
+
+struct ErrorCall {
+    int Error;
+    bool Raised;
+    std::string Text;
+};
+
+void PrintTo(const ErrorCall& c, std::ostream* os)
+{
+    *os << "last error " << c.Error;
+}
+
+class ErrorManagerWith : public ::testing::TestWithParam<ErrorCall> {};
+
+TEST_P(ErrorManagerWith, TheLastErrorPassesTheBitTestOrRaisesItsText)
+{
+    const ErrorCall& c = GetParam();
+    TProbe link;
+    int hookCalls = 0;
+    std::uint16_t hookError = 0;
+    std::string hookText;
+    link.FErrorHook = [&](TComponent* sender, std::uint16_t no, const std::string& text) {
+        EXPECT_EQ(sender, &link);
+        ++hookCalls;
+        hookError = no;
+        hookText = text;
+    };
+    WSASetLastError(c.Error);
+    try {
+        link.ErrorManager(WSAEWOULDBLOCK);
+        EXPECT_FALSE(c.Raised);
+    } catch (const ESockError& e) {
+        EXPECT_TRUE(c.Raised);
+        EXPECT_EQ(e.Message(), c.Text);
+        EXPECT_EQ(hookText, c.Text);
+        EXPECT_EQ(hookError, c.Error);
+    }
+    EXPECT_EQ(hookCalls, c.Raised ? 1 : 0);
+    EXPECT_EQ(link.GetLastErrorNo(), c.Error); // read also when tolerated
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, ErrorManagerWith,
+    ::testing::Values(ErrorCall {10035, false, ""}, ErrorCall {10047, false, ""}, ErrorCall {10043, false, ""},
+        ErrorCall {10039, false, ""}, ErrorCall {10054, true, "Unknown Error No. 10054"},
+        ErrorCall {10061, true, "Unknown Error No. 10061"}, ErrorCall {0, true, ""}),
+    [](const auto& info) { return "Error" + std::to_string(info.param.Error); });
+
+TEST(FerrolinkErrors, AtLevelEightTheStatusShowsTheLookedUpText)
+{
+    TProbe link;
+    link.ReportLevel = 16;
+    WSASetLastError(WSAECONNRESET);
+    EXPECT_THROW(link.ErrorManager(WSAEWOULDBLOCK), ESockError);
+    EXPECT_THAT(link.Statuses, ElementsAre("Checking Error In Error Manager", "Looking Up Error MessageUnknown Error No. 10054"));
+}
+
+// --- faults of the socket library ------------------------------------------------
+
+namespace {
+
+struct FailingStartup : TPosixWinsock {
+    explicit FailingStartup(int error) : Error(error) {}
+    int WSAStartup(std::uint16_t, WSADATA*) override
+    {
+        WSASetLastError(Error);
+        return WSASYSNOTREADY;
+    }
+    int Error;
+};
+
+struct FailingSocket : TPosixWinsock {
+    SOCKET socket(int, int, int) override
+    {
+        WSASetLastError(WSAEMFILE);
+        return INVALID_SOCKET;
+    }
+};
+
+struct FailingClose : TPosixWinsock {
+    int closesocket(SOCKET) override
+    {
+        WSASetLastError(WSAENOTSOCK);
+        return SOCKET_ERROR;
+    }
+};
+
+} // namespace
+
+TEST(FerrolinkFaults, AFailedStartupRaisesAndCreatesNoSocket)
+{
+    const int before = StartupCount();
+    FailingStartup fault(WSASYSNOTREADY);
+    TWinsockOverride use(fault);
+    try {
+        TFerrolink link(nullptr);
+        FAIL();
+    } catch (const ESockError& e) {
+        EXPECT_STREQ(e.what(), "Unknown Error No. 10091");
+    }
+    EXPECT_EQ(StartupCount(), before); // nothing to clean up, nothing cleaned twice
+}
+
+TEST(FerrolinkFaults, AToleratedStartupFailureLeavesNoSocketNotSocketZero)
+{
+    FailingStartup fault(WSAEWOULDBLOCK);
+    TWinsockOverride use(fault);
+    TProbe link;
+    link.ReportLevel = 4;
+    EXPECT_EQ(link.Handle(), kNoSocket);
+    link.RequestCloseSocket(); // only reports and clears Connected
+    EXPECT_THAT(link.Statuses, ElementsAre("Request Close Socket"));
+    EXPECT_EQ(link.Handle(), kNoSocket);
+}
+
+TEST(FerrolinkFaults, ASocketThatCannotBeCreatedFailsTheConstructorAndStopsTheLibrary)
+{
+    const int before = StartupCount();
+    FailingSocket fault;
+    TWinsockOverride use(fault);
+    EXPECT_THROW(TFerrolink(nullptr), ESockError);
+    EXPECT_EQ(StartupCount(), before);
+}
+
+TEST(FerrolinkFaults, AFailingCloseRaisesAndKeepsTheHandle)
+{
+    TProbe link;
+    const auto handle = link.Handle();
+    {
+        FailingClose fault;
+        TWinsockOverride use(fault);
+        try {
+            link.Disconnect();
+            FAIL();
+        } catch (const ESockError& e) {
+            EXPECT_STREQ(e.what(), "Unknown Error No. 10038");
+        }
+    }
+    EXPECT_EQ(link.Handle(), handle);
+    EXPECT_EQ(link.GetLastErrorNo(), WSAENOTSOCK);
+    EXPECT_FALSE(link.GetConnected());
+}

@@ -1,0 +1,148 @@
+#include "peers.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace {
+
+sockaddr_in Loopback(std::uint16_t port)
+{
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+bool WaitReadable(int fd, int timeoutMs)
+{
+    pollfd p {fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) > 0;
+}
+
+int RemainingMs(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+} // namespace
+
+TcpListener::TcpListener(int backlog, std::uint16_t port)
+{
+    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(FFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a = Loopback(port);
+    if (::bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(FFd, backlog) != 0)
+        throw std::runtime_error("test listener cannot listen");
+    socklen_t len = sizeof a;
+    ::getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
+    FPort = ntohs(a.sin_port);
+}
+
+TcpListener::~TcpListener()
+{
+    ::close(FFd);
+}
+
+int TcpListener::Accept(int timeoutMs)
+{
+    if (!WaitReadable(FFd, timeoutMs))
+        return -1;
+    return ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+int ConnectTo(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Loopback(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool SendAll(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string RecvSome(int fd, std::size_t count, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string got;
+    char buf[4096];
+    while (got.size() < count && WaitReadable(fd, RemainingMs(deadline))) {
+        const ssize_t n = ::recv(fd, buf, std::min(sizeof buf, count - got.size()), 0);
+        if (n <= 0)
+            break;
+        got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
+std::string RecvAll(int fd, int timeoutMs)
+{
+    return RecvSome(fd, static_cast<std::size_t>(-1), timeoutMs);
+}
+
+bool PeerClosed(int fd, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[4096];
+    while (WaitReadable(fd, RemainingMs(deadline))) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            return true;
+    }
+    return false;
+}
+
+void CloseFd(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void ResetFd(int fd)
+{
+    linger l {1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::close(fd);
+}
+
+bool IsOpenFd(int fd)
+{
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+std::uint16_t UnusedPort()
+{
+    // Bound but never listening: connections to it are refused, and no other
+    // test can take it while this socket lives for the whole run.
+    static const std::uint16_t port = [] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = Loopback(0);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        return ntohs(a.sin_port);
+    }();
+    return port;
+}

@@ -1,0 +1,41 @@
+// Test support: plain POSIX loopback peers, written without the socket layer
+// under test, so that they check it from the outside.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A listening socket on 127.0.0.1 and a port the system picked.
+class TcpListener {
+public:
+    explicit TcpListener(int backlog = 8, std::uint16_t port = 0);
+    ~TcpListener();
+    TcpListener(const TcpListener&) = delete;
+    TcpListener& operator=(const TcpListener&) = delete;
+
+    std::uint16_t Port() const { return FPort; }
+    int Fd() const { return FFd; }
+    // Accepts one connection; -1 when none came within `timeoutMs`.
+    int Accept(int timeoutMs = 5000);
+
+private:
+    int FFd = -1;
+    std::uint16_t FPort = 0;
+};
+
+// A connected socket to 127.0.0.1:port; -1 when refused.
+int ConnectTo(std::uint16_t port);
+// Sends all bytes (blocking).
+bool SendAll(int fd, const std::string& bytes);
+// Receives until `count` bytes, the peer's close or `timeoutMs`; returns what came.
+std::string RecvSome(int fd, std::size_t count, int timeoutMs = 5000);
+// Receives until the peer closes or `timeoutMs` passes.
+std::string RecvAll(int fd, int timeoutMs = 5000);
+// True when the peer has closed (a read returns end of stream) within `timeoutMs`.
+bool PeerClosed(int fd, int timeoutMs = 5000);
+void CloseFd(int fd);
+// Closes with a reset instead of an orderly close.
+void ResetFd(int fd);
+bool IsOpenFd(int fd);
+// A port on 127.0.0.1 with nothing listening on it.
+std::uint16_t UnusedPort();
