@@ -71,6 +71,14 @@ int ConnectTo(std::uint16_t port)
     return fd;
 }
 
+int ConnectNonBlocking(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in a = Loopback(port);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return fd;
+}
+
 bool SendAll(int fd, const std::string& bytes)
 {
     std::size_t done = 0;

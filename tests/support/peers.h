@@ -25,6 +25,8 @@ private:
 
 // A connected socket to 127.0.0.1:port; -1 when refused.
 int ConnectTo(std::uint16_t port);
+// Starts a connection without waiting for it; the descriptor either way.
+int ConnectNonBlocking(std::uint16_t port);
 // Sends all bytes (blocking).
 bool SendAll(int fd, const std::string& bytes);
 // Receives until `count` bytes, the peer's close or `timeoutMs`; returns what came.

@@ -1,0 +1,298 @@
+#include "connected.h"
+
+#include "recorder.h"
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <QTimer>
+
+using namespace winsock;
+using ::testing::ElementsAre;
+
+namespace {
+
+std::string ConnectFailure(TFerrolink& link)
+{
+    try {
+        link.Connect();
+    } catch (const ESockError& e) {
+        return e.what();
+    }
+    return "connected";
+}
+
+int Count(const std::vector<std::string>& v, const std::string& s)
+{
+    return static_cast<int>(std::count(v.begin(), v.end(), s));
+}
+
+} // namespace
+
+TEST(Connect, ADottedAddressConnectsWithoutLookup)
+{
+    TcpListener listener;
+    TProbe link;
+    link.ReportLevel = 8;
+    bool resolved = false;
+    link.FHostResolvedHook = [&](TComponent*) { resolved = true; };
+    link.Host = "127.0.0.1";
+    link.Port = listener.Port();
+    link.Connect();
+    EXPECT_TRUE(link.GetConnected());
+    EXPECT_FALSE(resolved);
+    EXPECT_EQ(Count(link.Statuses, "Timer On"), 1);
+    EXPECT_EQ(Count(link.Statuses, "Timer Off"), 1);
+    const int peer = listener.Accept();
+    EXPECT_GE(peer, 0);
+    CloseFd(peer);
+}
+
+TEST(Connect, StatusTextsFollowTheReportLevel)
+{
+    const std::vector<std::vector<std::string>> expected = {
+        {},
+        {"Connecting", "Disconnecting"},
+        {"Connecting", "Disconnecting", "Request Close Socket"},
+    };
+    const int levels[] = {1, 2, 4};
+    for (int i = 0; i < 3; ++i) {
+        TcpListener listener;
+        TProbe link;
+        link.ReportLevel = levels[i];
+        link.Host = "127.0.0.1";
+        link.Port = listener.Port();
+        link.Connect();
+        link.Disconnect();
+        EXPECT_EQ(link.Statuses, expected[i]) << "level " << levels[i];
+        EXPECT_EQ(link.Status(), expected[i].empty() ? "" : expected[i].back());
+    }
+}
+
+TEST(Connect, StatusReadsConnectingDuringTheWait)
+{
+    UnansweringListener busy;
+    TProbe link;
+    link.ReportLevel = 2;
+    link.TimeOut = 300;
+    link.Host = "127.0.0.1";
+    link.Port = busy.Listener.Port();
+    std::string duringWait;
+    QTimer::singleShot(50, [&] { duringWait = link.Status(); });
+    EXPECT_EQ(ConnectFailure(link), "Connection Timed Out");
+    EXPECT_EQ(duringWait, "Connecting");
+}
+
+TEST(Connect, ARefusedConnectionFailsWithoutTouchingLastErrorNo)
+{
+    TProbe link;
+    link.SetLastErrorNo(7);
+    link.Host = "127.0.0.1";
+    link.Port = UnusedPort();
+    const auto handle = link.Handle();
+    EXPECT_EQ(ConnectFailure(link), "Connection Failed");
+    EXPECT_FALSE(link.GetConnected());
+    EXPECT_EQ(link.GetLastErrorNo(), 7);
+    EXPECT_EQ(link.Handle(), handle); // not replaced
+}
+
+TEST(Connect, TimesOutAgainstAListenerThatNeverAnswers)
+{
+    UnansweringListener busy;
+    TProbe link;
+    link.TimeOut = 300;
+    link.Host = "127.0.0.1";
+    link.Port = busy.Listener.Port();
+    EXPECT_EQ(ConnectFailure(link), "Connection Timed Out");
+    EXPECT_FALSE(link.GetConnected());
+    EXPECT_TRUE(link.BeenTimedOut());
+}
+
+TEST(Connect, ACancelSetByAHandlerDuringTheWaitEndsIt)
+{
+    UnansweringListener busy;
+    TProbe link;
+    link.Host = "127.0.0.1";
+    link.Port = busy.Listener.Port();
+    const auto handle = link.Handle();
+    QTimer::singleShot(50, [&] { link.BeenCanceled = true; });
+    EXPECT_EQ(ConnectFailure(link), "Connection Canceled");
+    EXPECT_FALSE(link.GetConnected());
+    EXPECT_EQ(link.Handle(), handle);
+}
+
+TEST(Connect, ACancelSetBeforeConnectHasNoEffect)
+{
+    TcpListener listener;
+    TProbe link;
+    link.Host = "127.0.0.1";
+    link.Port = listener.Port();
+    link.BeenCanceled = true;
+    link.Connect();
+    EXPECT_TRUE(link.GetConnected());
+    EXPECT_FALSE(link.BeenCanceled);
+}
+
+TEST(Connect, AlreadyConnectedLeavesTheConnectionUntouched)
+{
+    ConnectedPair pair;
+    pair.Link.BeenCanceled = true;
+    EXPECT_EQ(ConnectFailure(pair.Link), "Already connected");
+    EXPECT_FALSE(pair.Link.BeenCanceled); // cleared first of all
+    EXPECT_TRUE(pair.Link.GetConnected());
+    pair.Link.Write("still here");
+    EXPECT_EQ(RecvSome(pair.Peer, 10), "still here");
+}
+
+TEST(Connect, NullAddressIsRefusedWithoutTraffic)
+{
+    TProbe link;
+    link.ReportLevel = 8;
+    link.Host = "0.0.0.0";
+    link.Port = 1;
+    link.BeenCanceled = true;
+    EXPECT_EQ(ConnectFailure(link), "Null Remote Address");
+    EXPECT_FALSE(link.BeenCanceled);
+    EXPECT_TRUE(link.Statuses.empty()); // no wait, no timer, nothing sent
+}
+
+TEST(Connect, PortTakesItsLowSixteenBits)
+{
+    TcpListener listener;
+    TProbe link;
+    link.Host = "127.0.0.1";
+    link.Port = 65536 + listener.Port();
+    link.Connect();
+    const int peer = listener.Accept(2000);
+    EXPECT_GE(peer, 0);
+    CloseFd(peer);
+}
+
+TEST(Connect, AHostNameIsLookedUpThenConnected)
+{
+    TcpListener listener;
+    TProbe link;
+    link.ReportLevel = 8;
+    int resolved = 0;
+    link.FHostResolvedHook = [&](TComponent* sender) {
+        EXPECT_EQ(sender, &link);
+        ++resolved;
+    };
+    link.Host = "localhost";
+    link.Port = listener.Port();
+    link.TimeOut = 10000;
+    link.Connect();
+    EXPECT_TRUE(link.GetConnected());
+    EXPECT_EQ(resolved, 1);
+    EXPECT_EQ(link.FSockAddr.sin_addr.s_addr, inet_addr("127.0.0.1"));
+    // One timer around the lookup, one around the connection.
+    EXPECT_EQ(Count(link.Statuses, "Timer On"), 2);
+    EXPECT_EQ(Count(link.Statuses, "Timer Off"), 2);
+}
+
+TEST(Connect, ANameThatDoesNotResolveFailsTheLookup)
+{
+    TProbe link;
+    link.Host = "no-such-host.invalid";
+    link.Port = 1;
+    link.TimeOut = 10000;
+    EXPECT_EQ(ConnectFailure(link), "Host Lookup Failed");
+    EXPECT_EQ(link.FSockAddr.sin_addr.s_addr, INADDR_NONE);
+    EXPECT_FALSE(link.GetConnected());
+}
+
+TEST(Connect, TheBroadcastAddressIsLookedUpLikeAName)
+{
+    TProbe link;
+    bool resolved = false;
+    link.FHostResolvedHook = [&](TComponent*) { resolved = true; };
+    link.Host = "255.255.255.255";
+    link.Port = 1;
+    link.TimeOut = 3000;
+    try {
+        link.Connect();
+    } catch (const ESockError&) {
+        // Whether broadcast can be connected to is the platform's business.
+    }
+    EXPECT_TRUE(resolved);
+}
+
+TEST(Connect, ALongHostNameIsLookedUpWhole)
+{
+    // 200 characters: more than a 128-byte buffer would hold.
+    std::string name;
+    while (name.size() < 190)
+        name += "abcdefghi.";
+    name += "invalid";
+    TProbe link;
+    link.Host = name;
+    link.TimeOut = 10000;
+    EXPECT_EQ(ConnectFailure(link), "Host Lookup Failed");
+}
+
+TEST(Connect, ALookupCancelledByAHandlerEndsTheWait)
+{
+    // The lookup's reply is held back by a stand-in that never answers.
+    struct SilentLookup : TPosixWinsock {
+        HANDLE WSAAsyncGetHostByName(HWND, unsigned, const char*, char*, int) override { return 4242; }
+        int WSACancelAsyncRequest(HANDLE task) override
+        {
+            Cancelled = task;
+            return 0;
+        }
+        HANDLE Cancelled = 0;
+    } lookup;
+    TWinsockOverride use(lookup);
+    TProbe link;
+    link.Host = "somewhere";
+    QTimer::singleShot(30, [&] { link.BeenCanceled = true; });
+    EXPECT_EQ(ConnectFailure(link), "Host Lookup Canceled");
+    EXPECT_EQ(lookup.Cancelled, 4242u); // a late reply can never end a later wait
+    link.TimeOut = 50;
+    EXPECT_EQ(ConnectFailure(link), "Host Lookup Timed Out");
+}
+
+TEST(Connect, ALookupReplyOfThirtyTwoBytesIsNoClose)
+{
+    TProbe link;
+    int disconnects = 0;
+    link.OnDisconnect = [&](TComponent*) { ++disconnects; };
+    struct Reply32 : TPosixWinsock {
+        HANDLE WSAAsyncGetHostByName(HWND window, unsigned msg, const char*, char* buf, int) override
+        {
+            static std::uint32_t address = 0x0100007F;
+            static char* list[] = {reinterpret_cast<char*>(&address), nullptr};
+            hostent entry {nullptr, nullptr, 2, 4, list};
+            std::memcpy(buf, &entry, sizeof entry);
+            PostMessage(window, msg, 77, WSAMAKESELECTREPLY(FD_CLOSE, 0)); // a 32-byte entry
+            return 77;
+        }
+    } lookup;
+    TcpListener listener;
+    TWinsockOverride use(lookup);
+    link.Host = "my-host";
+    link.Port = listener.Port();
+    link.Connect();
+    EXPECT_TRUE(link.GetConnected());
+    EXPECT_EQ(disconnects, 0);
+}
+
+TEST(Disconnect, OnAnUnconnectedComponentStillRenewsTheSocket)
+{
+    TProbe link;
+    link.ReportLevel = 2;
+    int disconnects = 0;
+    link.OnDisconnect = [&](TComponent*) { ++disconnects; };
+    link.Disconnect();
+    EXPECT_EQ(link.Status(), "Disconnecting");
+    EXPECT_EQ(disconnects, 0);
+    EXPECT_TRUE(IsOpenFd(link.Handle()));
+}
+
+TEST(Disconnect, ClosesTheConnectionSoThePeerSeesTheEnd)
+{
+    ConnectedPair pair;
+    pair.Link.Disconnect();
+    EXPECT_FALSE(pair.Link.GetConnected());
+    EXPECT_TRUE(PeerClosed(pair.Peer));
+}
