@@ -140,6 +140,31 @@ bool IsOpenFd(int fd)
     return ::fcntl(fd, F_GETFD) != -1;
 }
 
+std::uint16_t FreePort()
+{
+    TcpListener probe;
+    return probe.Port();
+}
+
+std::future<std::string> ExchangeAsync(std::uint16_t port, std::vector<std::string> chunks, int pauseMs, bool closeEarly)
+{
+    return std::async(std::launch::async, [=] {
+        const int fd = ConnectTo(port);
+        if (fd < 0)
+            return std::string("refused");
+        for (const auto& chunk : chunks) {
+            SendAll(fd, chunk);
+            if (pauseMs > 0)
+                ::usleep(static_cast<useconds_t>(pauseMs) * 1000);
+        }
+        std::string reply;
+        if (!closeEarly)
+            reply = RecvAll(fd, 10000);
+        ::close(fd);
+        return reply;
+    });
+}
+
 std::uint16_t UnusedPort()
 {
     // Bound but never listening: connections to it are refused, and no other

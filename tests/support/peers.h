@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <string>
+#include <vector>
 
 // A listening socket on 127.0.0.1 and a port the system picked.
 class TcpListener {
@@ -39,5 +41,13 @@ void CloseFd(int fd);
 // Closes with a reset instead of an orderly close.
 void ResetFd(int fd);
 bool IsOpenFd(int fd);
+// A port that was free a moment ago, for a server under test to listen on.
+std::uint16_t FreePort();
 // A port on 127.0.0.1 with nothing listening on it.
 std::uint16_t UnusedPort();
+
+// A client on its own thread: connects, sends each chunk (pausing `pauseMs`
+// between them), and returns what comes back until the server closes. With
+// `closeEarly` it closes right after sending and returns nothing.
+std::future<std::string> ExchangeAsync(std::uint16_t port, std::vector<std::string> chunks, int pauseMs = 0,
+                                       bool closeEarly = false);

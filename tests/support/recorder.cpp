@@ -40,3 +40,9 @@ void PumpFor(int ms)
     clock.start();
     PumpUntil([&] { return clock.elapsed() >= ms; }, ms + 1000);
 }
+
+std::vector<std::string> AwaitRecordedExceptions(int timeoutMs)
+{
+    PumpUntil([] { return !gRecorded.empty(); }, timeoutMs);
+    return TakeRecordedExceptions();
+}

@@ -10,6 +10,9 @@ void InstallExceptionRecorder();
 // Messages of the exceptions handed to the application's handler since the
 // last call; clears the record.
 std::vector<std::string> TakeRecordedExceptions();
+// Pumps until at least one exception has been recorded (or `timeoutMs`
+// passed), then takes them.
+std::vector<std::string> AwaitRecordedExceptions(int timeoutMs = 5000);
 
 // Runs the event loop until `done` holds or `timeoutMs` has passed; returns
 // whether `done` held.

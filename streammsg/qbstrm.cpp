@@ -1,0 +1,31 @@
+#include "qbstrm.h"
+
+#include "wireformat.h"
+
+TQBStrm::TQBStrm(TComponent* owner) : TFerrolink(owner)
+{
+    Port = qbmsg::kPort;
+}
+
+std::string TQBStrm::PostIt(TStream& stream)
+{
+    const std::int64_t size = stream.Size();
+    qbmsg::CheckEncodable(FromName, size);
+    Connect();
+    std::string reply;
+    try {
+        Write(qbmsg::EncodeHeader(FromName));
+        Write(qbmsg::EncodeBodyLength(size));
+        SendFile(stream);
+        reply = Read(qbmsg::kReplySize);
+    } catch (...) {
+        try {
+            Disconnect();
+        } catch (const ESockError&) {
+            // The first failure is the one the caller needs to see.
+        }
+        throw;
+    }
+    Disconnect();
+    return reply;
+}

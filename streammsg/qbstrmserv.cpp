@@ -1,0 +1,43 @@
+#include "qbstrmserv.h"
+
+#include "wireformat.h"
+
+#include <algorithm>
+
+TQBStrmServ::TQBStrmServ(TComponent* owner) : TQBGeneralServer(owner)
+{
+    Port = qbmsg::kPort;
+    OnClientContact = [this](TComponent* sender) { ReadMessage(sender); };
+}
+
+void TQBStrmServ::ReadMessage(TComponent*)
+{
+    TMemoryStream body; // freed on every path
+    const std::string name = ReadName();
+    ReadBody(body);
+    Write(qbmsg::kReply);
+    body.SetPosition(0);
+    if (OnMSG)
+        OnMSG(this, name, body);
+}
+
+std::string TQBStrmServ::ReadName()
+{
+    const std::int32_t length = qbmsg::ParseLength(Read(qbmsg::kLengthFieldSize));
+    if (length > qbmsg::kMaxNameField)
+        throw ESockError("Invalid name length (" + std::to_string(length) + ", at most 255)");
+    return length > 0 ? Read(static_cast<std::uint16_t>(length)) : std::string();
+}
+
+void TQBStrmServ::ReadBody(TMemoryStream& body)
+{
+    const std::int32_t length = qbmsg::ParseLength(Read(qbmsg::kLengthFieldSize));
+    // Never more than is missing, so surplus bytes stay out of the body.
+    while (body.Size() < length) {
+        const auto missing = static_cast<std::uint16_t>(std::min<std::int64_t>(255, length - body.Size()));
+        const std::string part = Read(missing);
+        if (part.empty())
+            throw ESockError("Read Failed"); // the sender closed before the body was whole
+        body.WriteBuffer(part.data(), static_cast<std::int64_t>(part.size()));
+    }
+}

@@ -1,0 +1,189 @@
+#include "receiver.h"
+
+#include <gmock/gmock.h>
+
+#include <random>
+
+using ::testing::ElementsAre;
+
+namespace {
+
+const std::string kValid = "0010Quillbrook   5hello";
+
+// After a hostile exchange the server must still answer a valid message and
+// deliver it whole.
+void ExpectStillServing(RunningReceiver& r)
+{
+    const std::size_t before = r.Messages.size();
+    EXPECT_EQ(r.Exchange({kValid}), kOkReply);
+    ASSERT_EQ(r.Messages.size(), before + 1);
+    EXPECT_EQ(r.Messages.back().From, "Quillbrook");
+    EXPECT_EQ(r.Messages.back().Body, "hello");
+}
+
+} // namespace
+
+TEST(Receiver, ReadsAMessageAnswersItAndHandsItOver)
+{
+    RunningReceiver r;
+    EXPECT_EQ(r.Exchange({"0010Quillbrook", "   5", "hello"}), kOkReply);
+    ASSERT_EQ(r.Messages.size(), 1u);
+    EXPECT_EQ(r.Messages[0].From, "Quillbrook");
+    EXPECT_EQ(r.Messages[0].Body, "hello");
+    EXPECT_EQ(r.Messages[0].PositionAtCall, 0);
+    EXPECT_TRUE(r.Messages[0].IsMemoryStream);
+}
+
+TEST(Receiver, AnEmptyNameAndAnEmptyBody)
+{
+    RunningReceiver r;
+    EXPECT_EQ(r.Exchange({"0000   0"}), kOkReply);
+    ASSERT_EQ(r.Messages.size(), 1u);
+    EXPECT_EQ(r.Messages[0].From, "");
+    EXPECT_EQ(r.Messages[0].Body, "");
+    EXPECT_EQ(r.Messages[0].PositionAtCall, 0);
+}
+
+TEST(Receiver, LengthFieldsAreIntegersAfterLeadingBlanks)
+{
+    RunningReceiver r;
+    EXPECT_EQ(r.Exchange({"  03abc$00Aabcdefghij"}), kOkReply);
+    ASSERT_EQ(r.Messages.size(), 1u);
+    EXPECT_EQ(r.Messages[0].From, "abc");
+    EXPECT_EQ(r.Messages[0].Body, "abcdefghij");
+
+    // "-001" is minus one: nothing is read for that field.
+    EXPECT_EQ(r.Exchange({"-001   3xyz"}), kOkReply);
+    ASSERT_EQ(r.Messages.size(), 2u);
+    EXPECT_EQ(r.Messages[1].From, "");
+    EXPECT_EQ(r.Messages[1].Body, "xyz");
+
+    // Trailing blanks are no integer.
+    EXPECT_EQ(r.Exchange({"00015", "5   hello"}), "");
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("'5   ' is not a valid integer value"));
+    ExpectStillServing(r);
+}
+
+TEST(Receiver, WithoutAHandlerMessagesAreStillReadAndAnswered)
+{
+    RunningReceiver r(false);
+    EXPECT_EQ(r.Exchange({kValid}), kOkReply);
+    EXPECT_EQ(r.Exchange({kValid}), kOkReply);
+    EXPECT_TRUE(TakeRecordedExceptions().empty());
+}
+
+TEST(Receiver, ABodyInManySmallPacketsIsCollectedIntoOneStream)
+{
+    RunningReceiver r;
+    std::vector<std::string> chunks = {"0001x 600"};
+    std::string body;
+    for (int i = 0; i < 600; ++i)
+        body += static_cast<char>(i % 251);
+    for (std::size_t i = 0; i < body.size(); i += 7)
+        chunks.push_back(body.substr(i, 7));
+    EXPECT_EQ(r.Exchange(chunks, 1), kOkReply);
+    ASSERT_EQ(r.Messages.size(), 1u);
+    EXPECT_EQ(r.Messages[0].Body, body);
+}
+
+TEST(Receiver, AClientThatDribblesOneByteAtATimeIsServed)
+{
+    RunningReceiver r;
+    std::vector<std::string> bytes;
+    for (char c : kValid)
+        bytes.emplace_back(1, c);
+    EXPECT_EQ(r.Exchange(bytes, 5), kOkReply);
+    ASSERT_EQ(r.Messages.size(), 1u);
+    EXPECT_EQ(r.Messages[0].Body, "hello");
+}
+
+TEST(Receiver, SurplusBytesNeverEnterTheBody)
+{
+    RunningReceiver r;
+    EXPECT_EQ(r.Exchange({"0001a   5helloEXTRA-BYTES"}), kOkReply);
+    ASSERT_EQ(r.Messages.size(), 1u);
+    EXPECT_EQ(r.Messages[0].Body, "hello");
+    ExpectStillServing(r);
+}
+
+// "00" is a complete number (0); the missing body-length field then fails.
+struct HostileCase {
+    const char* Name;
+    std::vector<std::string> Chunks;
+    const char* Failure;
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class ReceiverFacing : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(ReceiverFacing, AHostileClientFailsAloneAndTheServerGoesOn)
+{
+    RunningReceiver r;
+    const HostileCase& c = GetParam();
+    EXPECT_EQ(r.Exchange(c.Chunks, 0, true), "");
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre(c.Failure));
+    EXPECT_TRUE(r.Messages.empty());
+    ExpectStillServing(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReceiverFacing,
+    ::testing::Values(HostileCase {"ConnectAndClose", {}, "'' is not a valid integer value"},
+        HostileCase {"PartialLengthField", {"00"}, "'' is not a valid integer value"},
+        HostileCase {"LettersInALengthField", {"00x1"}, "'00x1' is not a valid integer value"},
+        HostileCase {"HugeNameLength", {"9999Quillbrook"}, "Invalid name length (9999, at most 255)"},
+        HostileCase {"TruncatedBody", {"0001a 100only-part"}, "Read Failed"},
+        HostileCase {"MissingBodyLength", {"0003abc"}, "'' is not a valid integer value"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(Receiver, RandomBytesNeverCrashOrStopIt)
+{
+    RunningReceiver r;
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 5; ++round) {
+        std::string noise(1024, '\0');
+        for (char& c : noise)
+            c = static_cast<char>(random());
+        r.Exchange({noise}, 0, true);
+        PumpFor(50);
+    }
+    TakeRecordedExceptions();
+    ExpectStillServing(r);
+}
+
+TEST(Receiver, AFailingHandlerIsReportedAfterTheReplyAndTheServerGoesOn)
+{
+    RunningReceiver r;
+    r.Server.OnMSG = [](TComponent*, const std::string&, TStream&) { throw ESockError("handler broke"); };
+    EXPECT_EQ(r.Exchange({kValid}), kOkReply); // the reply goes out before the handler runs
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("handler broke"));
+    r.Server.OnMSG = nullptr;
+    EXPECT_EQ(r.Exchange({kValid}), kOkReply);
+}
+
+TEST(Receiver, TwoClientsAtNearlyTheSameTimeAreServedOneAfterTheOther)
+{
+    RunningReceiver r;
+    auto first = ExchangeAsync(r.Port(), {"0005first   3one"}, 0);
+    auto second = ExchangeAsync(r.Port(), {"0006second   3two"}, 0);
+    const auto ready = [](std::future<std::string>& f) { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+    ASSERT_TRUE(PumpUntil([&] { return ready(first) && ready(second); }, 15000));
+    EXPECT_EQ(first.get(), kOkReply);
+    EXPECT_EQ(second.get(), kOkReply);
+    ASSERT_EQ(r.Messages.size(), 2u);
+    std::vector<std::string> from = {r.Messages[0].From, r.Messages[1].From};
+    std::sort(from.begin(), from.end());
+    EXPECT_THAT(from, ElementsAre("first", "second"));
+}
+
+TEST(Receiver, ACancelLeftSetFailsEveryLaterMessage)
+{
+    RunningReceiver r;
+    r.Server.BeenCanceled = true;
+    r.Exchange({kValid});
+    EXPECT_FALSE(AwaitRecordedExceptions().empty());
+    EXPECT_TRUE(r.Messages.empty());
+}

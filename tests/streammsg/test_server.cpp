@@ -1,0 +1,173 @@
+#include "qbmsg.h"
+
+#include "peers.h"
+#include "recorder.h"
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <filesystem>
+
+using ::testing::ElementsAre;
+
+namespace {
+
+struct Server : TQBGeneralServer {
+    explicit Server(TComponent* owner = nullptr) : TQBGeneralServer(owner)
+    {
+        Port = FreePort();
+        FStatusHook = [this](TComponent*, const std::string& s) { Statuses.push_back(s); };
+    }
+    ~Server() override { FStatusHook = nullptr; }
+    TSocketHandle ListenHandle() const { return FListenHandle; }
+    std::vector<std::string> Statuses;
+};
+
+bool Ready(std::future<std::string>& f)
+{
+    return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+std::string Exchange(std::uint16_t port, std::vector<std::string> chunks)
+{
+    auto reply = ExchangeAsync(port, std::move(chunks));
+    EXPECT_TRUE(PumpUntil([&] { return Ready(reply); }, 10000));
+    return reply.get();
+}
+
+int OpenDescriptors()
+{
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+} // namespace
+
+TEST(Server, ListensOnlyOnceLoaded)
+{
+    Server server;
+    EXPECT_EQ(ConnectTo(static_cast<std::uint16_t>(server.Port)), -1); // created by code: idle
+    server.Loaded();
+    const int fd = ConnectTo(static_cast<std::uint16_t>(server.Port));
+    EXPECT_GE(fd, 0);
+    CloseFd(fd);
+}
+
+TEST(Server, InDesignModeItNeverListens)
+{
+    TComponent designer(nullptr);
+    designer.SetDesigning(true);
+    auto* server = CreateOwned<Server>(&designer);
+    designer.NotifyComponentsLoaded();
+    EXPECT_EQ(ConnectTo(static_cast<std::uint16_t>(server->Port)), -1);
+}
+
+TEST(Server, WithoutAHandlerEachConnectionIsClosedAtOnce)
+{
+    Server server;
+    server.Loaded();
+    EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {}), "");
+    EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {}), ""); // and again
+}
+
+TEST(Server, TheHandlerTalksOnTheClientsConnectionAndTheListenerComesBack)
+{
+    Server server;
+    server.Loaded();
+    const auto listening = server.Handle();
+    bool connectedDuring = true;
+    TSocketHandle during = 0;
+    server.OnClientContact = [&](TComponent* sender) {
+        EXPECT_EQ(sender, &server);
+        connectedDuring = server.GetConnected();
+        during = server.Handle();
+        server.Write("hello " + server.Read(4));
+    };
+    EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {"you!"}), "hello you!");
+    EXPECT_FALSE(connectedDuring);
+    EXPECT_NE(during, listening);
+    EXPECT_EQ(server.Handle(), listening);
+}
+
+TEST(Server, AServiceReportsItsStepsInOrder)
+{
+    Server server;
+    server.Loaded();
+    server.ReportLevel = 4;
+    server.Statuses.clear();
+    server.OnClientContact = [&](TComponent*) { server.Write("x"); };
+    Exchange(static_cast<std::uint16_t>(server.Port), {});
+    EXPECT_THAT(server.Statuses, ElementsAre("Accepting", "Write", "Sending Buffer", "Disconnecting", "Request Close Socket", "Listening"));
+    EXPECT_EQ(server.Status(), "Listening");
+}
+
+TEST(Server, KeepsNoSocketButTheListenerAfterAService)
+{
+    Server server;
+    server.Loaded();
+    const int before = OpenDescriptors();
+    for (int i = 0; i < 3; ++i)
+        Exchange(static_cast<std::uint16_t>(server.Port), {});
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(Server, ConnectDoesNothing)
+{
+    Server server;
+    server.ReportLevel = 16;
+    server.Host = "127.0.0.1";
+    server.Connect();
+    EXPECT_TRUE(server.Statuses.empty());
+    EXPECT_FALSE(server.GetConnected());
+}
+
+TEST(Server, AFailingServiceClosesTheClientAndListensAgainBeforeItIsReported)
+{
+    Server server;
+    server.Loaded();
+    int served = 0;
+    server.OnClientContact = [&](TComponent*) {
+        if (++served == 1)
+            throw ESockError("first one fails");
+        server.Write("fine");
+    };
+    TakeRecordedExceptions();
+    EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {}), "");
+    EXPECT_THAT(TakeRecordedExceptions(), ElementsAre("first one fails"));
+    EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {}), "fine");
+}
+
+TEST(Server, APortAnotherProgramHoldsIsToldInTheStatus)
+{
+    TcpListener other;
+    Server server;
+    server.ReportLevel = 2;
+    server.Port = other.Port();
+    server.Loaded(); // raises nothing
+    EXPECT_EQ(server.Status(), "Cannot Listen On Port " + std::to_string(other.Port()) + " (Unknown Error No. 10048)");
+}
+
+TEST(Server, APortBeyondSixteenBitsIsARangeError)
+{
+    Server server;
+    server.Port = 70000;
+    EXPECT_THROW(server.Loaded(), ERangeError);
+}
+
+TEST(Server, TwoClientsAreServedOneAfterTheOther)
+{
+    Server server;
+    server.Loaded();
+    int inside = 0;
+    int most = 0;
+    server.OnClientContact = [&](TComponent*) {
+        most = std::max(most, ++inside);
+        server.Write(server.Read(2));
+        --inside;
+    };
+    auto a = ExchangeAsync(static_cast<std::uint16_t>(server.Port), {"aa"});
+    auto b = ExchangeAsync(static_cast<std::uint16_t>(server.Port), {"bb"});
+    ASSERT_TRUE(PumpUntil([&] { return Ready(a) && Ready(b); }, 10000));
+    EXPECT_EQ(a.get(), "aa");
+    EXPECT_EQ(b.get(), "bb");
+    EXPECT_EQ(most, 1);
+}
