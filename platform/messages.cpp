@@ -1,9 +1,11 @@
 #include "messages.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <cstdio>
 #include <unordered_map>
@@ -86,6 +88,52 @@ TExceptionHandler& ExceptionHandler()
 // dispatcher it would unregister from may be gone by then.
 QSocketNotifier* gReadable = nullptr;
 
+// A blocking pass must return once it has handled anything. Some event
+// dispatchers deliver the posted events first and then block anyway; this
+// guard counts every event the application delivers and, when the dispatcher
+// is about to block after having delivered some, wakes it at once.
+class BlockGuard : public QObject {
+public:
+    BlockGuard()
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+        QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this, dispatcher] {
+            if (FWaiting && FDelivered != FAtStart)
+                dispatcher->wakeUp();
+        });
+    }
+
+    void Wait(QEventLoop::ProcessEventsFlags flags)
+    {
+        const bool outer = FWaiting;
+        const unsigned long outerStart = FAtStart;
+        FWaiting = true;
+        FAtStart = FDelivered;
+        QCoreApplication::processEvents(flags | QEventLoop::WaitForMoreEvents);
+        FWaiting = outer;
+        FAtStart = outerStart;
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent*) override
+    {
+        ++FDelivered;
+        return false;
+    }
+
+private:
+    bool FWaiting = false;
+    unsigned long FDelivered = 0;
+    unsigned long FAtStart = 0;
+};
+
+BlockGuard& Guard()
+{
+    static auto* guard = new BlockGuard; // lives as long as the program
+    return *guard;
+}
+
 } // namespace
 
 HWND AllocateHWnd(TWndMethod wndProc)
@@ -124,7 +172,7 @@ void ProcessMessages()
 
 void WaitAndProcessMessages()
 {
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    Guard().Wait(QEventLoop::AllEvents);
 }
 
 void WaitAndProcessMessagesOrReadable(int fd)

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -167,6 +168,8 @@ SOCKET TPosixWinsock::socket(int af, int type, int protocol)
         FailErrno();
         return INVALID_SOCKET;
     }
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     detail::Register(fd, detail::Phase::Fresh);
     return static_cast<SOCKET>(fd);
 }

@@ -2,6 +2,7 @@
 // one posted message per occurrence, re-armed by the matching call.
 #include "winsock_sockets.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -22,6 +23,12 @@ void Post(const SocketState& state, long event, int error)
 {
     if (state.Msg != 0 && (state.Events & event))
         PostMessage(state.Window, state.Msg, static_cast<std::uintptr_t>(state.Fd), WSAMAKESELECTREPLY(static_cast<int>(event), error));
+}
+
+bool Writable(int fd)
+{
+    pollfd p {fd, POLLOUT, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT);
 }
 
 bool Selected(const SocketState& state, long event) { return state.Msg != 0 && (state.Events & event); }
@@ -149,6 +156,12 @@ void Select(SocketState& state, HWND window, unsigned msg, long events)
     state.ReadBlocked = false;
     if (state.State == Phase::Connected && Selected(state, FD_CONNECT))
         Post(state, FD_CONNECT, 0);
+    // Room to write is the common case: announce it without a trip through
+    // the event loop's readiness watch.
+    if (state.State == Phase::Connected && Selected(state, FD_WRITE) && Writable(state.Fd)) {
+        state.WriteArmed = false;
+        Post(state, FD_WRITE, 0);
+    }
     UpdateWatch(state);
 }
 
