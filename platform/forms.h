@@ -1,0 +1,122 @@
+// What the two programs need of the windowing platform, on Qt Widgets: the
+// program title, message boxes, the default error display, bevelled panels,
+// picture areas and BMP loading with the class library's texts.
+#pragma once
+
+#include "classes.h"
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+
+// The program title: the file name without folder, cut before its first ".",
+// every letter after the first in lower case ("/opt/SENDWELL.EXE" -> "Sendwell").
+QString ProgramTitleOf(const QString& executablePath);
+QString ProgramTitle();
+
+// The text the default error display shows: a full stop is added unless the
+// message ends in "." or a character that sorts before it.
+QString ErrorDisplayText(const std::string& message);
+
+// The one seam through which every modal box goes, so that tests can record
+// boxes instead of running a modal loop.
+class TModalBoxes {
+public:
+    virtual ~TModalBoxes() = default;
+    // Modal, centred on the screen, one "OK" button, no icon.
+    virtual void ShowMessage(const QString& title, const QString& text);
+    // Modal, stop icon, "OK".
+    virtual void ShowError(const QString& title, const QString& text);
+    // A modal window showing a text file's content.
+    virtual void ShowText(const QString& title, const QString& text);
+};
+
+TModalBoxes& ModalBoxes();
+// Installs `boxes` (not owned) until the returned guard goes; tests use it.
+class TModalBoxesOverride {
+public:
+    explicit TModalBoxesOverride(TModalBoxes& boxes);
+    ~TModalBoxesOverride();
+    TModalBoxesOverride(const TModalBoxesOverride&) = delete;
+    TModalBoxesOverride& operator=(const TModalBoxesOverride&) = delete;
+
+private:
+    TModalBoxes* FPrevious;
+};
+
+// The message box of the programs, titled with the program title.
+void ShowMessage(const std::string& text);
+
+// Makes the default error display the application's exception handler: any
+// exception from a notification, a click or another handler ends that handler
+// and is shown; the program goes on. At most one error box is open at a time;
+// failures meanwhile go to standard error, so a flood cannot nest modal loops.
+void InstallErrorDisplay();
+void ShowException(const std::exception& e);
+
+// Runs `handler`, handing any exception to the application's exception
+// handler: for Qt slots, which must not let exceptions through.
+std::function<void()> Guarded(std::function<void()> handler);
+
+// Loads a picture by its file's extension: ".bmp" (any case) as a Windows
+// BMP; anything else raises "Unknown picture file extension (.<ext>)".
+QImage LoadPictureFile(const std::string& fileName);
+// Loads a Windows BMP file: "Cannot open file <name>" when it cannot be
+// opened; a file of zero bytes is the empty picture; see DecodeBitmap.
+QImage LoadBitmapFile(const std::string& fileName);
+// "Bitmap image is not valid" when the data does not start with "BM" or cannot
+// be decoded; "Stream read error" when it is shorter than its headers announce.
+QImage DecodeBitmap(const std::string& data);
+
+class EInvalidGraphic : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A panel with a raised outer and a lowered inner bevel and its caption drawn
+// centred on its face.
+class TBevelPanel : public QWidget {
+public:
+    explicit TBevelPanel(QWidget* parent, const QString& caption = {}, int bevelWidth = 2);
+
+    QString Caption() const { return FCaption; }
+    void SetFaceColor(const QColor& color);
+    int BevelWidth() const { return FBevelWidth; }
+    // The space inside both bevels, where a child that fills the panel sits.
+    QRect InsideRect() const;
+    // Keeps `child` filling the inside as the panel is resized.
+    void SetFillChild(QWidget* child);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QString FCaption;
+    int FBevelWidth;
+    QColor FFace;
+    QWidget* FFillChild = nullptr; // not owned: a child widget of this panel
+};
+
+// Draws a picture at its natural size from its top-left corner, clipped to
+// the area; neither stretched nor centred. Draws nothing until a picture is
+// loaded, so whatever lies beneath shows through.
+class TPictureArea : public QWidget {
+public:
+    explicit TPictureArea(QWidget* parent);
+
+    void SetPicture(const QImage& picture);
+    const QImage& Picture() const { return FPicture; }
+    void LoadFromFile(const std::string& fileName) { SetPicture(LoadPictureFile(fileName)); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage FPicture;
+};

@@ -1,0 +1,21 @@
+// The receiver program: its window listens on port 6711 and shows every
+// picture that arrives. A start request for a hidden window (the environment
+// variable FERROLINK_START_HIDDEN=1, set by the sender) keeps the window
+// hidden until the first message shows it.
+#include "forms.h"
+#include "takewellmain.h"
+
+#include <QApplication>
+
+#include <csignal>
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    QApplication app(argc, argv);
+    InstallErrorDisplay();
+    takewell::TForm1 form;
+    if (qgetenv("FERROLINK_START_HIDDEN") != "1")
+        form.show();
+    return app.exec();
+}

@@ -1,0 +1,75 @@
+#include "takewellmain.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace takewell {
+
+namespace {
+constexpr int kPictureInset = 4;
+}
+
+QPoint WindowPlacement(QSize screen)
+{
+    const int top = (screen.height() - kWindowHeight) / 2 + kWindowHeight / 2;
+    const int left = (screen.width() - kWindowWidth) / 2;
+    return {left, top};
+}
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr)
+{
+    setWindowTitle("Msg Client Demo");
+    QFont font("System");
+    font.setPixelSize(13);
+    setFont(font);
+    resize(kClientWidth, kClientHeight);
+
+    Panel1 = new TBevelPanel(this, "Panel1");
+    Panel1->setGeometry(0, 0, kClientWidth, kClientHeight);
+    Image2 = new TPictureArea(Panel1);
+    Image2->setGeometry(kPictureInset, kPictureInset, kClientWidth - 2 * kPictureInset, kClientHeight - 2 * kPictureInset);
+    Panel1->SetFillChild(Image2);
+
+    // The component as the window's stored design sets it, then loaded.
+    QBStrmServ1 = CreateOwned<TQBStrmServ>(this);
+    QBStrmServ1->SetLastErrorNo(0);
+    QBStrmServ1->Port = qbmsg::kPort;
+    QBStrmServ1->BeenCanceled = false;
+    QBStrmServ1->OnMSG = [this](TComponent* sender, const std::string& from, TStream& body) {
+        QBStrmServ1MSG(sender, from, body);
+    };
+    FormCreate();
+    NotifyComponentsLoaded();
+}
+
+TForm1::~TForm1()
+{
+    // The components go first, while the widgets their handlers use exist.
+    delete QBStrmServ1;
+}
+
+void TForm1::FormCreate()
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(WindowPlacement(screen->size()));
+}
+
+void TForm1::QBStrmServ1MSG(TComponent*, const std::string&, TStream& strm)
+{
+    {
+        TFileStream file(kTempFile, fmCreate);
+        file.CopyFrom(strm, strm.Size() - strm.Position());
+        file.Close(); // whole and closed before it is read back
+    }
+    Image2->LoadFromFile(kTempFile);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm1::resizeEvent(QResizeEvent*)
+{
+    Panel1->setGeometry(rect());
+}
+
+} // namespace takewell

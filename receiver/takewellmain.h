@@ -1,0 +1,43 @@
+// Unit Takewellmain: the receiver program's window. It listens for stream
+// messages on port 6711 and shows each body as a picture, written first to
+// "temp.bmp" in the current folder.
+#pragma once
+
+#include "classes.h"
+#include "forms.h"
+#include "qbmsg.h"
+
+#include <QWidget>
+
+namespace takewell {
+
+// Outer size of the window as designed, frame included.
+constexpr int kWindowWidth = 340;
+constexpr int kWindowHeight = 203;
+// Its client area.
+constexpr int kClientWidth = 332;
+constexpr int kClientHeight = 176;
+inline const char* const kTempFile = "temp.bmp";
+
+// Where FormCreate puts the window on a screen of `screen` size: centred
+// across, its top edge about at the middle (division truncates toward zero).
+QPoint WindowPlacement(QSize screen);
+
+class TForm1 : public QWidget, public TComponent {
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    TBevelPanel* Panel1 = nullptr;   // owned by the window (Qt parent)
+    TPictureArea* Image2 = nullptr;  // owned by Panel1 (Qt parent)
+    TQBStrmServ* QBStrmServ1 = nullptr; // owned by the window as component
+
+    void FormCreate();
+    // Writes the body to "temp.bmp", shows it and brings the window forward.
+    void QBStrmServ1MSG(TComponent* sender, const std::string& sFrom, TStream& strm);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+} // namespace takewell
