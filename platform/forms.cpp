@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDialog>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPainter>
@@ -30,8 +32,9 @@ void CentreOnScreen(QWidget& box)
     }
 }
 
-void RunBox(QMessageBox::Icon icon, const QString& title, const QString& text)
+void RunBox(QMessageBox::Icon icon, const QString& title, QString text)
 {
+    text.replace("\r\n", "\n");
     QMessageBox box(icon, title, text, QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     CentreOnScreen(box);
@@ -127,6 +130,31 @@ void TModalBoxes::ShowText(const QString& title, const QString& text)
     layout->addWidget(view);
     viewer.resize(480, 360);
     viewer.exec();
+}
+
+bool TModalBoxes::ChooseFile(QString& fileName, const QString& filterLabel, const QString& pattern)
+{
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile); // a typed name need not exist
+    dialog.setNameFilter(filterLabel + " (" + pattern + ")");
+    if (!fileName.isEmpty())
+        dialog.selectFile(fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    fileName = dialog.selectedFiles().front();
+    return true;
+}
+
+bool TOpenDialog::Execute()
+{
+    QString chosen = FileName;
+    if (!ModalBoxes().ChooseFile(chosen, FFilterLabel, FPattern))
+        return false;
+    FileName = QFileInfo(chosen).absoluteFilePath();
+    QDir::setCurrent(QFileInfo(FileName).absolutePath());
+    return true;
 }
 
 TModalBoxes& ModalBoxes()

@@ -34,6 +34,9 @@ public:
     virtual void ShowError(const QString& title, const QString& text);
     // A modal window showing a text file's content.
     virtual void ShowText(const QString& title, const QString& text);
+    // The modal file-open dialog: offers `fileName` first; true with the
+    // chosen file's full path in `fileName` when the user confirms.
+    virtual bool ChooseFile(QString& fileName, const QString& filterLabel, const QString& pattern);
 };
 
 TModalBoxes& ModalBoxes();
@@ -47,6 +50,20 @@ public:
 
 private:
     TModalBoxes* FPrevious;
+};
+
+// The file-open dialog component: one filter, remembers the last name, accepts
+// a typed name that does not exist, and makes the chosen file's folder the
+// current folder.
+class TOpenDialog {
+public:
+    TOpenDialog(QString filterLabel, QString pattern) : FFilterLabel(std::move(filterLabel)), FPattern(std::move(pattern)) {}
+    bool Execute();
+    QString FileName;
+
+private:
+    QString FFilterLabel;
+    QString FPattern;
 };
 
 // The message box of the programs, titled with the program title.

@@ -19,7 +19,19 @@ struct RecordedBoxes : TModalBoxes {
     void ShowMessage(const QString& title, const QString& text) override { Boxes.push_back({"message", title.toStdString(), text.toStdString()}); }
     void ShowError(const QString& title, const QString& text) override { Boxes.push_back({"error", title.toStdString(), text.toStdString()}); }
     void ShowText(const QString& title, const QString& text) override { Boxes.push_back({"text", title.toStdString(), text.toStdString()}); }
+    // The file dialog answers with `Choice`, or cancels when it is empty.
+    bool ChooseFile(QString& fileName, const QString& label, const QString& pattern) override
+    {
+        Boxes.push_back({"open", label.toStdString(), pattern.toStdString()});
+        Offered.push_back(fileName);
+        if (Choice.isEmpty())
+            return false;
+        fileName = Choice;
+        return true;
+    }
     std::vector<Box> Boxes;
+    QString Choice;
+    std::vector<QString> Offered;
 };
 
 // A BMP file's bytes: a picture of `size` in one colour, with a differently

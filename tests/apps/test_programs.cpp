@@ -10,6 +10,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <QFileInfo>
+
+#include <csignal>
 #include <fstream>
 
 namespace {
@@ -79,4 +82,90 @@ TEST(TakewellProgram, ReceivesAPictureIntoItsFolderAndKeepsListening)
     EXPECT_EQ(Post(second), "OK              ");
     EXPECT_TRUE(holds(second));
     EXPECT_EQ(takewell.Process.state(), QProcess::Running);
+}
+
+namespace {
+
+// Copies the built programs named into a fresh folder.
+void CopyPrograms(const QString& folder, const QStringList& names)
+{
+    for (const QString& name : names) {
+        const QString source = QString(PROGRAMS_DIR) + "/" + name;
+        QFile::copy(source, folder + "/" + name);
+        QFile::setPermissions(folder + "/" + name, QFile::permissions(source));
+    }
+}
+
+QStringList StartupSteps(QProcess& p)
+{
+    QStringList steps;
+    for (const QString& line : QString(p.readAllStandardError()).split('\n', Qt::SkipEmptyParts))
+        if (line.startsWith("startup: "))
+            steps << line.mid(9);
+    return steps;
+}
+
+} // namespace
+
+TEST(SendwellProgram, ShowsTheSplashAloneThenStartsTheReceiverThenItsWindow)
+{
+    InTemporaryFolder here;
+    QDir().mkdir("app");
+    QDir().mkdir("work");
+    CopyPrograms(here.Path("app"), {"Sendwell", "Takewell"});
+    QProcess sendwell;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("FERROLINK_TRACE_STARTUP", "1");
+    env.insert("PATH", "/usr/bin:/bin");
+    sendwell.setProcessEnvironment(env);
+    sendwell.setWorkingDirectory(here.Path("work"));
+    sendwell.start(here.Path("app/Sendwell"), {});
+    QStringList steps;
+    ASSERT_TRUE(PumpUntil([&] {
+        steps += StartupSteps(sendwell);
+        return steps.size() >= 4;
+    }, 20000));
+    ASSERT_EQ(steps.size(), 4);
+    EXPECT_EQ(steps[0], "splash shown");
+    EXPECT_EQ(steps[1], "splash destroyed");
+    EXPECT_TRUE(steps[2].startsWith("receiver started "));
+    EXPECT_EQ(steps[3], "main window shown");
+    const qint64 receiver = steps[2].mid(17).toLongLong();
+    EXPECT_GT(receiver, 0);
+    EXPECT_TRUE(PumpUntil(Listening6711, 15000)); // the receiver found in the sender's folder listens
+    // It runs in the sender's current folder: that is where pictures land.
+    EXPECT_EQ(Post(BmpBytes({4, 4}, Qt::red)), "OK              ");
+    EXPECT_TRUE(PumpUntil([&] { return QFileInfo::exists(here.Path("work/temp.bmp")); }, 10000));
+    if (receiver > 0)
+        ::kill(static_cast<pid_t>(receiver), SIGTERM);
+    sendwell.kill();
+    sendwell.waitForFinished();
+    PumpUntil([] { return !Listening6711(); }, 10000);
+}
+
+TEST(SendwellProgram, RunsWithoutAReceiverWhenNoneCanBeFound)
+{
+    InTemporaryFolder here;
+    CopyPrograms(here.Dir.path(), {"Sendwell"});
+    QDir().mkdir("empty");
+    QProcess sendwell;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("FERROLINK_TRACE_STARTUP", "1");
+    env.insert("PATH", here.Path("empty"));
+    sendwell.setProcessEnvironment(env);
+    sendwell.setWorkingDirectory(here.Path("empty"));
+    sendwell.start(here.Path("Sendwell"), {});
+    QStringList steps;
+    ASSERT_TRUE(PumpUntil([&] {
+        steps += StartupSteps(sendwell);
+        return steps.size() >= 4;
+    }, 20000));
+    EXPECT_EQ(steps[2], "receiver started 0");
+    PumpFor(500);
+    EXPECT_EQ(sendwell.state(), QProcess::Running); // nothing reported, nothing ended
+    EXPECT_FALSE(Listening6711());
+    sendwell.kill();
+    sendwell.waitForFinished();
 }

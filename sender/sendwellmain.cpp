@@ -1,0 +1,195 @@
+#include "sendwellmain.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace sendwell {
+
+std::string SelectedFileName;
+std::string HelpFile;
+
+namespace {
+
+constexpr int kPanel1Height = 185;
+constexpr int kPanel2Height = 41;
+
+QAction* Bind(QAction* action, QObject* context, std::function<void()> handler)
+{
+    QObject::connect(action, &QAction::triggered, context, Guarded(std::move(handler)));
+    return action;
+}
+
+// The help file next to the program, else in the current folder.
+QString FindHelpFile()
+{
+    const QString name = QString::fromStdString(HelpFile);
+    for (const QString& candidate : {QCoreApplication::applicationDirPath() + "/" + name, name})
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    return {};
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr)
+{
+    setWindowTitle("'Msg Server Demo'");
+    QFont font("MS Sans Serif");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    setFont(font);
+    BuildPanels();
+    BuildMenu();
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    move(kLeft, kTop);
+
+    QBStrm1 = CreateOwned<TQBStrm>(this);
+    QBStrm1->SetLastErrorNo(0);
+    QBStrm1->Port = qbmsg::kPort;
+    QBStrm1->BeenCanceled = false;
+    QBStrm1->FromName = "Quillbrook";
+    NotifyComponentsLoaded();
+}
+
+TForm1::~TForm1()
+{
+    delete QBStrm1;
+}
+
+void TForm1::BuildPanels()
+{
+    auto* client = new QWidget(this);
+    auto* column = new QVBoxLayout(client);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    setCentralWidget(client);
+
+    Panel1 = new TBevelPanel(client, "Panel1");
+    Panel1->setFixedHeight(kPanel1Height);
+    Image1 = new TPictureArea(Panel1);
+    Image1->setGeometry(4, 4, 337, 177);
+    Panel1->SetFillChild(Image1);
+
+    Panel2 = new TBevelPanel(client, "Panel2");
+    Panel2->setFixedHeight(kPanel2Height);
+    Select = new QPushButton("Select BMP File", Panel2);
+    Select->setGeometry(44, 8, 105, 25);
+    BitBtn1 = new QPushButton("Send Message", Panel2);
+    BitBtn1->setGeometry(203, 8, 129, 25);
+
+    Panel3 = new TBevelPanel(client, "Panel3");
+    Label2 = new QLabel("URL to send to:", Panel3);
+    Label2->setGeometry(11, 12, 75, 13);
+    Edit1 = new QLineEdit("127.0.0.1", Panel3);
+    Edit1->setGeometry(11, 32, 305, 21);
+
+    column->addWidget(Panel1);
+    column->addWidget(Panel2);
+    column->addWidget(Panel3, 1);
+
+    QObject::connect(Select, &QPushButton::clicked, this, Guarded([this] { SelectClick(); }));
+    QObject::connect(BitBtn1, &QPushButton::clicked, this, Guarded([this] { BitBtn1Click(); }));
+    setTabOrder(BitBtn1, Select);
+    setTabOrder(Select, Edit1);
+    BitBtn1->setFocus();
+}
+
+void TForm1::BuildMenu()
+{
+    QMenu* file = menuBar()->addMenu("&File");
+    File1 = file->menuAction();
+    Exit1 = Bind(file->addAction("E&xit"), this, [this] { Exit1Click(); });
+    About1 = Bind(menuBar()->addAction("&About"), this, [this] { About1Click(); });
+    Help1 = Bind(menuBar()->addAction("&Help"), this, [this] { Help1Click(); });
+    Help1->setShortcut(Qt::Key_F1);
+    Help1->setShortcutContext(Qt::WindowShortcut);
+    addAction(Help1); // F1 anywhere in the window
+}
+
+void TForm1::SelectClick()
+{
+    if (!OpenDialog1.Execute())
+        return;
+    SelectedFileName = OpenDialog1.FileName.toStdString();
+    Image1->LoadFromFile(SelectedFileName);
+}
+
+void TForm1::BitBtn1Click()
+{
+    // A press while a send waits on the network is ignored.
+    if (FSending)
+        return;
+    QBStrm1->Host = CutShort(Edit1->text().toStdString());
+    QBStrm1->Port = qbmsg::kPort;
+    if (SelectedFileName.empty())
+        SelectClick();
+    if (SelectedFileName.empty()) {
+        ShowMessage("Bitmap not Selected");
+        return;
+    }
+    // Shown anew first, so a file the window cannot show is never sent.
+    Image1->LoadFromFile(SelectedFileName);
+    Send();
+}
+
+void TForm1::Send()
+{
+    TFileStream file(SelectedFileName, fmOpenRead); // closed on every path
+    FSending = true;
+    try {
+        QBStrm1->PostIt(file);
+    } catch (...) {
+        FSending = false;
+        if (FCloseWhenSent)
+            close();
+        throw;
+    }
+    FSending = false;
+    if (FCloseWhenSent)
+        close();
+}
+
+void TForm1::Exit1Click()
+{
+    ShowMessage("Please be sure to close down the MSG Client also!");
+    close();
+}
+
+void TForm1::About1Click()
+{
+    ShowMessage("Component: QBMSG\r\nVersion: 3.1.2\r\n\r\nComponent Demonstration Program");
+}
+
+void TForm1::Help1Click()
+{
+    const QString path = FindHelpFile();
+    if (path.isEmpty()) {
+        ShowMessage("Help file " + HelpFile + " not found");
+        return;
+    }
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    ModalBoxes().ShowText(ProgramTitle() + " Help", QString::fromUtf8(file.readAll()));
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    if (!FSending) {
+        event->accept();
+        return;
+    }
+    QBStrm1->BeenCanceled = true;
+    FCloseWhenSent = true;
+    event->ignore();
+}
+
+} // namespace sendwell

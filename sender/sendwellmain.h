@@ -1,0 +1,71 @@
+// Unit Sendwellmain: the sender program's window. The user picks a BMP file,
+// sees it, types the receiver's host and sends the file as one stream message
+// to port 6711.
+#pragma once
+
+#include "classes.h"
+#include "forms.h"
+#include "qbmsg.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace sendwell {
+
+// The full path of the file last chosen; shared by both buttons.
+extern std::string SelectedFileName;
+// The program's help file, set at start-up.
+extern std::string HelpFile;
+
+constexpr int kClientWidth = 345;
+constexpr int kClientHeight = 344; // below the menu bar
+constexpr int kLeft = 189;
+constexpr int kTop = 55;
+
+class TForm1 : public QMainWindow, public TComponent {
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    TBevelPanel* Panel1 = nullptr;
+    TPictureArea* Image1 = nullptr;
+    TBevelPanel* Panel2 = nullptr;
+    QPushButton* Select = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    TBevelPanel* Panel3 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QAction* File1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QAction* About1 = nullptr;
+    QAction* Help1 = nullptr;
+    TQBStrm* QBStrm1 = nullptr; // owned by the window as component
+    TOpenDialog OpenDialog1 {"Bitmap", "*.bmp"};
+
+    void SelectClick();
+    void BitBtn1Click();
+    void Exit1Click();
+    void About1Click();
+    void Help1Click();
+
+    bool Sending() const { return FSending; }
+
+protected:
+    // Closing while a send waits cancels it; the window closes once the send
+    // has returned, so no component goes while one of its waits runs.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildPanels();
+    void BuildMenu();
+    void Send();
+
+    bool FSending = false;
+    bool FCloseWhenSent = false;
+};
+
+} // namespace sendwell
