@@ -43,7 +43,9 @@ QString FindHelpFile()
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr)
 {
     setWindowTitle("'Msg Server Demo'");
-    QFont font("MS Sans Serif");
+    QFont font;
+    // The designed face where it exists, else sans-serif faces of like width.
+    font.setFamilies({"MS Sans Serif", "Liberation Sans", "Arial"});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
     setFont(font);
@@ -89,6 +91,7 @@ void TForm1::BuildPanels()
     Panel3 = new TBevelPanel(client, "Panel3");
     Label2 = new QLabel("URL to send to:", Panel3);
     Label2->setGeometry(11, 12, 75, 13);
+    Label2->adjustSize(); // a label sizes itself to its caption
     Edit1 = new QLineEdit("127.0.0.1", Panel3);
     Edit1->setGeometry(11, 32, 305, 21);
 
