@@ -2,6 +2,8 @@
 
 #include "recorder.h"
 
+#include "helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <QPainter>
@@ -62,21 +64,6 @@ TEST(ErrorDisplay, AGuardedHandlerHandsItsExceptionToTheApplication)
 
 namespace {
 
-std::string Failure(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "loaded";
-}
-
-void WriteFile(const QString& path, const std::string& bytes)
-{
-    std::ofstream(path.toStdString(), std::ios::binary) << bytes;
-}
-
 } // namespace
 
 TEST(BitmapLoading, DecodesAValidBitmap)
@@ -90,20 +77,20 @@ TEST(BitmapLoading, DecodesAValidBitmap)
 TEST(BitmapLoading, RefusesWithTheClassLibrarysTexts)
 {
     const std::string valid = BmpBytes({20, 20}, Qt::blue);
-    EXPECT_EQ(Failure([] { DecodeBitmap("GIF89a...."); }), "Bitmap image is not valid");
-    EXPECT_EQ(Failure([] { DecodeBitmap("B"); }), "Bitmap image is not valid");
-    EXPECT_EQ(Failure([&] { DecodeBitmap(valid.substr(0, 10)); }), "Stream read error");
-    EXPECT_EQ(Failure([&] { DecodeBitmap(valid.substr(0, 40)); }), "Stream read error");
-    EXPECT_EQ(Failure([&] { DecodeBitmap(valid.substr(0, valid.size() - 1)); }), "Stream read error");
+    EXPECT_EQ(FailureOf([] { DecodeBitmap("GIF89a...."); }), "Bitmap image is not valid");
+    EXPECT_EQ(FailureOf([] { DecodeBitmap("B"); }), "Bitmap image is not valid");
+    EXPECT_EQ(FailureOf([&] { DecodeBitmap(valid.substr(0, 10)); }), "Stream read error");
+    EXPECT_EQ(FailureOf([&] { DecodeBitmap(valid.substr(0, 40)); }), "Stream read error");
+    EXPECT_EQ(FailureOf([&] { DecodeBitmap(valid.substr(0, valid.size() - 1)); }), "Stream read error");
     std::string garbled = valid;
     garbled[28] = 77; // bits per pixel nobody knows
-    EXPECT_EQ(Failure([&] { DecodeBitmap(garbled); }), "Bitmap image is not valid");
+    EXPECT_EQ(FailureOf([&] { DecodeBitmap(garbled); }), "Bitmap image is not valid");
     // A header that announces an enormous picture is refused, not allocated.
     std::string huge = valid;
     const std::int32_t side = 100000;
     std::memcpy(&huge[18], &side, 4);
     std::memcpy(&huge[22], &side, 4);
-    EXPECT_EQ(Failure([&] { DecodeBitmap(huge); }), "Stream read error");
+    EXPECT_EQ(FailureOf([&] { DecodeBitmap(huge); }), "Stream read error");
 }
 
 TEST(BitmapLoading, FilesByNameAndExtension)
@@ -114,9 +101,9 @@ TEST(BitmapLoading, FilesByNameAndExtension)
     WriteFile(here.Path("picture.BMP"), BmpBytes({3, 3}, Qt::green));
     EXPECT_EQ(LoadPictureFile(here.Path("picture.BMP").toStdString()).size(), QSize(3, 3));
     WriteFile(here.Path("notes.txt"), "hello");
-    EXPECT_EQ(Failure([&] { LoadPictureFile(here.Path("notes.txt").toStdString()); }), "Unknown picture file extension (.txt)");
+    EXPECT_EQ(FailureOf([&] { LoadPictureFile(here.Path("notes.txt").toStdString()); }), "Unknown picture file extension (.txt)");
     const std::string missing = here.Path("missing.bmp").toStdString();
-    EXPECT_EQ(Failure([&] { LoadPictureFile(missing); }), "Cannot open file " + missing);
+    EXPECT_EQ(FailureOf([&] { LoadPictureFile(missing); }), "Cannot open file " + missing);
 }
 
 // --- widgets --------------------------------------------------------------------

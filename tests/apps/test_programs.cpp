@@ -5,6 +5,8 @@
 #include "peers.h"
 #include "recorder.h"
 
+#include "helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -17,17 +19,9 @@
 
 namespace {
 
-std::string ReadFile(const QString& path)
-{
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 bool Listening6711()
 {
-    const int fd = ConnectTo(6711);
-    CloseFd(fd);
-    return fd >= 0;
+    return ListensOn(6711);
 }
 
 // Posts `body` to port 6711 and returns the reply.

@@ -6,6 +6,8 @@
 #include "peers.h"
 #include "recorder.h"
 
+#include "helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -22,11 +24,6 @@
 using sendwell::TForm1;
 
 namespace {
-
-void WriteFile(const QString& path, const std::string& bytes)
-{
-    std::ofstream(path.toStdString(), std::ios::binary) << bytes;
-}
 
 // A plain receiver of one stream message on port 6711, on its own thread:
 // reads it by its length fields, answers "OK" and 14 blanks, returns it.

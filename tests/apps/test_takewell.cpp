@@ -4,6 +4,8 @@
 #include "peers.h"
 #include "recorder.h"
 
+#include "helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -15,30 +17,6 @@
 using takewell::TForm1;
 
 namespace {
-
-TMemoryStream StreamOf(const std::string& bytes)
-{
-    TMemoryStream s;
-    s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    s.SetPosition(0);
-    return s;
-}
-
-std::string ReadFile(const QString& path)
-{
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string Failure(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no failure";
-}
 
 void Deliver(TForm1& form, const std::string& body)
 {
@@ -108,7 +86,7 @@ TEST(TakewellWindow, ABodyThatIsNoBitmapKeepsThePreviousPictureAndDoesNotShow)
     TForm1 form;
     Deliver(form, BmpBytes({30, 20}, Qt::red));
     form.hide();
-    EXPECT_EQ(Failure([&] { Deliver(form, "this is not a picture"); }), "Bitmap image is not valid");
+    EXPECT_EQ(FailureOf([&] { Deliver(form, "this is not a picture"); }), "Bitmap image is not valid");
     EXPECT_EQ(form.Image2->Picture().size(), QSize(30, 20));
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(ReadFile(here.Path("temp.bmp")), "this is not a picture");
@@ -122,7 +100,7 @@ TEST(TakewellWindow, ATempFileThatCannotBeCreatedIsReported)
     InTemporaryFolder here;
     QDir(here.Dir.path()).mkdir("temp.bmp"); // a folder in its way
     TForm1 form;
-    EXPECT_EQ(Failure([&] { Deliver(form, BmpBytes({8, 8}, Qt::blue)); }), "Cannot create file temp.bmp");
+    EXPECT_EQ(FailureOf([&] { Deliver(form, BmpBytes({8, 8}, Qt::blue)); }), "Cannot create file temp.bmp");
     EXPECT_FALSE(form.isVisible());
 }
 
@@ -148,9 +126,9 @@ TEST(TakewellWindow, ReceivesOverTheNetworkOnPort6711)
     const std::string body = BmpBytes({16, 16}, Qt::magenta);
     std::ofstream(here.Path("pic.bmp").toStdString(), std::ios::binary) << body;
     QProcess sender;
-    sender.start(STREAM_PEER, {"send", "6711", "Quillbrook", here.Path("pic.bmp")});
+    sender.start(QBMSG, {"send", here.Path("pic.bmp")});
     ASSERT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning; }, 15000));
-    EXPECT_EQ(sender.readAllStandardOutput().trimmed().toStdString(), "[OK              ]");
+    EXPECT_EQ(sender.readAllStandardOutput().toStdString(), "OK              \n");
     EXPECT_EQ(form.Image2->Picture().size(), QSize(16, 16));
     EXPECT_EQ(ReadFile(here.Path("temp.bmp")), body);
 }

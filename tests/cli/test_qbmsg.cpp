@@ -2,6 +2,8 @@
 #include "peers.h"
 #include "recorder.h"
 
+#include "helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -33,37 +35,6 @@ Outcome Qbmsg(const QStringList& args, const QString& input = {})
     p.start(QBMSG, args);
     Finished(p);
     return {p.exitCode(), p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
-}
-
-void WriteFile(const QString& path, const std::string& bytes)
-{
-    std::ofstream(path.toStdString(), std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const QString& path)
-{
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string Pattern(std::size_t size)
-{
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(i * 13 + 5);
-    return bytes;
-}
-
-bool ListensOn(std::uint16_t port)
-{
-    // Through the kernel's table, so that looking does not count as a client.
-    std::ifstream tcp("/proc/net/tcp");
-    char hex[8];
-    std::snprintf(hex, sizeof hex, ":%04X", port);
-    for (std::string line; std::getline(tcp, line);)
-        if (line.find(std::string(hex) + " 00000000:0000 0A") != std::string::npos)
-            return true;
-    return false;
 }
 
 struct Receiver {

@@ -2,6 +2,8 @@
 
 #include "recorder.h"
 
+#include "helpers.h"
+
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
@@ -11,16 +13,6 @@ using namespace winsock;
 using ::testing::ElementsAre;
 
 namespace {
-
-std::string Failure(const std::function<void()>& operation)
-{
-    try {
-        operation();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no failure";
-}
 
 // Records the lengths asked of send and recv (peeks apart), passing the
 // calls through; `MaxSend` makes every send a short one.
@@ -90,11 +82,11 @@ TEST(Write, ACancelLeftSetFailsBeforeAnyByteIsSent)
 {
     ConnectedPair pair;
     pair.Link.BeenCanceled = true;
-    EXPECT_EQ(Failure([&] { pair.Link.Write("x"); }), "Write Canceled");
-    EXPECT_EQ(Failure([&] { pair.Link.WriteLn("x"); }), "Write Canceled");
+    EXPECT_EQ(FailureOf([&] { pair.Link.Write("x"); }), "Write Canceled");
+    EXPECT_EQ(FailureOf([&] { pair.Link.WriteLn("x"); }), "Write Canceled");
     TMemoryStream body;
     body.WriteBuffer("abc", 3);
-    EXPECT_EQ(Failure([&] { pair.Link.SendFile(body); }), "Write Canceled");
+    EXPECT_EQ(FailureOf([&] { pair.Link.SendFile(body); }), "Write Canceled");
     pair.Link.Disconnect();
     EXPECT_EQ(RecvAll(pair.Peer), "");
 }
@@ -104,10 +96,10 @@ TEST(SendBuffer, RefusesLengthsBeyondItsTextOrAShortString)
     ConnectedPair pair;
     RecordingWinsock recorder;
     TWinsockOverride use(recorder);
-    EXPECT_EQ(Failure([&] { pair.Link.SendBuffer("abc", 4); }), "Send Buffer Beyond Its Text (4, text holds 3)");
+    EXPECT_EQ(FailureOf([&] { pair.Link.SendBuffer("abc", 4); }), "Send Buffer Beyond Its Text (4, text holds 3)");
     const std::string big(300, 'y');
-    EXPECT_EQ(Failure([&] { pair.Link.SendBuffer(big.c_str(), 0); }), "Send Buffer Too Long (300, at most 255 bytes)");
-    EXPECT_EQ(Failure([&] { pair.Link.SendBuffer(big.c_str(), 256); }), "Send Buffer Too Long (256, at most 255 bytes)");
+    EXPECT_EQ(FailureOf([&] { pair.Link.SendBuffer(big.c_str(), 0); }), "Send Buffer Too Long (300, at most 255 bytes)");
+    EXPECT_EQ(FailureOf([&] { pair.Link.SendBuffer(big.c_str(), 256); }), "Send Buffer Too Long (256, at most 255 bytes)");
     EXPECT_TRUE(recorder.Sends.empty());
     pair.Link.SendBuffer("abcdef", 3);
     EXPECT_EQ(RecvSome(pair.Peer, 3), "abc");
@@ -185,7 +177,7 @@ TEST(SendFile, ACancelInOnPacketRecvdEndsItQuietlyAfterThatChunk)
     pair.Link.OnPacketRecvd = [&](TComponent*) { pair.Link.BeenCanceled = true; };
     pair.Link.SendFile(body); // no exception
     EXPECT_EQ(pair.Link.BytesRecvd(), 255);
-    EXPECT_EQ(Failure([&] { pair.Link.Write("more"); }), "Write Canceled");
+    EXPECT_EQ(FailureOf([&] { pair.Link.Write("more"); }), "Write Canceled");
     pair.Link.Disconnect();
     EXPECT_EQ(RecvAll(pair.Peer).size(), 255u);
 }
@@ -235,7 +227,7 @@ TEST(Read, CountsAboveTwoHundredFiftyFiveAreRefused)
 {
     ConnectedPair pair;
     SendAll(pair.Peer, "data");
-    EXPECT_EQ(Failure([&] { pair.Link.Read(256); }), "Read Count Too Large (256, at most 255)");
+    EXPECT_EQ(FailureOf([&] { pair.Link.Read(256); }), "Read Count Too Large (256, at most 255)");
     EXPECT_EQ(pair.Link.Read(4), "data"); // nothing was taken
 }
 
@@ -243,7 +235,7 @@ TEST(Read, TimesOutOnASilentConnection)
 {
     ConnectedPair pair;
     pair.Link.TimeOut = 150;
-    EXPECT_EQ(Failure([&] { pair.Link.Read(4); }), "Read Timed Out");
+    EXPECT_EQ(FailureOf([&] { pair.Link.Read(4); }), "Read Timed Out");
 }
 
 TEST(Read, ACancelWithDataWaitingStillMakesOneReceive)
@@ -253,14 +245,14 @@ TEST(Read, ACancelWithDataWaitingStillMakesOneReceive)
     PumpFor(30);
     pair.Link.BeenCanceled = true;
     EXPECT_EQ(pair.Link.Read(4), "ab");
-    EXPECT_EQ(Failure([&] { pair.Link.Read(4); }), "Read Canceled"); // nothing left
+    EXPECT_EQ(FailureOf([&] { pair.Link.Read(4); }), "Read Canceled"); // nothing left
 }
 
 TEST(Read, ACancelSetByAHandlerEndsTheWait)
 {
     ConnectedPair pair;
     QTimer::singleShot(50, [&] { pair.Link.BeenCanceled = true; });
-    EXPECT_EQ(Failure([&] { pair.Link.Read(4); }), "Read Canceled");
+    EXPECT_EQ(FailureOf([&] { pair.Link.Read(4); }), "Read Canceled");
 }
 
 TEST(Read, AFailingReceiveRaisesItsErrorText)
@@ -270,7 +262,7 @@ TEST(Read, AFailingReceiveRaisesItsErrorText)
     RecordingWinsock failing;
     failing.FailRecv = true;
     TWinsockOverride use(failing);
-    EXPECT_EQ(Failure([&] { pair.Link.Read(2); }), "Unknown Error No. 10054");
+    EXPECT_EQ(FailureOf([&] { pair.Link.Read(2); }), "Unknown Error No. 10054");
     EXPECT_EQ(pair.Link.GetLastErrorNo(), WSAECONNRESET);
 }
 
@@ -324,7 +316,7 @@ TEST(Transaction, ACodeBeyondSixteenBitsIsARangeErrorAfterTheReplyIsKept)
     ConnectedPair pair;
     SendAll(pair.Peer, "40000 too big\r\n");
     std::string reply = "untouched";
-    EXPECT_EQ(Failure([&] { pair.Link.Transaction("CMD", reply); }), "Range check error");
+    EXPECT_EQ(FailureOf([&] { pair.Link.Transaction("CMD", reply); }), "Range check error");
     EXPECT_EQ(pair.Link.TransactionReply(), "40000 too big\r\n");
     EXPECT_EQ(pair.Link.Status(), "40000 too big\r\n");
     EXPECT_EQ(reply, "untouched");

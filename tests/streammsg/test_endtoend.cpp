@@ -1,4 +1,5 @@
 // Stream messages between processes, and with programs nobody here wrote.
+#include "helpers.h"
 #include "receiver.h"
 
 #include <gmock/gmock.h>
@@ -11,25 +12,6 @@
 using ::testing::ElementsAre;
 
 namespace {
-
-std::string ReadFile(const QString& path)
-{
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const QString& path, const std::string& bytes)
-{
-    std::ofstream(path.toStdString(), std::ios::binary) << bytes;
-}
-
-std::string Pattern(std::size_t size)
-{
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + 17) % 256);
-    return bytes;
-}
 
 bool Finished(QProcess& p)
 {
@@ -44,9 +26,8 @@ TEST(EndToEnd, PostItReachesAReceiverInAnotherProcessByteForByte)
     const std::uint16_t port = FreePort();
     const std::vector<std::size_t> sizes = {0, 1, 255, 256, 9999};
     QProcess receiver;
-    receiver.start(STREAM_PEER, {"receive", QString::number(port), QString::number(sizes.size()), dir.path()});
-    ASSERT_TRUE(receiver.waitForReadyRead(10000));
-    ASSERT_EQ(receiver.readLine().trimmed(), "listening");
+    receiver.start(QBMSG, {"receive", "--port", QString::number(port), "--count", QString::number(sizes.size()), "--out", dir.path()});
+    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
 
     TQBStrm sender(nullptr);
     sender.Host = "127.0.0.1";
@@ -64,8 +45,9 @@ TEST(EndToEnd, PostItReachesAReceiverInAnotherProcessByteForByte)
     const QStringList lines = QString(receiver.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), static_cast<int>(sizes.size()));
     for (std::size_t i = 0; i < sizes.size(); ++i) {
-        EXPECT_EQ(lines[static_cast<int>(i)].toStdString(), std::to_string(i + 1) + " Quillbrook " + std::to_string(sizes[i]));
-        EXPECT_EQ(ReadFile(dir.filePath(QString::number(i + 1) + ".body")), Pattern(sizes[i])) << sizes[i];
+        const QString written = dir.filePath(QString("message-%1.bin").arg(i + 1));
+        EXPECT_EQ(lines[static_cast<int>(i)], QString("\"Quillbrook\" %1 %2").arg(sizes[i]).arg(written));
+        EXPECT_EQ(ReadFile(written), Pattern(sizes[i])) << sizes[i];
     }
 }
 
@@ -76,9 +58,9 @@ TEST(EndToEnd, AReceiverHereGetsWhatAnotherProcessPosts)
     const QString file = dir.filePath("picture.bmp");
     WriteFile(file, Pattern(3000));
     QProcess sender;
-    sender.start(STREAM_PEER, {"send", QString::number(r.Port()), "Quillbrook", file});
+    sender.start(QBMSG, {"send", "--port", QString::number(r.Port()), file});
     ASSERT_TRUE(Finished(sender));
-    EXPECT_EQ(sender.readAllStandardOutput().trimmed().toStdString(), "[" + kOkReply + "]");
+    EXPECT_EQ(sender.readAllStandardOutput().toStdString(), kOkReply + "\n");
     ASSERT_EQ(r.Messages.size(), 1u);
     EXPECT_EQ(r.Messages[0].From, "Quillbrook");
     EXPECT_EQ(r.Messages[0].Body, Pattern(3000));

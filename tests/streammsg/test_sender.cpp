@@ -3,6 +3,8 @@
 #include "peers.h"
 #include "recorder.h"
 
+#include "helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <QTimer>
@@ -26,13 +28,6 @@ std::future<std::string> CaptureAsync(TcpListener& listener, std::size_t expecte
         CloseFd(fd);
         return got;
     });
-}
-
-TMemoryStream StreamOf(const std::string& bytes)
-{
-    TMemoryStream s;
-    s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    return s;
 }
 
 struct Sender {

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -138,6 +140,17 @@ void ResetFd(int fd)
 bool IsOpenFd(int fd)
 {
     return ::fcntl(fd, F_GETFD) != -1;
+}
+
+bool ListensOn(std::uint16_t port)
+{
+    std::ifstream tcp("/proc/net/tcp");
+    char local[8];
+    std::snprintf(local, sizeof local, ":%04X", port);
+    for (std::string line; std::getline(tcp, line);)
+        if (line.find(std::string(local) + " 00000000:0000 0A") != std::string::npos)
+            return true;
+    return false;
 }
 
 std::uint16_t FreePort()

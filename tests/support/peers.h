@@ -41,6 +41,9 @@ void CloseFd(int fd);
 // Closes with a reset instead of an orderly close.
 void ResetFd(int fd);
 bool IsOpenFd(int fd);
+// True when something listens on `port`: read from the kernel's socket table,
+// so that looking does not count as a client.
+bool ListensOn(std::uint16_t port);
 // A port that was free a moment ago, for a server under test to listen on.
 std::uint16_t FreePort();
 // A port on 127.0.0.1 with nothing listening on it.
