@@ -2,92 +2,21 @@
 // nothing comes: a completion wait for a notification that never arrives, and
 // a Read on a silent connection, each for 3 seconds. Waiting must sleep in the
 // event loop, not spin; the target is under 2 % of one core.
-#include "ferro.h"
+#include "idle.h"
 
 #include <QCoreApplication>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
-#include <functional>
-
-namespace {
-
-constexpr int kWaitMs = 3000;
-
-double CpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// Share of one core that `wait` used, in percent.
-double CoreShare(const std::function<void()>& wait)
-{
-    const double cpu0 = CpuSeconds();
-    const auto wall0 = std::chrono::steady_clock::now();
-    wait();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-    return 100.0 * (CpuSeconds() - cpu0) / wall;
-}
-
-struct WaitingLink : TFerrolink {
-    using TFerrolink::TFerrolink;
-    void WaitForNothing() { AwaitCompletion(winsock::FD_READ); }
-};
-
-// A listener on 127.0.0.1 that accepts and then says nothing.
-struct SilentPeer {
-    SilentPeer()
-    {
-        Listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(Listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(Listener, 1);
-        socklen_t len = sizeof a;
-        ::getsockname(Listener, reinterpret_cast<sockaddr*>(&a), &len);
-        Port = ntohs(a.sin_port);
-    }
-    ~SilentPeer() { ::close(Listener); }
-    int Listener;
-    int Port;
-};
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-
-    WaitingLink link(nullptr);
-    link.TimeOut = kWaitMs;
-    const double completion = CoreShare([&] { link.WaitForNothing(); });
+    constexpr int kWaitMs = 3000;
+    const double completion = SilentWaitCoreShare(kWaitMs);
     std::printf("completion wait, %d ms without a notification: %.2f %% of a core\n", kWaitMs, completion);
-
-    SilentPeer peer;
-    TFerrolink reader(nullptr);
-    reader.Host = "127.0.0.1";
-    reader.Port = peer.Port;
-    reader.Connect();
-    reader.TimeOut = kWaitMs;
-    const double read = CoreShare([&] {
-        try {
-            reader.Read(16);
-        } catch (const ESockError&) {
-            // "Read Timed Out" is the expected end.
-        }
-    });
+    const double read = SilentReadCoreShare(kWaitMs);
     std::printf("Read, %d ms on a silent connection: %.2f %% of a core\n", kWaitMs, read);
-
     std::printf("idle wait: %.2f %% of a core\n", std::max(completion, read));
     return 0;
 }

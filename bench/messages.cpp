@@ -1,12 +1,16 @@
-// Time per stream message, our components against plain blocking sockets
-// speaking the same wire format, each sender in this process and each
-// receiver in a child process, measured in the same run.
+// Time per stream message: our components, plain blocking sockets and a Qt
+// peer (QTcpSocket and QTcpServer) speaking the same wire format, each sender
+// in this process and each receiver in a child process, measured in the same
+// run. The three take turns, three rounds each; the median counts.
 //
 //   messages                          runs the comparison (MESSAGES_SPLIT=1 adds
 //                                     each sender against the other receiver)
 //   messages receive-ours PORT N      (child) serves N messages with TQBStrmServ
 //   messages receive-plain PORT N     (child) serves N messages with blocking sockets
+//   messages receive-qt PORT N        (child) serves N messages with QTcpServer
+#include "idle.h"
 #include "qbmsg.h"
+#include "qt_peer.h"
 
 #include <QCoreApplication>
 
@@ -17,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +30,8 @@
 
 namespace {
 
-constexpr int kMessages = 400;
+constexpr int kMessages = 300;
+constexpr int kRounds = 3;
 constexpr int kWarmUp = 20;
 const std::string kReply = "OK              ";
 
@@ -193,39 +199,64 @@ double MicrosecondsPerMessage(const char* mode, Post post)
     return seconds * 1e6 / kMessages;
 }
 
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void PrintRow(const char* what, double us)
+{
+    std::printf("  %-22s %8.1f us  %8.0f msg/s\n", what, us, 1e6 / us);
+}
+
 int Compare()
 {
-    std::printf("%d messages per run after %d to warm up; sender here, receiver in a child process\n\n", kMessages, kWarmUp);
-    std::printf("%10s  %22s  %22s  %8s\n", "body", "plain sockets", "Ferrolink components", "ratio");
-    double ratio = 0;
+    std::printf("%d messages per round after %d to warm up, %d rounds, median shown;\n", kMessages, kWarmUp, kRounds);
+    std::printf("each sender in this process, its receiver in a child process\n");
+    double ratioPlain = 0, ratioQt = 0;
+    TQBStrm sender(nullptr);
+    sender.Host = "127.0.0.1";
+    sender.FromName = "Quillbrook";
     for (int size : {100, 2000, 9999}) {
         const std::string body(static_cast<std::size_t>(size), 'b');
-        const double plain = MicrosecondsPerMessage("receive-plain", [&](int port) {
-            if (!PostPlain(port, "Quillbrook", body))
-                std::fprintf(stderr, "plain post failed\n");
-        });
-        TQBStrm sender(nullptr);
-        sender.Host = "127.0.0.1";
-        sender.FromName = "Quillbrook";
+        const QByteArray qtBody(size, 'b');
         TMemoryStream stream;
         stream.WriteBuffer(body.data(), size);
-        const double ours = MicrosecondsPerMessage("receive-ours", [&](int port) {
-            sender.Port = port;
-            sender.PostIt(stream);
-        });
+        std::vector<double> plain, qt, ours;
+        for (int round = 0; round < kRounds; ++round) {
+            plain.push_back(MicrosecondsPerMessage("receive-plain", [&](int port) {
+                if (!PostPlain(port, "Quillbrook", body))
+                    std::fprintf(stderr, "plain post failed\n");
+            }));
+            qt.push_back(MicrosecondsPerMessage("receive-qt", [&](int port) {
+                if (PostWithQt(port, "Quillbrook", qtBody, 1) != 1)
+                    std::fprintf(stderr, "Qt post failed\n");
+            }));
+            ours.push_back(MicrosecondsPerMessage("receive-ours", [&](int port) {
+                sender.Port = port;
+                sender.PostIt(stream);
+            }));
+        }
+        std::printf("\nbody of %d bytes\n", size);
+        PrintRow("plain blocking sockets", Median(plain));
+        PrintRow("Qt peer", Median(qt));
+        PrintRow("Ferrolink components", Median(ours));
+        ratioPlain = Median(ours) / Median(plain);
+        ratioQt = Median(ours) / Median(qt);
+        std::printf("  ours / plain %.2f, ours / Qt peer %.2f\n", ratioPlain, ratioQt);
         if (std::getenv("MESSAGES_SPLIT")) {
             const double oursToPlain = MicrosecondsPerMessage("receive-plain", [&](int port) {
                 sender.Port = port;
                 sender.PostIt(stream);
             });
             const double plainToOurs = MicrosecondsPerMessage("receive-ours", [&](int port) { PostPlain(port, "Quillbrook", body); });
-            std::printf("   our sender to plain receiver %.1f us; plain sender to our receiver %.1f us\n", oursToPlain, plainToOurs);
+            std::printf("  our sender to plain receiver %.1f us; plain sender to our receiver %.1f us\n", oursToPlain, plainToOurs);
         }
-        ratio = ours / plain;
-        std::printf("%5d bytes  %7.1f us %7.0f msg/s  %7.1f us %7.0f msg/s  %8.2f\n", size, plain, 1e6 / plain, ours,
-                    1e6 / ours, ratio);
     }
-    std::printf("\nratio at 9999 bytes: %.2f\n", ratio);
+    std::printf("\nidle: a Read waiting 3 s on a silent connection uses %.2f %% of a core\n", SilentReadCoreShare(3000));
+    std::printf("ratio to Qt peer at 9999 bytes: %.2f\n", ratioQt);
+    std::printf("ratio at 9999 bytes: %.2f\n", ratioPlain);
     return 0;
 }
 
@@ -239,5 +270,7 @@ int main(int argc, char** argv)
         return ReceiveOurs(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-plain" && argc == 4)
         return ReceivePlain(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (mode == "receive-qt" && argc == 4)
+        return ReceiveWithQt(std::atoi(argv[2]), std::atoi(argv[3]));
     return Compare();
 }

@@ -7,27 +7,44 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <chrono>
 #include <cstdio>
+#include <deque>
 #include <unordered_map>
 #include <utility>
 
 namespace {
 
-const QEvent::Type kMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-struct MessageEvent : QEvent {
-    MessageEvent(HWND target, TMessage message, std::function<bool()> beforeDelivery)
-        : QEvent(kMessageEvent), Target(target), Message(message), BeforeDelivery(std::move(beforeDelivery))
-    {
-    }
-    HWND Target;
+struct Posted {
+    HWND Target = 0;
     TMessage Message;
     std::function<bool()> BeforeDelivery;
 };
 
-// Receives the posted messages on the UI thread and hands each to its window.
+const QEvent::Type kPostedEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kDrainEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// A message posted from another thread travels as a Qt event.
+struct PostedEvent : QEvent {
+    explicit PostedEvent(Posted posted) : QEvent(kPostedEvent), Message(std::move(posted)) {}
+    Posted Message;
+};
+
+// The windows and the UI thread's own message queue.
+//
+// Messages posted on the UI thread wait in a queue of our own: the pump takes
+// them without a trip through Qt's event queue, which would cost a wake-up of
+// the event loop for every message. When the event loop is about to sleep with
+// messages still waiting, one Qt event is posted to deliver them, so they
+// never wait for an unrelated event.
 class MessageQueue : public QObject {
 public:
+    MessageQueue()
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+        QObject::connect(Dispatcher(), &QAbstractEventDispatcher::aboutToBlock, this, [this] { AboutToBlock(); });
+    }
+
     HWND Allocate(TWndMethod wndProc)
     {
         const HWND window = ++FLastWindow;
@@ -37,26 +54,86 @@ public:
 
     void Deallocate(HWND window) { FWindows.erase(window); }
 
+    void PostLocal(Posted posted) { FLocal.push_back(std::move(posted)); }
+
+    // Delivers the messages waiting in our queue, in order, including those
+    // that their handlers post meanwhile.
+    void DrainLocal()
+    {
+        while (!FLocal.empty()) {
+            Posted next = std::move(FLocal.front());
+            FLocal.pop_front();
+            ++FDelivered;
+            Deliver(next);
+        }
+    }
+
+    bool HasLocal() const { return !FLocal.empty(); }
+
+    // Processes Qt's events; with `wait`, sleeps until one arrives first,
+    // but never after having handled one in this pass.
+    void Process(bool wait)
+    {
+        if (!wait) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            return;
+        }
+        const bool outer = FWaiting;
+        const unsigned long outerStart = FAtStart;
+        FWaiting = true;
+        FAtStart = FDelivered;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        FWaiting = outer;
+        FAtStart = outerStart;
+    }
+
 protected:
     bool event(QEvent* e) override
     {
-        if (e->type() != kMessageEvent)
-            return QObject::event(e);
-        Deliver(*static_cast<MessageEvent*>(e));
-        return true;
+        if (e->type() == kDrainEvent) {
+            FDrainPosted = false;
+            DrainLocal();
+            return true;
+        }
+        if (e->type() == kPostedEvent) {
+            Deliver(static_cast<PostedEvent*>(e)->Message);
+            return true;
+        }
+        return QObject::event(e);
+    }
+
+    // Counts every event the application delivers.
+    bool eventFilter(QObject*, QEvent*) override
+    {
+        ++FDelivered;
+        return false;
     }
 
 private:
-    void Deliver(MessageEvent& e)
+    static QAbstractEventDispatcher* Dispatcher() { return QThread::currentThread()->eventDispatcher(); }
+
+    void AboutToBlock()
     {
-        auto it = FWindows.find(e.Target);
+        if (HasLocal() && !FDrainPosted) {
+            FDrainPosted = true;
+            QCoreApplication::postEvent(this, new QEvent(kDrainEvent));
+        }
+        // Some dispatchers deliver posted events first and then sleep anyway:
+        // a pass that has handled something must return.
+        if (FWaiting && FDelivered != FAtStart)
+            Dispatcher()->wakeUp();
+    }
+
+    void Deliver(Posted& posted)
+    {
+        auto it = FWindows.find(posted.Target);
         if (it == FWindows.end())
             return;
         // A copy, so that a procedure that destroys its own window is safe.
         TWndMethod wndProc = it->second;
         try {
-            if (!e.BeforeDelivery || e.BeforeDelivery())
-                wndProc(e.Message);
+            if (!posted.BeforeDelivery || posted.BeforeDelivery())
+                wndProc(posted.Message);
         } catch (...) {
             HandleCurrentException();
         }
@@ -64,6 +141,11 @@ private:
 
     std::unordered_map<HWND, TWndMethod> FWindows;
     HWND FLastWindow = 0;
+    std::deque<Posted> FLocal;
+    bool FDrainPosted = false;
+    bool FWaiting = false;
+    unsigned long FDelivered = 0;
+    unsigned long FAtStart = 0;
 };
 
 MessageQueue* gQueue = nullptr; // created on the UI thread by the first window
@@ -88,50 +170,11 @@ TExceptionHandler& ExceptionHandler()
 // dispatcher it would unregister from may be gone by then.
 QSocketNotifier* gReadable = nullptr;
 
-// A blocking pass must return once it has handled anything. Some event
-// dispatchers deliver the posted events first and then block anyway; this
-// guard counts every event the application delivers and, when the dispatcher
-// is about to block after having delivered some, wakes it at once.
-class BlockGuard : public QObject {
-public:
-    BlockGuard()
-    {
-        QCoreApplication::instance()->installEventFilter(this);
-        QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
-        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this, dispatcher] {
-            if (FWaiting && FDelivered != FAtStart)
-                dispatcher->wakeUp();
-        });
-    }
+constexpr std::chrono::microseconds kEventLoopInterval(500);
 
-    void Wait(QEventLoop::ProcessEventsFlags flags)
-    {
-        const bool outer = FWaiting;
-        const unsigned long outerStart = FAtStart;
-        FWaiting = true;
-        FAtStart = FDelivered;
-        QCoreApplication::processEvents(flags | QEventLoop::WaitForMoreEvents);
-        FWaiting = outer;
-        FAtStart = outerStart;
-    }
-
-protected:
-    bool eventFilter(QObject*, QEvent*) override
-    {
-        ++FDelivered;
-        return false;
-    }
-
-private:
-    bool FWaiting = false;
-    unsigned long FDelivered = 0;
-    unsigned long FAtStart = 0;
-};
-
-BlockGuard& Guard()
+bool OnUiThread()
 {
-    static auto* guard = new BlockGuard; // lives as long as the program
-    return *guard;
+    return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 } // namespace
@@ -152,11 +195,11 @@ bool PostMessageWith(HWND window, unsigned msg, std::uintptr_t wParam, std::intp
 {
     if (!gQueue || window == 0)
         return false;
-    TMessage message;
-    message.Msg = msg;
-    message.WParam = wParam;
-    message.LParam = lParam;
-    QCoreApplication::postEvent(gQueue, new MessageEvent(window, message, std::move(beforeDelivery)));
+    Posted posted {window, TMessage {msg, wParam, lParam, 0}, std::move(beforeDelivery)};
+    if (OnUiThread())
+        gQueue->PostLocal(std::move(posted));
+    else
+        QCoreApplication::postEvent(gQueue, new PostedEvent(std::move(posted)));
     return true;
 }
 
@@ -167,12 +210,28 @@ bool PostMessage(HWND window, unsigned msg, std::uintptr_t wParam, std::intptr_t
 
 void ProcessMessages()
 {
+    if (gQueue)
+        gQueue->DrainLocal();
+    // Asking the event loop costs a system call even when nothing waits. A
+    // pump that runs again within a fraction of a millisecond (a transfer's
+    // passes) asks it once per interval: events wait at most that long, which
+    // nobody can tell from a wait that happens to end that much later.
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point lastAsked;
+    const Clock::time_point now = Clock::now();
+    if (now - lastAsked < kEventLoopInterval)
+        return;
+    lastAsked = now;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void WaitAndProcessMessages()
 {
-    Guard().Wait(QEventLoop::AllEvents);
+    if (gQueue && gQueue->HasLocal()) {
+        gQueue->DrainLocal();
+        return;
+    }
+    Queue().Process(true);
 }
 
 void WaitAndProcessMessagesOrReadable(int fd)

@@ -6,25 +6,33 @@
 
 namespace {
 
-std::unique_ptr<QSocketNotifier> MakeNotifier(int fd, QSocketNotifier::Type type, std::function<void()> callback)
+// A notifier is made only when its direction is first watched: most sockets
+// (accepted connections, spare sockets) are never watched, and each notifier
+// made or toggled costs the event loop a wake-up.
+void Watch(std::unique_ptr<QSocketNotifier>& notifier, int fd, QSocketNotifier::Type type,
+           const std::function<void()>& callback, bool on)
 {
-    auto notifier = std::make_unique<QSocketNotifier>(fd, type);
-    notifier->setEnabled(false);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [callback = std::move(callback)] {
-        try {
-            callback();
-        } catch (...) {
-            HandleCurrentException();
-        }
-    });
-    return notifier;
+    if (!notifier) {
+        if (!on)
+            return;
+        notifier = std::make_unique<QSocketNotifier>(fd, type); // enabled from the start
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [callback] {
+            try {
+                callback();
+            } catch (...) {
+                HandleCurrentException();
+            }
+        });
+        return;
+    }
+    if (notifier->isEnabled() != on)
+        notifier->setEnabled(on);
 }
 
 } // namespace
 
 TSocketWatch::TSocketWatch(int fd, std::function<void()> onReadable, std::function<void()> onWritable)
-    : FRead(MakeNotifier(fd, QSocketNotifier::Read, std::move(onReadable)))
-    , FWrite(MakeNotifier(fd, QSocketNotifier::Write, std::move(onWritable)))
+    : FFd(fd), FOnReadable(std::move(onReadable)), FOnWritable(std::move(onWritable))
 {
 }
 
@@ -32,12 +40,10 @@ TSocketWatch::~TSocketWatch() = default;
 
 void TSocketWatch::WatchRead(bool on)
 {
-    if (FRead->isEnabled() != on)
-        FRead->setEnabled(on);
+    Watch(FRead, FFd, QSocketNotifier::Read, FOnReadable, on);
 }
 
 void TSocketWatch::WatchWrite(bool on)
 {
-    if (FWrite->isEnabled() != on)
-        FWrite->setEnabled(on);
+    Watch(FWrite, FFd, QSocketNotifier::Write, FOnWritable, on);
 }

@@ -20,6 +20,9 @@ public:
     void WatchWrite(bool on);
 
 private:
+    int FFd;
+    std::function<void()> FOnReadable;
+    std::function<void()> FOnWritable;
     std::unique_ptr<QSocketNotifier> FRead;
     std::unique_ptr<QSocketNotifier> FWrite;
 };

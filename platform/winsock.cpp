@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +23,7 @@ namespace winsock {
 namespace {
 
 thread_local int tLastError = 0;
+constexpr int kMoreComing = 0x8000; // winsock::MSG_MORE, whose name the system header takes
 int gStartups = 0;
 
 TPosixWinsock& DefaultApi()
@@ -44,6 +46,19 @@ bool SetNonBlocking(int fd)
 {
     const int flags = ::fcntl(fd, F_GETFL);
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// Bytes kept back by "more follows" leave before anything else happens on
+// the connection.
+void FlushSendAhead(detail::SocketState& state)
+{
+    std::string& ahead = state.SendAhead;
+    while (!ahead.empty()) {
+        const ssize_t n = ::send(state.Fd, ahead.data(), ahead.size(), MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        ahead.erase(0, static_cast<std::size_t>(n));
+    }
 }
 
 ::sockaddr_in ToPosix(const sockaddr* name)
@@ -176,8 +191,10 @@ SOCKET TPosixWinsock::socket(int af, int type, int protocol)
 
 int TPosixWinsock::closesocket(SOCKET s)
 {
-    if (!detail::Find(s))
+    detail::SocketState* state = detail::Find(s);
+    if (!state)
         return Fail(WSAENOTSOCK);
+    FlushSendAhead(*state);
     detail::Unregister(s);
     return ::close(static_cast<int>(s)) == 0 ? 0 : FailErrno();
 }
@@ -271,13 +288,36 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     detail::SocketState* state = detail::Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    const ssize_t n = ::send(state->Fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
-    if (n >= 0)
-        return static_cast<int>(n);
-    const int error = ErrorFromErrno(errno);
-    if (error == WSAEWOULDBLOCK)
+    const auto length = static_cast<std::size_t>(std::max(len, 0));
+    std::string& ahead = state->SendAhead;
+    // More follows and there is room: keep it, as the system would.
+    if ((flags & kMoreComing) && ahead.size() + length <= detail::kSendAheadSize) {
+        ahead.append(buf, length);
+        return len;
+    }
+    // Whatever waits goes first, together with this send.
+    iovec parts[2] = {{ahead.data(), ahead.size()}, {const_cast<char*>(buf), length}};
+    msghdr message {};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    const int posixFlags = (flags & ~(kMoreComing | MSG_PEEK)) | MSG_NOSIGNAL;
+    const ssize_t n = ::sendmsg(state->Fd, &message, posixFlags);
+    if (n < 0) {
+        const int error = ErrorFromErrno(errno);
+        if (error == WSAEWOULDBLOCK)
+            detail::SendWouldBlock(*state);
+        return Fail(error);
+    }
+    const auto sent = static_cast<std::size_t>(n);
+    if (sent < ahead.size()) {
+        // Not even what waited went out: this send took nothing.
+        ahead.erase(0, sent);
         detail::SendWouldBlock(*state);
-    return Fail(error);
+        return Fail(WSAEWOULDBLOCK);
+    }
+    const std::size_t ofThis = sent - ahead.size();
+    ahead.clear();
+    return static_cast<int>(ofThis);
 }
 
 int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
@@ -285,12 +325,26 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
     detail::SocketState* state = detail::Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    const ssize_t n = ::recv(state->Fd, buf, static_cast<size_t>(len), flags);
-    const int error = errno;
+    FlushSendAhead(*state); // a reply never waits for bytes we kept back
+    if (state->Buffered() == 0 && !state->EndOfStream) {
+        if (!state->ReadAhead)
+            state->ReadAhead = std::make_unique_for_overwrite<char[]>(detail::kReadAheadSize);
+        const ssize_t n = ::recv(state->Fd, state->ReadAhead.get(), detail::kReadAheadSize, 0);
+        const int error = errno;
+        if (n < 0) {
+            detail::Received(*state);
+            return Fail(ErrorFromErrno(error));
+        }
+        state->AheadBegin = 0;
+        state->AheadEnd = static_cast<std::size_t>(n);
+        state->EndOfStream = n == 0;
+    }
+    const std::size_t n = std::min(state->Buffered(), static_cast<std::size_t>(std::max(len, 0)));
+    std::memcpy(buf, state->ReadAhead.get() + state->AheadBegin, n);
+    if (!(flags & MSG_PEEK))
+        state->AheadBegin += n;
     detail::Received(*state);
-    if (n >= 0)
-        return static_cast<int>(n);
-    return Fail(ErrorFromErrno(error));
+    return static_cast<int>(n);
 }
 
 int TPosixWinsock::WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events)

@@ -27,6 +27,9 @@ constexpr int AF_INET = 2;
 constexpr int SOCK_STREAM = 1;
 constexpr int IPPROTO_TCP = 6;
 constexpr int MSG_PEEK = 2;
+// An extension of this stand-in: more data follows at once, so the system may
+// join this send with the next into fewer packets. The bytes do not change.
+constexpr int MSG_MORE = 0x8000;
 constexpr std::uint32_t INADDR_ANY = 0;
 constexpr std::uint32_t INADDR_NONE = 0xFFFFFFFF;
 

@@ -2,7 +2,6 @@
 // one posted message per occurrence, re-armed by the matching call.
 #include "winsock_sockets.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -25,12 +24,6 @@ void Post(const SocketState& state, long event, int error)
         PostMessage(state.Window, state.Msg, static_cast<std::uintptr_t>(state.Fd), WSAMAKESELECTREPLY(static_cast<int>(event), error));
 }
 
-bool Writable(int fd)
-{
-    pollfd p {fd, POLLOUT, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT);
-}
-
 bool Selected(const SocketState& state, long event) { return state.Msg != 0 && (state.Events & event); }
 
 bool WantsRead(const SocketState& state)
@@ -39,7 +32,8 @@ bool WantsRead(const SocketState& state)
     case Phase::Listening:
         return Selected(state, FD_ACCEPT) && state.AcceptArmed;
     case Phase::Connected:
-        if (state.ReadBlocked)
+        // What is read ahead is announced without the watch.
+        if (state.ReadBlocked || state.Buffered() > 0 || state.EndOfStream)
             return false;
         return (Selected(state, FD_READ) && state.ReadArmed) || (Selected(state, FD_CLOSE) && !state.CloseReported);
     default:
@@ -62,10 +56,24 @@ void UpdateWatch(SocketState& state)
     state.Watch->WatchWrite(WantsWrite(state));
 }
 
+// Data already read ahead is announced without waiting for the connection.
+void AnnounceBuffered(SocketState& state)
+{
+    if (state.Buffered() > 0 && Selected(state, FD_READ) && state.ReadArmed) {
+        state.ReadArmed = false;
+        Post(state, FD_READ, 0);
+    } else if (state.Buffered() == 0 && state.EndOfStream && Selected(state, FD_CLOSE) && !state.CloseReported) {
+        state.CloseReported = true;
+        Post(state, FD_CLOSE, 0);
+    }
+}
+
 void ReadableConnection(SocketState& state)
 {
     char byte;
-    const ssize_t n = ::recv(state.Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t n = state.Buffered() > 0 ? 1
+        : state.EndOfStream               ? 0
+                                          : ::recv(state.Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     if (n > 0) {
@@ -113,6 +121,7 @@ void OnWritable(SOCKET s)
         ConnectCompleted(*state, error ? ErrorFromErrno(error) : 0);
         return;
     }
+    state->SendBlocked = false;
     if (state->State == Phase::Connected && state->WriteArmed) {
         state->WriteArmed = false;
         Post(*state, FD_WRITE, 0);
@@ -156,9 +165,11 @@ void Select(SocketState& state, HWND window, unsigned msg, long events)
     state.ReadBlocked = false;
     if (state.State == Phase::Connected && Selected(state, FD_CONNECT))
         Post(state, FD_CONNECT, 0);
+    if (state.State == Phase::Connected)
+        AnnounceBuffered(state);
     // Room to write is the common case: announce it without a trip through
-    // the event loop's readiness watch.
-    if (state.State == Phase::Connected && Selected(state, FD_WRITE) && Writable(state.Fd)) {
+    // the event loop's readiness watch, unless a send has just found none.
+    if (state.State == Phase::Connected && Selected(state, FD_WRITE) && !state.SendBlocked) {
         state.WriteArmed = false;
         Post(state, FD_WRITE, 0);
     }
@@ -186,6 +197,7 @@ void ConnectCompleted(SocketState& state, int error)
 
 void SendWouldBlock(SocketState& state)
 {
+    state.SendBlocked = true;
     state.WriteArmed = true;
     UpdateWatch(state);
 }
@@ -194,6 +206,7 @@ void Received(SocketState& state)
 {
     state.ReadArmed = true;
     state.ReadBlocked = false;
+    AnnounceBuffered(state);
     UpdateWatch(state);
 }
 

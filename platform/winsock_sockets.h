@@ -32,9 +32,28 @@ struct SocketState {
     // Data (or the end of the stream) is waiting that no message may announce
     // until the next recv; the readiness watch rests meanwhile.
     bool ReadBlocked = false;
+    // A send found the connection's buffer full; until the watch sees room
+    // again, FD_WRITE waits for it.
+    bool SendBlocked = false;
+
+    // Read-ahead: one system call takes what the connection holds, and the
+    // small receives and peeks that follow are served from here.
+    std::unique_ptr<char[]> ReadAhead;
+    std::size_t AheadBegin = 0;
+    std::size_t AheadEnd = 0;
+    bool EndOfStream = false; // the peer's close was read into the buffer's tail
+
+    std::size_t Buffered() const { return AheadEnd - AheadBegin; }
+
+    // Sends marked "more follows" wait here and go out with the next send
+    // that is not, in one system call.
+    std::string SendAhead;
 
     std::unique_ptr<TSocketWatch> Watch;
 };
+
+constexpr std::size_t kReadAheadSize = 16384;
+constexpr std::size_t kSendAheadSize = 16384;
 
 // The state of an open socket, or null when `s` is not one of ours.
 SocketState* Find(SOCKET s);

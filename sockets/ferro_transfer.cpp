@@ -112,7 +112,8 @@ void TFerrolink::SendFile(TStream& stream)
         const bool last = size <= position + kPartSize;
         const int length = last ? static_cast<int>(size - position) : kPartSize;
         stream.ReadBuffer(chunk, length);
-        int sent = send(FHandle, chunk, length, 0);
+        // Chunks before the last may travel together; the last pushes them out.
+        int sent = send(FHandle, chunk, length, last ? 0 : MSG_MORE);
         if (sent == SOCKET_ERROR) {
             // Would-block offers the bytes again; a broken connection would
             // offer them forever, so it raises.

@@ -323,3 +323,50 @@ TEST(WinsockFaults, AnOverrideReplacesOneCallAndIsUndone)
     }
     EXPECT_EQ(closesocket(s), 0);
 }
+
+TEST(WinsockSend, MoreFollowsIsKeptAndLeavesWithTheNextPlainSend)
+{
+    Started started;
+    Recorder r;
+    Connection c(r);
+    EXPECT_EQ(send(c.s, "abc", 3, MSG_MORE), 3);
+    EXPECT_EQ(send(c.s, "def", 3, MSG_MORE), 3);
+    EXPECT_EQ(RecvSome(c.peer, 6, 100), ""); // kept back
+    EXPECT_EQ(send(c.s, "g", 1, 0), 1);
+    EXPECT_EQ(RecvSome(c.peer, 7), "abcdefg");
+}
+
+TEST(WinsockSend, KeptBytesLeaveBeforeAReceiveAndBeforeTheClose)
+{
+    Started started;
+    Recorder r;
+    Connection c(r);
+    EXPECT_EQ(send(c.s, "question", 8, MSG_MORE), 8);
+    char buf[4];
+    EXPECT_EQ(recv(c.s, buf, sizeof buf, 0), SOCKET_ERROR); // nothing came yet...
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    EXPECT_EQ(RecvSome(c.peer, 8), "question"); // ...but the question left
+    EXPECT_EQ(send(c.s, "bye", 3, MSG_MORE), 3);
+    closesocket(c.s);
+    c.s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    EXPECT_EQ(RecvAll(c.peer), "bye");
+}
+
+TEST(WinsockReceive, ReadAheadServesPeeksAndSmallReceivesInOrder)
+{
+    Started started;
+    Recorder r;
+    Connection c(r);
+    SendAll(c.peer, "0123456789");
+    CloseFd(c.peer);
+    c.peer = -1;
+    char buf[8] = {};
+    PumpUntil([&] { return recv(c.s, buf, 1, MSG_PEEK) == 1; });
+    EXPECT_EQ(buf[0], '0');
+    EXPECT_EQ(recv(c.s, buf, 4, 0), 4);
+    EXPECT_EQ(std::string(buf, 4), "0123");
+    EXPECT_EQ(recv(c.s, buf, 8, MSG_PEEK), 6);
+    EXPECT_EQ(recv(c.s, buf, 8, 0), 6);
+    EXPECT_EQ(std::string(buf, 6), "456789");
+    EXPECT_TRUE(PumpUntil([&] { return recv(c.s, buf, 8, 0) == 0; })); // then the end
+}
