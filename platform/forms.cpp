@@ -82,8 +82,12 @@ std::int64_t AnnouncedPixelBytes(const std::string& d, std::uint32_t infoSize)
         return -1;
     if (compression == 1 || compression == 2) // run-length encoded: as announced
         return sizeImage;
+    // Hostile headers announce absurd sizes: anything past a terabyte is as
+    // good as infinite here, and keeps the arithmetic from overflowing.
+    constexpr std::int64_t kAbsurd = std::int64_t(1) << 40;
     const std::int64_t rowBytes = (width * bitCount + 31) / 32 * 4;
-    return rowBytes * (height < 0 ? -height : height);
+    const std::int64_t rows = height < 0 ? -height : height;
+    return rows > kAbsurd / rowBytes ? kAbsurd : rowBytes * rows;
 }
 
 } // namespace

@@ -151,3 +151,14 @@ TEST(PictureArea, DrawsAtNaturalSizeFromTheTopLeftClippedAndNothingBeforeAPictur
     EXPECT_EQ(shot.pixelColor(55, 55), QColor(Qt::blue));      // up to its edge
     EXPECT_NE(shot.pixelColor(57, 57), QColor(Qt::blue));      // clipped: the bevel shows
 }
+
+TEST(BitmapLoading, SizesThatWouldOverflowAreAStreamReadError)
+{
+    // Found by fuzzing: a width and height whose product overflows 64 bits.
+    std::string header = BmpBytes({2, 2}, Qt::red);
+    const std::int32_t width = 0x7FFFFFFF, height = -0x7FFFFFFF - 1;
+    std::memcpy(&header[18], &width, 4);
+    std::memcpy(&header[22], &height, 4);
+    header[28] = 32;
+    EXPECT_EQ(FailureOf([&] { DecodeBitmap(header); }), "Stream read error");
+}
