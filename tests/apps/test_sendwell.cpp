@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <atomic>
 #include <fstream>
 
 using sendwell::TForm1;
@@ -312,24 +313,39 @@ TEST_F(SenderFixture, HelpShowsTheHelpFileOrSaysItIsMissing)
 TEST_F(SenderFixture, APressWhileASendWaitsIsIgnoredAndClosingCancelsIt)
 {
     TcpListener receiver(8, 6711);
-    WriteFile(Here.Path("pic.bmp"), BmpBytes({10, 10}, Qt::green));
+    const std::string picture = BmpBytes({10, 10}, Qt::green);
+    WriteFile(Here.Path("pic.bmp"), picture);
     Boxes.Choice = Here.Path("pic.bmp");
     Form.Select->click();
     Form.show();
-    auto got = ReceiveOneAsync(receiver, false); // never answers
+    // The receiver takes the whole message and never answers: the send then
+    // surely waits for the reply, however slow this machine is.
+    std::atomic<bool> taken = false;
+    auto got = std::async(std::launch::async, [&] {
+        const int fd = receiver.Accept(10000);
+        RecvSome(fd, 14 + 4 + picture.size(), 10000);
+        taken = true;
+        PeerClosed(fd, 20000);
+        CloseFd(fd);
+    });
     bool sendingSeen = false;
-    QTimer::singleShot(200, [&] {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!taken)
+            return;
+        poll.stop();
         sendingSeen = Form.Sending();
         Form.BitBtn1->click(); // ignored: no second connection
         Form.close();          // cancels the waiting send
     });
+    poll.start(10);
     Form.BitBtn1->click();
     EXPECT_TRUE(sendingSeen);
     EXPECT_FALSE(Form.Sending());
     EXPECT_FALSE(Form.isVisible()); // closed once the send returned
     EXPECT_EQ(Errors(), std::vector<std::string> {"Read Canceled."});
     EXPECT_EQ(receiver.Accept(300), -1);
-    ASSERT_TRUE(PumpUntil([&] { return Ready(got); }));
+    got.get();
 }
 
 // --- splash and start-up ------------------------------------------------------------
