@@ -2,6 +2,8 @@
 // time-out timer, the socket's renewal and the completion wait.
 #include "ferro.h"
 
+#include <utility>
+
 using namespace winsock;
 
 namespace {

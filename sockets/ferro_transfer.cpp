@@ -2,6 +2,7 @@
 // lines, whole streams and the command-and-reply transaction.
 #include "ferro.h"
 
+#include <cctype>
 #include <cstring>
 #include <limits>
 
