@@ -337,20 +337,31 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
     if (!state)
         return Fail(WSAENOTSOCK);
     FlushSendAhead(*state); // a reply never waits for bytes we kept back
-    if (state->Buffered() == 0 && !state->EndOfStream) {
+    const auto wanted = static_cast<std::size_t>(std::max(len, 0));
+    if (state->Buffered() < wanted && state->Buffered() < detail::kReadAheadSize && !state->EndOfStream) {
+        // Take what the connection holds now: all of it when nothing is
+        // buffered (as a receive would), more without waiting when some is,
+        // so a peek sees everything that has arrived.
         if (!state->ReadAhead)
             state->ReadAhead = std::make_unique_for_overwrite<char[]>(detail::kReadAheadSize);
-        const ssize_t n = ::recv(state->Fd, state->ReadAhead.get(), detail::kReadAheadSize, 0);
+        char* ahead = state->ReadAhead.get();
+        std::memmove(ahead, ahead + state->AheadBegin, state->Buffered());
+        state->AheadEnd = state->Buffered();
+        state->AheadBegin = 0;
+        const bool some = state->AheadEnd > 0;
+        const ssize_t n = ::recv(state->Fd, ahead + state->AheadEnd, detail::kReadAheadSize - state->AheadEnd,
+                                 some ? MSG_DONTWAIT : 0);
         const int error = errno;
-        if (n < 0) {
+        if (n < 0 && !some) {
             detail::Received(*state);
             return Fail(ErrorFromErrno(error));
         }
-        state->AheadBegin = 0;
-        state->AheadEnd = static_cast<std::size_t>(n);
-        state->EndOfStream = n == 0;
+        if (n == 0)
+            state->EndOfStream = true;
+        else if (n > 0)
+            state->AheadEnd += static_cast<std::size_t>(n);
     }
-    const std::size_t n = std::min(state->Buffered(), static_cast<std::size_t>(std::max(len, 0)));
+    const std::size_t n = std::min(state->Buffered(), wanted);
     std::memcpy(buf, state->ReadAhead.get() + state->AheadBegin, n);
     if (!(flags & MSG_PEEK))
         state->AheadBegin += n;

@@ -370,3 +370,16 @@ TEST(WinsockReceive, ReadAheadServesPeeksAndSmallReceivesInOrder)
     EXPECT_EQ(std::string(buf, 6), "456789");
     EXPECT_TRUE(PumpUntil([&] { return recv(c.s, buf, 8, 0) == 0; })); // then the end
 }
+
+TEST(WinsockReceive, APeekSeesEverythingThatHasArrivedNotJustWhatWasReadAhead)
+{
+    Started started;
+    Recorder r;
+    Connection c(r);
+    SendAll(c.peer, "abc");
+    char buf[16] = {};
+    ASSERT_TRUE(PumpUntil([&] { return recv(c.s, buf, 1, MSG_PEEK) == 1; }));
+    SendAll(c.peer, "def\n");
+    ASSERT_TRUE(PumpUntil([&] { return recv(c.s, buf, sizeof buf, MSG_PEEK) == 7; }));
+    EXPECT_EQ(std::string(buf, 7), "abcdef\n");
+}
