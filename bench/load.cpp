@@ -208,7 +208,13 @@ void SoakRun()
     std::printf("soak: %d of %d answered OK; receiver resident memory %ld KiB after %d messages, %ld KiB after %d (growth %ld KiB)\n",
                 ok, kSoak, atWarmUp, kWarmUp, atEnd, kSoak, atEnd - atWarmUp);
     Check(ok == kSoak, "every soak message answered");
+#ifdef FERRO_SANITIZED
+    // AddressSanitizer keeps freed memory in quarantine: resident memory
+    // says nothing about leaks in such a build.
+    std::printf("soak: memory growth not judged in a sanitizer build\n");
+#else
     Check(atEnd - atWarmUp <= kAllowedGrowthKiB, "no growth beyond 1 MiB after warm-up");
+#endif
 }
 
 } // namespace
