@@ -90,6 +90,18 @@ void CopyPrograms(const QString& folder, const QStringList& names)
     }
 }
 
+// Starts `program` offscreen in `folder` with PATH `path`, tracing its start-up.
+void StartTraced(QProcess& process, const QString& program, const QString& folder, const QString& path)
+{
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("FERROLINK_TRACE_STARTUP", "1");
+    env.insert("PATH", path);
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(folder);
+    process.start(program, {});
+}
+
 QStringList StartupSteps(QProcess& p)
 {
     QStringList steps;
@@ -108,13 +120,7 @@ TEST(SendwellProgram, ShowsTheSplashAloneThenStartsTheReceiverThenItsWindow)
     QDir().mkdir("work");
     CopyPrograms(here.Path("app"), {"Sendwell", "Takewell"});
     QProcess sendwell;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("FERROLINK_TRACE_STARTUP", "1");
-    env.insert("PATH", "/usr/bin:/bin");
-    sendwell.setProcessEnvironment(env);
-    sendwell.setWorkingDirectory(here.Path("work"));
-    sendwell.start(here.Path("app/Sendwell"), {});
+    StartTraced(sendwell, here.Path("app/Sendwell"), here.Path("work"), "/usr/bin:/bin");
     QStringList steps;
     ASSERT_TRUE(PumpUntil([&] {
         steps += StartupSteps(sendwell);
@@ -144,13 +150,7 @@ TEST(SendwellProgram, RunsWithoutAReceiverWhenNoneCanBeFound)
     CopyPrograms(here.Dir.path(), {"Sendwell"});
     QDir().mkdir("empty");
     QProcess sendwell;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("FERROLINK_TRACE_STARTUP", "1");
-    env.insert("PATH", here.Path("empty"));
-    sendwell.setProcessEnvironment(env);
-    sendwell.setWorkingDirectory(here.Path("empty"));
-    sendwell.start(here.Path("Sendwell"), {});
+    StartTraced(sendwell, here.Path("Sendwell"), here.Path("empty"), here.Path("empty"));
     QStringList steps;
     ASSERT_TRUE(PumpUntil([&] {
         steps += StartupSteps(sendwell);

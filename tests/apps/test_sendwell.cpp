@@ -62,22 +62,17 @@ struct SenderFixture : ::testing::Test {
     }
     ~SenderFixture() override { InstallExceptionRecorder(); }
 
-    std::vector<std::string> Errors() const
+    // The texts of the boxes of one kind shown so far.
+    std::vector<std::string> TextsOf(const std::string& kind) const
     {
-        std::vector<std::string> errors;
+        std::vector<std::string> texts;
         for (const auto& b : Boxes.Boxes)
-            if (b.Kind == "error")
-                errors.push_back(b.Text);
-        return errors;
+            if (b.Kind == kind)
+                texts.push_back(b.Text);
+        return texts;
     }
-    std::vector<std::string> Messages() const
-    {
-        std::vector<std::string> messages;
-        for (const auto& b : Boxes.Boxes)
-            if (b.Kind == "message")
-                messages.push_back(b.Text);
-        return messages;
-    }
+    std::vector<std::string> Errors() const { return TextsOf("error"); }
+    std::vector<std::string> Messages() const { return TextsOf("message"); }
 
     InTemporaryFolder Here;
     RecordedBoxes Boxes;

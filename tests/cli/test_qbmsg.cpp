@@ -59,6 +59,20 @@ struct Receiver {
     QString Out;
 };
 
+// A plain receiver on its own thread: takes one message of `size` bytes,
+// answers `reply`, waits for the sender to close, and returns what it took.
+std::future<std::string> AnswerOnce(TcpListener& listener, std::size_t size, std::string reply)
+{
+    return std::async(std::launch::async, [&listener, size, reply] {
+        const int fd = listener.Accept(10000);
+        std::string got = RecvSome(fd, size, 10000);
+        SendAll(fd, reply);
+        PeerClosed(fd);
+        CloseFd(fd);
+        return got;
+    });
+}
+
 } // namespace
 
 TEST(QbmsgSend, PutsExactlyTheStreamMessageOnTheWire)
@@ -66,14 +80,7 @@ TEST(QbmsgSend, PutsExactlyTheStreamMessageOnTheWire)
     QTemporaryDir dir;
     WriteFile(dir.filePath("body"), "hello");
     TcpListener listener;
-    auto wire = std::async(std::launch::async, [&] {
-        const int fd = listener.Accept(10000);
-        std::string got = RecvSome(fd, 23, 10000);
-        SendAll(fd, kOk);
-        PeerClosed(fd);
-        CloseFd(fd);
-        return got;
-    });
+    auto wire = AnswerOnce(listener, 23, kOk);
     const Outcome r = Qbmsg({"send", "--port", QString::number(listener.Port()), dir.filePath("body")});
     EXPECT_EQ(r.Exit, 0) << r.Err;
     EXPECT_EQ(r.Out, kOk + "\n");
@@ -85,13 +92,7 @@ TEST(QbmsgSend, ExitsOneWhenTheReceiverDoesNotAnswerOk)
     QTemporaryDir dir;
     WriteFile(dir.filePath("body"), "x");
     TcpListener listener;
-    auto peer = std::async(std::launch::async, [&] {
-        const int fd = listener.Accept(10000);
-        RecvSome(fd, 19, 10000);
-        SendAll(fd, "NO              ");
-        PeerClosed(fd);
-        CloseFd(fd);
-    });
+    auto peer = AnswerOnce(listener, 19, "NO              ");
     const Outcome r = Qbmsg({"send", "--port", QString::number(listener.Port()), dir.filePath("body")});
     EXPECT_EQ(r.Exit, 1);
     EXPECT_EQ(r.Out, "NO              \n");
