@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -13,7 +14,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 // glibc may define these as macros; the stand-in defines functions of the
@@ -24,8 +27,14 @@ namespace winsock {
 namespace {
 
 thread_local int tLastError = 0;
-constexpr int kMoreComing = 0x8000; // winsock::MSG_MORE, whose name the system header takes
+// The interface's values of names that the system headers take for their own.
+constexpr int kMoreComing = 0x8000;     // winsock::MSG_MORE
+constexpr int kSocketLevel = 0xFFFF;    // winsock::SOL_SOCKET
+constexpr int kLingerOption = 0x0080;   // winsock::SO_LINGER
 int gStartups = 0;
+
+// How long a close may wait to hand over bytes kept back by "more follows".
+constexpr int kCloseFlushMs = 2000;
 
 TPosixWinsock& DefaultApi()
 {
@@ -49,17 +58,99 @@ bool SetNonBlocking(int fd)
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-// Bytes kept back by "more follows" leave before anything else happens on
-// the connection.
-void FlushSendAhead(detail::SocketState& state)
+// Errors after which the connection can carry nothing more.
+bool BreaksConnection(int error)
+{
+    switch (error) {
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ETIMEDOUT:
+    case EPIPE:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Keeps the first break a connection reports: the system tells it once and
+// then reports a plain end of stream.
+int Broken(detail::SocketState& state, int error)
+{
+    if (BreaksConnection(error) && !state.BrokenBy)
+        state.BrokenBy = ErrorFromErrno(error);
+    return ErrorFromErrno(error);
+}
+
+// Payload the connection's send buffer can still take for certain: half of
+// what is free in it, since the system charges its bookkeeping to the same
+// buffer and accepts a send while any of it is free.
+std::size_t SendRoom(int fd)
+{
+    std::uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, info, &length) != 0 || length < sizeof info)
+        return 0;
+    const std::uint32_t buffer = info[SK_MEMINFO_SNDBUF];
+    const std::uint32_t queued = info[SK_MEMINFO_WMEM_QUEUED];
+    return buffer > queued ? (buffer - queued) / 2 : 0;
+}
+
+// Hands bytes kept back by "more follows" to the system without waiting;
+// true when none are left.
+bool FlushSendAhead(detail::SocketState& state)
 {
     std::string& ahead = state.SendAhead;
     while (!ahead.empty()) {
-        const ssize_t n = ::send(state.Fd, ahead.data(), ahead.size(), MSG_NOSIGNAL);
+        const ssize_t n = ::send(state.Fd, ahead.data(), ahead.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n <= 0)
             break;
         ahead.erase(0, static_cast<std::size_t>(n));
     }
+    return ahead.empty();
+}
+
+// As FlushSendAhead, waiting a bounded time for room.
+bool DeliverSendAhead(detail::SocketState& state)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseFlushMs);
+    while (!FlushSendAhead(state)) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd room {state.Fd, POLLOUT, 0};
+        if (left <= 0 || ::poll(&room, 1, static_cast<int>(left)) <= 0)
+            return false;
+    }
+    return true;
+}
+
+// Makes the close that follows reset the connection.
+void AbortOnClose(int fd)
+{
+    const ::linger now {1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+}
+
+// Puts a new system socket under the number of one whose connection attempt
+// failed: the system's socket cannot try again, the interface's can.
+bool Renew(detail::SocketState& state)
+{
+    const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (state.NonBlocking ? SOCK_NONBLOCK : 0), 0);
+    if (fresh < 0)
+        return false;
+    const int on = 1;
+    ::setsockopt(fresh, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const bool moved = ::dup3(fresh, state.Fd, O_CLOEXEC) == state.Fd;
+    const int error = errno;
+    ::close(fresh);
+    errno = error;
+    if (moved)
+        detail::Renewed(state);
+    return moved;
 }
 
 ::sockaddr_in ToPosix(const sockaddr* name)
@@ -105,6 +196,9 @@ int ErrorFromErrno(int error)
     case EFAULT: return WSAEFAULT;
     case EINVAL: return WSAEINVAL;
     case EMFILE: return WSAEMFILE;
+    case ENFILE: return WSAEMFILE;
+    case ENOMEM: return WSAENOBUFS;
+    case ENOPROTOOPT: return WSAENOPROTOOPT;
     case EAGAIN: return WSAEWOULDBLOCK;
     case EINPROGRESS: return WSAEWOULDBLOCK;
     case EALREADY: return WSAEALREADY;
@@ -125,6 +219,7 @@ int ErrorFromErrno(int error)
     case EPIPE: return WSAESHUTDOWN;
     case ETIMEDOUT: return WSAETIMEDOUT;
     case ECONNREFUSED: return WSAECONNREFUSED;
+    case EHOSTDOWN: return WSAEHOSTDOWN;
     case EHOSTUNREACH: return WSAEHOSTUNREACH;
     default: return WSAEINVAL;
     }
@@ -195,7 +290,10 @@ int TPosixWinsock::closesocket(SOCKET s)
     detail::SocketState* state = detail::Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    FlushSendAhead(*state);
+    // Bytes a send has counted either leave, or the peer learns of the loss
+    // by a reset: a plain end would pass a cut stream off as whole.
+    if (!state->AbortOnClose && !DeliverSendAhead(*state))
+        AbortOnClose(state->Fd);
     detail::Unregister(s);
     return ::close(static_cast<int>(s)) == 0 ? 0 : FailErrno();
 }
@@ -207,6 +305,8 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
         return Fail(WSAENOTSOCK);
     if (nameLen < 16)
         return Fail(WSAEFAULT);
+    if (state->AttemptFailed && !Renew(*state))
+        return FailErrno();
     const ::sockaddr_in to = ToPosix(name);
     if (::connect(state->Fd, reinterpret_cast<const ::sockaddr*>(&to), sizeof to) == 0) {
         detail::ConnectCompleted(*state, 0);
@@ -299,14 +399,24 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     detail::SocketState* state = detail::Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
+    if (state->BrokenBy)
+        return Fail(state->BrokenBy);
     const auto length = static_cast<std::size_t>(std::max(len, 0));
     std::string& ahead = state->SendAhead;
-    // More follows and there is room: keep it, as the system would.
-    if ((flags & kMoreComing) && ahead.size() + length <= detail::kSendAheadSize) {
-        ahead.append(buf, length);
-        return len;
+    if (flags & kMoreComing) {
+        // More follows: keep it while the system is sure to take all that
+        // is kept, as it would have taken it now.
+        if (ahead.empty())
+            state->SendAheadRoom = std::min(SendRoom(state->Fd), detail::kSendAheadSize);
+        if (ahead.size() + length <= state->SendAheadRoom) {
+            ahead.append(buf, length);
+            return len;
+        }
+    } else if (length == 0 && ahead.empty()) {
+        return 0; // nothing to send and nothing kept
     }
-    // Whatever waits goes first, together with this send.
+    // Whatever waits goes first, together with this send; a send of no
+    // bytes hands over what waits.
     iovec parts[2] = {{ahead.data(), ahead.size()}, {const_cast<char*>(buf), length}};
     msghdr message {};
     message.msg_iov = parts;
@@ -314,14 +424,15 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     const int posixFlags = (flags & ~(kMoreComing | MSG_PEEK)) | MSG_NOSIGNAL;
     const ssize_t n = ::sendmsg(state->Fd, &message, posixFlags);
     if (n < 0) {
-        const int error = ErrorFromErrno(errno);
+        const int error = Broken(*state, errno);
         if (error == WSAEWOULDBLOCK)
             detail::SendWouldBlock(*state);
         return Fail(error);
     }
     const auto sent = static_cast<std::size_t>(n);
     if (sent < ahead.size()) {
-        // Not even what waited went out: this send took nothing.
+        // Not even what waited went out (the system ran short of memory):
+        // this send took nothing, and the rest waits for the next.
         ahead.erase(0, sent);
         detail::SendWouldBlock(*state);
         return Fail(WSAEWOULDBLOCK);
@@ -338,7 +449,11 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
         return Fail(WSAENOTSOCK);
     FlushSendAhead(*state); // a reply never waits for bytes we kept back
     const auto wanted = static_cast<std::size_t>(std::max(len, 0));
-    if (state->Buffered() < wanted && state->Buffered() < detail::kReadAheadSize && !state->EndOfStream) {
+    if (state->Buffered() == 0 && state->BrokenBy) {
+        detail::Received(*state);
+        return Fail(state->BrokenBy);
+    }
+    if (state->Buffered() < wanted && state->Buffered() < detail::kReadAheadSize && !state->EndOfStream && !state->BrokenBy) {
         // Take what the connection holds now: all of it when nothing is
         // buffered (as a receive would), more without waiting when some is,
         // so a peek sees everything that has arrived.
@@ -351,10 +466,10 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
         const bool some = state->AheadEnd > 0;
         const ssize_t n = ::recv(state->Fd, ahead + state->AheadEnd, detail::kReadAheadSize - state->AheadEnd,
                                  some ? MSG_DONTWAIT : 0);
-        const int error = errno;
+        const int error = n < 0 ? Broken(*state, errno) : 0;
         if (n < 0 && !some) {
             detail::Received(*state);
-            return Fail(ErrorFromErrno(error));
+            return Fail(error);
         }
         if (n == 0)
             state->EndOfStream = true;
@@ -367,6 +482,26 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
         state->AheadBegin += n;
     detail::Received(*state);
     return static_cast<int>(n);
+}
+
+int TPosixWinsock::setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen)
+{
+    detail::SocketState* state = detail::Find(s);
+    if (!state)
+        return Fail(WSAENOTSOCK);
+    if (level != kSocketLevel || optName != kLingerOption)
+        return Fail(WSAENOPROTOOPT);
+    if (!optVal || optLen < static_cast<int>(sizeof(winsock::linger)))
+        return Fail(WSAEFAULT);
+    winsock::linger value;
+    std::memcpy(&value, optVal, sizeof value);
+    const ::linger posix {value.l_onoff != 0, value.l_linger};
+    if (::setsockopt(state->Fd, SOL_SOCKET, SO_LINGER, &posix, sizeof posix) != 0)
+        return FailErrno();
+    state->AbortOnClose = value.l_onoff != 0 && value.l_linger == 0;
+    if (state->AbortOnClose)
+        state->SendAhead.clear(); // a reset drops what the system holds as well
+    return 0;
 }
 
 int TPosixWinsock::WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events)

@@ -29,7 +29,12 @@ constexpr int IPPROTO_TCP = 6;
 constexpr int MSG_PEEK = 2;
 // An extension of this stand-in: more data follows at once, so the system may
 // join this send with the next into fewer packets. The bytes do not change.
+// Bytes of such a send may wait in the stand-in, but only as many as the
+// system is sure to take; the next plain send (one of no bytes too), receive
+// or close hands them over.
 constexpr int MSG_MORE = 0x8000;
+constexpr int SOL_SOCKET = 0xFFFF;
+constexpr int SO_LINGER = 0x0080;
 constexpr std::uint32_t INADDR_ANY = 0;
 constexpr std::uint32_t INADDR_NONE = 0xFFFFFFFF;
 
@@ -52,6 +57,7 @@ constexpr int WSAEALREADY = 10037;
 constexpr int WSAENOTSOCK = 10038;
 constexpr int WSAEDESTADDRREQ = 10039;
 constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAENOPROTOOPT = 10042;
 constexpr int WSAEPROTONOSUPPORT = 10043;
 constexpr int WSAEAFNOSUPPORT = 10047;
 constexpr int WSAEADDRINUSE = 10048;
@@ -66,6 +72,7 @@ constexpr int WSAENOTCONN = 10057;
 constexpr int WSAESHUTDOWN = 10058;
 constexpr int WSAETIMEDOUT = 10060;
 constexpr int WSAECONNREFUSED = 10061;
+constexpr int WSAEHOSTDOWN = 10064;
 constexpr int WSAEHOSTUNREACH = 10065;
 constexpr int WSASYSNOTREADY = 10091;
 constexpr int WSAVERNOTSUPPORTED = 10092;
@@ -92,6 +99,13 @@ static_assert(sizeof(sockaddr_in) == 16);
 struct sockaddr {
     std::uint16_t sa_family;
     char sa_data[14];
+};
+
+// SO_LINGER's value: on with 0 seconds makes closesocket reset the
+// connection instead of ending it.
+struct linger {
+    std::uint16_t l_onoff;
+    std::uint16_t l_linger;
 };
 
 struct hostent {
@@ -139,6 +153,7 @@ public:
     virtual SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) = 0;
     virtual int send(SOCKET s, const char* buf, int len, int flags) = 0;
     virtual int recv(SOCKET s, char* buf, int len, int flags) = 0;
+    virtual int setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen) = 0;
     virtual int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events) = 0;
     virtual HANDLE WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int bufLen) = 0;
     virtual int WSACancelAsyncRequest(HANDLE task) = 0;
@@ -158,6 +173,7 @@ public:
     SOCKET accept(SOCKET s, sockaddr* addr, int* addrLen) override;
     int send(SOCKET s, const char* buf, int len, int flags) override;
     int recv(SOCKET s, char* buf, int len, int flags) override;
+    int setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen) override;
     int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events) override;
     HANDLE WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int bufLen) override;
     int WSACancelAsyncRequest(HANDLE task) override;
@@ -190,6 +206,7 @@ inline int listen(SOCKET s, int backlog) { return Api().listen(s, backlog); }
 inline SOCKET accept(SOCKET s, sockaddr* a, int* l) { return Api().accept(s, a, l); }
 inline int send(SOCKET s, const char* b, int l, int f) { return Api().send(s, b, l, f); }
 inline int recv(SOCKET s, char* b, int l, int f) { return Api().recv(s, b, l, f); }
+inline int setsockopt(SOCKET s, int level, int name, const char* v, int l) { return Api().setsockopt(s, level, name, v, l); }
 inline int WSAAsyncSelect(SOCKET s, HWND w, unsigned m, long e) { return Api().WSAAsyncSelect(s, w, m, e); }
 inline HANDLE WSAAsyncGetHostByName(HWND w, unsigned m, const char* n, char* b, int l)
 {

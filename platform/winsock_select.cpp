@@ -33,7 +33,7 @@ bool WantsRead(const SocketState& state)
         return Selected(state, FD_ACCEPT) && state.AcceptArmed;
     case Phase::Connected:
         // What is read ahead is announced without the watch.
-        if (state.ReadBlocked || state.Buffered() > 0 || state.EndOfStream)
+        if (state.ReadBlocked || state.Buffered() > 0 || state.EndOfStream || state.BrokenBy)
             return false;
         return (Selected(state, FD_READ) && state.ReadArmed) || (Selected(state, FD_CLOSE) && !state.CloseReported);
     default:
@@ -62,9 +62,10 @@ void AnnounceBuffered(SocketState& state)
     if (state.Buffered() > 0 && Selected(state, FD_READ) && state.ReadArmed) {
         state.ReadArmed = false;
         Post(state, FD_READ, 0);
-    } else if (state.Buffered() == 0 && state.EndOfStream && Selected(state, FD_CLOSE) && !state.CloseReported) {
+    } else if (state.Buffered() == 0 && (state.EndOfStream || state.BrokenBy) && Selected(state, FD_CLOSE) &&
+               !state.CloseReported) {
         state.CloseReported = true;
-        Post(state, FD_CLOSE, 0);
+        Post(state, FD_CLOSE, state.BrokenBy);
     }
 }
 
@@ -72,8 +73,8 @@ void ReadableConnection(SocketState& state)
 {
     char byte;
     const ssize_t n = state.Buffered() > 0 ? 1
-        : state.EndOfStream               ? 0
-                                          : ::recv(state.Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        : state.EndOfStream || state.BrokenBy ? 0
+                                               : ::recv(state.Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     if (n > 0) {
@@ -86,11 +87,14 @@ void ReadableConnection(SocketState& state)
         return;
     }
     // The end of the stream (n == 0) or a broken connection: FD_CLOSE, once,
-    // and only once all data before it has been read. Nothing more can come,
-    // so the watch rests until somebody reads.
+    // and only once all data before it has been read. The system tells a
+    // break only once, so it is kept for the receives that follow. Nothing
+    // more can come, so the watch rests until somebody reads.
+    if (n < 0 && !state.BrokenBy)
+        state.BrokenBy = ErrorFromErrno(errno);
     if (Selected(state, FD_CLOSE) && !state.CloseReported) {
         state.CloseReported = true;
-        Post(state, FD_CLOSE, n == 0 ? 0 : ErrorFromErrno(errno));
+        Post(state, FD_CLOSE, state.BrokenBy);
     }
     state.ReadBlocked = true;
 }
@@ -185,13 +189,29 @@ void ConnectStarted(SocketState& state)
 void ConnectCompleted(SocketState& state, int error)
 {
     // A failed attempt leaves the socket as it was before connect, ready for
-    // another attempt.
+    // another attempt (on a new system socket, see Renew).
     state.State = error ? Phase::Fresh : Phase::Connected;
+    state.AttemptFailed = error != 0;
     Post(state, FD_CONNECT, error);
     if (!error && Selected(state, FD_WRITE) && state.WriteArmed) {
         state.WriteArmed = false;
         Post(state, FD_WRITE, 0);
     }
+    UpdateWatch(state);
+}
+
+void Renewed(SocketState& state)
+{
+    state.State = Phase::Fresh;
+    state.Bound = false;
+    state.AttemptFailed = false;
+    state.BrokenBy = 0;
+    state.AbortOnClose = false;
+    state.CloseReported = false;
+    state.ReadBlocked = state.SendBlocked = false;
+    state.AheadBegin = state.AheadEnd = 0;
+    state.EndOfStream = false;
+    state.SendAhead.clear();
     UpdateWatch(state);
 }
 

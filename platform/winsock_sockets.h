@@ -46,8 +46,22 @@ struct SocketState {
     std::size_t Buffered() const { return AheadEnd - AheadBegin; }
 
     // Sends marked "more follows" wait here and go out with the next send
-    // that is not, in one system call.
+    // that is not, in one system call. Only as many bytes wait as the
+    // connection's buffer had room for when the first of them came, so that
+    // handing them over never finds it full: what a send counts is the
+    // system's.
     std::string SendAhead;
+    std::size_t SendAheadRoom = 0;
+
+    // The connection broke (a reset, an abort): every later receive and send
+    // reports this error, as the interface does, instead of the end of stream
+    // the system reports once it has told the error.
+    int BrokenBy = 0;
+    // A connection attempt failed: the system's socket cannot try again, so
+    // the next connect starts on a new one under the same number.
+    bool AttemptFailed = false;
+    // Closing resets the connection instead of ending it (SO_LINGER 0).
+    bool AbortOnClose = false;
 
     std::unique_ptr<TSocketWatch> Watch;
 };
@@ -64,6 +78,8 @@ void Unregister(SOCKET s);
 void Select(SocketState& state, HWND window, unsigned msg, long events);
 void ConnectStarted(SocketState& state);
 void ConnectCompleted(SocketState& state, int error);
+// The socket's system socket was replaced by a fresh one under its number.
+void Renewed(SocketState& state);
 void SendWouldBlock(SocketState& state);
 void Received(SocketState& state);
 void Accepted(SocketState& state);

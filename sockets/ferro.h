@@ -157,8 +157,19 @@ protected:
     static void RaiseUnlessDone(TWaitEnd end, const TWaitTexts& texts);
     // Selects no notifications for Handle.
     void Deselect();
+    // As Disconnect, but the connection is reset instead of ended, and bytes
+    // not yet delivered are dropped: for a transfer that failed half way.
+    void AbortConnection();
     // A negative TimeOut raises ERangeError before a wait issues anything.
     void CheckTimeOut() const;
+    // One send of SendFile: the bytes the system took, 0 for a full buffer;
+    // raises through ErrorManager for any other failure.
+    int SendChunk(const char* chunk, int length, int flags);
+    // Hands chunks held back for the next one to the system.
+    void PushHeldChunks();
+    // ReadLn's answer to a failed receive: empty for would-block, raises
+    // through ErrorManager for anything else.
+    std::string NothingUnlessBroken();
 
     // Fields.
     TSocketHandle FListenHandle = 0;
@@ -185,6 +196,8 @@ protected:
     // The lookup whose reply is awaited; its reply is no close notification,
     // and a lookup abandoned by time-out or cancel is cancelled.
     winsock::HANDLE FLookupTask = 0;
+    bool FLookupFilled = false; // the lookup's reply said the host entry is filled
+    int FAcceptFailure = 0;     // the socket error of the last failed accept, 0 after one that worked
     bool FWinsockStarted = false; // so that a failed start-up is never cleaned up
 };
 

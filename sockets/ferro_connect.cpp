@@ -34,6 +34,7 @@ void TFerrolink::ResolveHost()
 
     TimerOn();
     FAsyncDone = false;
+    FLookupFilled = false;
     FLookupTask = WSAAsyncGetHostByName(FNotifyWindow, WM_SOCKETDONE, name.c_str(), FHostEntBuffer.get(), kHostEntBufferSize);
     if (FLookupTask == 0) {
         // The request could not even start: no reply will ever come.
@@ -49,11 +50,15 @@ void TFerrolink::ResolveHost()
         throw ESockError("Host Lookup Timed Out");
     if (BeenCanceled)
         throw ESockError("Host Lookup Canceled");
-    if (!FLastEventOk)
+    // Decided by the lookup's own reply: a later message may have rewritten
+    // FLastEventOk meanwhile.
+    if (!FLookupFilled)
         throw ESockError("Host Lookup Failed");
 
     hostent entry;
     std::memcpy(&entry, FHostEntBuffer.get(), sizeof entry);
+    if (!entry.h_addr_list || !entry.h_addr_list[0])
+        throw ESockError("Host Lookup Failed");
     std::memcpy(&FSockAddr.sin_addr.s_addr, entry.h_addr_list[0], 4);
     if (FHostResolvedHook)
         FHostResolvedHook(this);
@@ -64,4 +69,13 @@ void TFerrolink::Disconnect()
 {
     StatusMessage(kLevelOperation, "Disconnecting");
     RequestCloseSocket();
+}
+
+void TFerrolink::AbortConnection()
+{
+    // A reset tells the peer that what it has received is not all there was;
+    // an orderly end would let it take a cut message as whole.
+    const linger now {1, 0};
+    setsockopt(FHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now), sizeof now);
+    Disconnect();
 }

@@ -118,10 +118,17 @@ void TFerrolink::WndProc(TMessage& message)
         if (OnDisconnect)
             OnDisconnect(this);
     }
-    if (message.Msg == WM_SOCKETNOTIFY)
+    if (message.Msg == WM_SOCKETNOTIFY) {
         DispatchSocketEvent(event);
-    else if (message.Msg == WM_SOCKETDONE)
-        FAsyncDone = true;
+    } else if (message.Msg == WM_SOCKETDONE) {
+        if (lookupReply)
+            FLookupFilled = FLastEventOk && event > 0; // the event code holds the entry's length
+        // While a lookup is awaited only its own reply completes the wait: a
+        // completion left over from an earlier wait would end it before the
+        // host entry is filled.
+        if (FLookupTask == 0 || lookupReply)
+            FAsyncDone = true;
+    }
 }
 
 void TFerrolink::DispatchSocketEvent(std::uint16_t event)

@@ -31,8 +31,13 @@ void TFerrolink::Accept()
     sockaddr_in peer {};
     int length = sizeof peer;
     const SOCKET accepted = accept(FHandle, reinterpret_cast<sockaddr*>(&peer), &length);
-    if (accepted == INVALID_SOCKET)
-        throw ERangeError();
+    FAcceptFailure = accepted == INVALID_SOCKET ? WSAGetLastError() : 0;
+    if (accepted == INVALID_SOCKET) {
+        // The cause (no descriptor left, the client gone) is worth more than
+        // the range error a failed handle would make.
+        ErrorManager(kToleratedError);
+        throw ERangeError(); // would-block: the connection went before it was taken
+    }
     if (accepted >= kNoSocket) {
         closesocket(accepted);
         throw ERangeError();

@@ -108,27 +108,47 @@ void TFerrolink::SendFile(TStream& stream)
     char chunk[kPartSize];
     std::int64_t position = 0;
     bool complete = false;
-    do {
-        WaitForWrite();
-        const bool last = size <= position + kPartSize;
-        const int length = last ? static_cast<int>(size - position) : kPartSize;
-        stream.ReadBuffer(chunk, length);
-        // Chunks before the last may travel together; the last pushes them out.
-        int sent = send(FHandle, chunk, length, last ? 0 : MSG_MORE);
-        if (sent == SOCKET_ERROR) {
-            // Would-block offers the bytes again; a broken connection would
-            // offer them forever, so it raises.
-            ErrorManager(kToleratedError);
-            sent = 0;
-        }
-        if (sent < length)
-            stream.Seek(sent - length, TSeekOrigin::soCurrent);
-        complete = last && sent == length;
-        position += sent;
-        FBytesRecvd += sent;
-        if (OnPacketRecvd)
-            OnPacketRecvd(this);
-    } while (!complete && !BeenCanceled && !FBeenTimedOut);
+    try {
+        do {
+            WaitForWrite();
+            const bool last = size <= position + kPartSize;
+            const int length = last ? static_cast<int>(size - position) : kPartSize;
+            stream.ReadBuffer(chunk, length);
+            // Chunks before the last may travel together; the last pushes them out.
+            const int sent = SendChunk(chunk, length, last ? 0 : MSG_MORE);
+            if (sent < length)
+                stream.Seek(sent - length, TSeekOrigin::soCurrent);
+            complete = last && sent == length;
+            position += sent;
+            FBytesRecvd += sent;
+            if (OnPacketRecvd)
+                OnPacketRecvd(this);
+        } while (!complete && !BeenCanceled && !FBeenTimedOut);
+    } catch (...) {
+        PushHeldChunks();
+        throw;
+    }
+    if (!complete)
+        PushHeldChunks();
+}
+
+int TFerrolink::SendChunk(const char* chunk, int length, int flags)
+{
+    const int sent = send(FHandle, chunk, length, flags);
+    if (sent != SOCKET_ERROR)
+        return sent;
+    // A full buffer counts as nothing sent and is waited out; a broken
+    // connection would take nothing forever, so it raises.
+    if (WSAGetLastError() != WSAEWOULDBLOCK)
+        ErrorManager(kToleratedError);
+    return 0;
+}
+
+void TFerrolink::PushHeldChunks()
+{
+    // Chunks counted as sent may wait to travel with the next one; when
+    // there is none, they leave now. A failure shows in the next operation.
+    send(FHandle, FSendBuffer.get(), 0, 0);
 }
 
 std::string TFerrolink::Read(std::uint16_t count)
@@ -170,7 +190,7 @@ std::string TFerrolink::ReadLn()
     for (int attempts = 1;; ++attempts) {
         peeked = recv(FHandle, buffer, kPartSize, MSG_PEEK);
         if (peeked == SOCKET_ERROR)
-            return {};
+            return NothingUnlessBroken();
         ProcessMessages();
         const void* lf = std::memchr(buffer, '\n', static_cast<std::size_t>(peeked));
         lineEnd = lf ? static_cast<int>(static_cast<const char*>(lf) - buffer) + 1 : 0;
@@ -179,8 +199,17 @@ std::string TFerrolink::ReadLn()
     }
     const int received = recv(FHandle, buffer, lineEnd > 0 ? lineEnd : kPartSize, 0);
     if (received == SOCKET_ERROR)
-        return {};
+        return NothingUnlessBroken();
     return std::string(buffer, static_cast<std::size_t>(received));
+}
+
+std::string TFerrolink::NothingUnlessBroken()
+{
+    // Nothing waiting yet is an empty line; a broken connection is no line
+    // at all, and says so.
+    if (WSAGetLastError() != WSAEWOULDBLOCK)
+        ErrorManager(kToleratedError);
+    return {};
 }
 
 void TFerrolink::Transaction(const std::string& command, std::string& reply)

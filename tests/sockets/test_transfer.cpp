@@ -282,7 +282,7 @@ TEST(ReadLn, ALongLineComesInPiecesOfTwoHundredFiftyFive)
     EXPECT_EQ(pair.Link.ReadLn(), std::string(255, 'L'));
 }
 
-TEST(ReadLn, AFailingReceiveAfterThePeekGivesTheEmptyString)
+TEST(ReadLn, AReceiveThatFailsAfterThePeekRaisesItsError)
 {
     ConnectedPair pair;
     SendAll(pair.Peer, "line\n");
@@ -290,7 +290,8 @@ TEST(ReadLn, AFailingReceiveAfterThePeekGivesTheEmptyString)
     RecordingWinsock failing;
     failing.FailRecv = true;
     TWinsockOverride use(failing);
-    EXPECT_EQ(pair.Link.ReadLn(), "");
+    EXPECT_EQ(FailureOf([&] { pair.Link.ReadLn(); }), "Unknown Error No. 10054");
+    EXPECT_EQ(pair.Link.GetLastErrorNo(), 10054);
 }
 
 // --- transactions ----------------------------------------------------------------

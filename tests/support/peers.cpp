@@ -178,6 +178,16 @@ std::future<std::string> ExchangeAsync(std::uint16_t port, std::vector<std::stri
     });
 }
 
+std::future<void> ResetAfterAsync(std::uint16_t port, std::vector<std::string> chunks)
+{
+    return std::async(std::launch::async, [=] {
+        const int fd = ConnectTo(port);
+        for (const auto& chunk : chunks)
+            SendAll(fd, chunk);
+        ResetFd(fd);
+    });
+}
+
 std::uint16_t UnusedPort()
 {
     // Bound but never listening: connections to it are refused, and no other

@@ -54,3 +54,6 @@ std::uint16_t UnusedPort();
 // `closeEarly` it closes right after sending and returns nothing.
 std::future<std::string> ExchangeAsync(std::uint16_t port, std::vector<std::string> chunks, int pauseMs = 0,
                                        bool closeEarly = false);
+// A client on its own thread that connects, sends the chunks and resets the
+// connection instead of closing it.
+std::future<void> ResetAfterAsync(std::uint16_t port, std::vector<std::string> chunks);
