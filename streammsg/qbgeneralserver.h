@@ -12,6 +12,7 @@
 class TQBGeneralServer : public TFerrolink {
 public:
     explicit TQBGeneralServer(TComponent* owner);
+    ~TQBGeneralServer() override;
 
     // Called once per accepted connection, with the server as sender; Handle
     // is the client's connection meanwhile. The handler must not keep it.
@@ -23,9 +24,18 @@ public:
 
 protected:
     // Serves one connection. Whatever fails, the client's connection is closed
-    // and the server listens again before the failure is passed on.
+    // and the server listens again before the failure is passed on; the
+    // first failure is the one passed on. When the system has no descriptor
+    // for a new connection, the server stops accepting for a moment instead,
+    // and passes that on once until a connection is taken again.
     void ServeClient(TComponent* sender);
 
 private:
+    // Closes the client's connection, restores the listening socket and
+    // listens again, then raises what Disconnect raised.
     void EndService();
+    void ResumeAccepting();
+
+    std::unique_ptr<TTimer> FAcceptRetry;
+    bool FShortOfResources = false; // an accept failed for want of descriptors; reported once
 };

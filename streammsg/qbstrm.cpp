@@ -19,8 +19,10 @@ std::string TQBStrm::PostIt(TStream& stream)
         SendFile(stream);
         reply = Read(qbmsg::kReplySize);
     } catch (...) {
+        // The receiver must not take what it got for a whole message: a post
+        // reported as failed is never delivered later.
         try {
-            Disconnect();
+            AbortConnection();
         } catch (const ESockError&) {
             // The first failure is the one the caller needs to see.
         }

@@ -21,9 +21,20 @@ void TQBStrmServ::ReadMessage(TComponent*)
         OnMSG(this, name, body);
 }
 
+std::int32_t TQBStrmServ::ReadLength()
+{
+    const std::string field = Read(qbmsg::kLengthFieldSize);
+    const std::int32_t length = qbmsg::ParseLength(field);
+    // A field cut short by the sender's close can still read as a number
+    // ("0" of "0005"): only a whole field counts.
+    if (field.size() < qbmsg::kLengthFieldSize)
+        throw ESockError("Read Failed");
+    return length;
+}
+
 std::string TQBStrmServ::ReadName()
 {
-    const std::int32_t length = qbmsg::ParseLength(Read(qbmsg::kLengthFieldSize));
+    const std::int32_t length = ReadLength();
     if (length > qbmsg::kMaxNameField)
         throw ESockError("Invalid name length (" + std::to_string(length) + ", at most 255)");
     return length > 0 ? Read(static_cast<std::uint16_t>(length)) : std::string();
@@ -31,7 +42,7 @@ std::string TQBStrmServ::ReadName()
 
 void TQBStrmServ::ReadBody(TMemoryStream& body)
 {
-    const std::int32_t length = qbmsg::ParseLength(Read(qbmsg::kLengthFieldSize));
+    const std::int32_t length = ReadLength();
     // Never more than is missing, so surplus bytes stay out of the body.
     while (body.Size() < length) {
         const auto missing = static_cast<std::uint16_t>(std::min<std::int64_t>(255, length - body.Size()));

@@ -19,10 +19,11 @@ public:
     // Reads one message from the connection being served (the component's
     // OnClientContact). Raises EConvertError for a length field that is no
     // number, ESockError for an invalid name length, a connection that ends
-    // before the body is whole, or a failed read or write.
+    // before the message is whole ("Read Failed"), or a failed read or write.
     void ReadMessage(TComponent* sender);
 
 private:
+    std::int32_t ReadLength();
     std::string ReadName();
     void ReadBody(TMemoryStream& body);
 };

@@ -43,6 +43,13 @@ struct RunningReceiver {
         return reply.get();
     }
 
+    // Connects, sends the chunks and resets the connection.
+    void ResetAfter(std::vector<std::string> chunks)
+    {
+        auto done = ResetAfterAsync(Port(), std::move(chunks));
+        EXPECT_TRUE(PumpUntil([&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 15000));
+    }
+
     TQBStrmServ Server {nullptr};
     std::vector<ReceivedMessage> Messages;
 };

@@ -7,7 +7,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 
 using ::testing::ElementsAre;
 
@@ -114,4 +120,109 @@ TEST(EndToEnd, WhatPostItSendsIsWhatSocatCaptures)
     EXPECT_EQ(got, kOkReply);
     ASSERT_TRUE(Finished(peer));
     EXPECT_EQ(ReadFile(capture), "0010Quillbrook   5hello");
+}
+
+// --- faults across processes ------------------------------------------------------
+
+namespace {
+
+// The lowest descriptor number a process has free: a limit there leaves it
+// without any new descriptor.
+int LowestFreeDescriptor(qint64 pid)
+{
+    std::set<int> used;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        used.insert(std::stoi(entry.path().filename().string()));
+    int lowest = 0;
+    while (used.count(lowest))
+        ++lowest;
+    return lowest;
+}
+
+// Processor time a process has used, in clock ticks.
+long CpuTicks(qint64 pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    if (text.rfind(')') == std::string::npos)
+        return -1; // gone
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; fields >> field && i <= 15; ++i)
+        if (i == 14 || i == 15) // utime, stime
+            ticks += std::stol(field);
+    return ticks;
+}
+
+std::string Message(const std::string& from, const std::string& body)
+{
+    char fields[16];
+    std::snprintf(fields, sizeof fields, "%.4d", static_cast<int>(from.size()));
+    std::string message = fields + from;
+    std::snprintf(fields, sizeof fields, "%4d", static_cast<int>(body.size()));
+    return message + fields + body;
+}
+
+} // namespace
+
+TEST(EndToEnd, AReceiverOutOfDescriptorsPausesTellsItOnceAndServesWhenTheyAreBack)
+{
+#ifdef FERRO_SANITIZED
+    GTEST_SKIP() << "the sanitizers need descriptors of their own: without one they report every object as invalid";
+#endif
+    QTemporaryDir dir;
+    const std::uint16_t port = FreePort();
+    QProcess receiver;
+    receiver.start(QBMSG, {"receive", "--port", QString::number(port), "--count", "1", "--out", dir.path()});
+    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    const qint64 pid = receiver.processId();
+    rlimit full {};
+    ASSERT_EQ(::prlimit(static_cast<pid_t>(pid), RLIMIT_NOFILE, nullptr, &full), 0);
+    rlimit none = full;
+    none.rlim_cur = static_cast<rlim_t>(LowestFreeDescriptor(pid));
+    ASSERT_EQ(::prlimit(static_cast<pid_t>(pid), RLIMIT_NOFILE, &none, nullptr), 0);
+
+    auto reply = ExchangeAsync(port, {Message("starved", "patience")});
+    const long before = CpuTicks(pid);
+    ASSERT_GE(before, 0);
+    PumpFor(1000); // the client waits in the backlog meanwhile
+    const long used = CpuTicks(pid) - before;
+    EXPECT_LT(used * 100 / ::sysconf(_SC_CLK_TCK), 10) << "per cent of a core while short of descriptors";
+
+    ASSERT_EQ(::prlimit(static_cast<pid_t>(pid), RLIMIT_NOFILE, &full, nullptr), 0);
+    ASSERT_TRUE(PumpUntil([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    EXPECT_EQ(reply.get(), kOkReply);
+    ASSERT_TRUE(Finished(receiver));
+    EXPECT_EQ(ReadFile(dir.filePath("message-1.bin")), "patience");
+    EXPECT_EQ(receiver.readAllStandardError().toStdString(), "qbmsg receive: Unknown Error No. 10024\n");
+}
+
+TEST(EndToEnd, APostReportedAsFailedIsNeverDeliveredLater)
+{
+    QTemporaryDir dir;
+    const std::uint16_t port = FreePort();
+    QProcess receiver;
+    receiver.start(QBMSG, {"receive", "--port", QString::number(port), "--count", "1", "--out", dir.path()});
+    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    // A silent client holds the receiver while the post waits for its reply.
+    const int holder = ConnectTo(port);
+    PumpFor(100);
+    const QString file = dir.filePath("first.bin");
+    WriteFile(file, "first try");
+    QProcess post;
+    post.start(QBMSG, {"send", "--port", QString::number(port), "--timeout", "500", file});
+    ASSERT_TRUE(Finished(post));
+    EXPECT_EQ(post.exitCode(), 1);
+    EXPECT_EQ(post.readAllStandardError().toStdString(), "qbmsg send: Read Timed Out\n");
+    CloseFd(holder);
+    // The retry is the only message stored.
+    WriteFile(file, "second try");
+    QProcess retry;
+    retry.start(QBMSG, {"send", "--port", QString::number(port), file});
+    ASSERT_TRUE(Finished(retry));
+    EXPECT_EQ(retry.exitCode(), 0);
+    ASSERT_TRUE(Finished(receiver));
+    EXPECT_EQ(ReadFile(dir.filePath("message-1.bin")), "second try");
+    EXPECT_FALSE(QFile::exists(dir.filePath("message-2.bin")));
 }

@@ -106,11 +106,13 @@ TEST(Receiver, SurplusBytesNeverEnterTheBody)
     ExpectStillServing(r);
 }
 
-// "00" is a complete number (0); the missing body-length field then fails.
+// A length field cut short by the close fails even where what came reads as
+// a number ("00"): only a whole field counts.
 struct HostileCase {
     const char* Name;
     std::vector<std::string> Chunks;
     const char* Failure;
+    bool Reset = false; // the client resets the connection instead of closing it
 };
 
 void PrintTo(const HostileCase& c, std::ostream* os)
@@ -124,7 +126,10 @@ TEST_P(ReceiverFacing, AHostileClientFailsAloneAndTheServerGoesOn)
 {
     RunningReceiver r;
     const HostileCase& c = GetParam();
-    EXPECT_EQ(r.Exchange(c.Chunks, 0, true), "");
+    if (c.Reset)
+        r.ResetAfter(c.Chunks);
+    else
+        EXPECT_EQ(r.Exchange(c.Chunks, 0, true), "");
     EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre(c.Failure));
     EXPECT_TRUE(r.Messages.empty());
     ExpectStillServing(r);
@@ -132,11 +137,16 @@ TEST_P(ReceiverFacing, AHostileClientFailsAloneAndTheServerGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReceiverFacing,
     ::testing::Values(HostileCase {"ConnectAndClose", {}, "'' is not a valid integer value"},
-        HostileCase {"PartialLengthField", {"00"}, "'' is not a valid integer value"},
+        HostileCase {"PartialLengthField", {"00"}, "Read Failed"},
         HostileCase {"LettersInALengthField", {"00x1"}, "'00x1' is not a valid integer value"},
         HostileCase {"HugeNameLength", {"9999Quillbrook"}, "Invalid name length (9999, at most 255)"},
         HostileCase {"TruncatedBody", {"0001a 100only-part"}, "Read Failed"},
-        HostileCase {"MissingBodyLength", {"0003abc"}, "'' is not a valid integer value"}),
+        HostileCase {"CutBodyLengthThatReadsAsANumber", {"0001a", "0"}, "Read Failed"},
+        HostileCase {"MissingBodyLength", {"0003abc"}, "'' is not a valid integer value"},
+        HostileCase {"ResetAfterConnecting", {}, "Unknown Error No. 10054", true},
+        HostileCase {"ResetInsideALengthField", {"00"}, "Unknown Error No. 10054", true},
+        HostileCase {"ResetInsideTheName", {"0010Quill"}, "Unknown Error No. 10054", true},
+        HostileCase {"ResetInsideTheBody", {"0001a 100only-part"}, "Unknown Error No. 10054", true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(Receiver, RandomBytesNeverCrashOrStopIt)
@@ -186,4 +196,22 @@ TEST(Receiver, ACancelLeftSetFailsEveryLaterMessage)
     r.Exchange({kValid});
     EXPECT_FALSE(AwaitRecordedExceptions().empty());
     EXPECT_TRUE(r.Messages.empty());
+}
+
+TEST(Receiver, EachClientHasTheWholeTimeOut)
+{
+    // The first client's failed message leaves the read countdown running;
+    // the second, slow to start, must still have all of its time.
+    RunningReceiver r;
+    r.Server.TimeOut = 1000;
+    // Sent and closed before the receiver runs: its reads find the data
+    // waiting, so the countdown that they start runs on.
+    const int first = ConnectTo(r.Port());
+    SendAll(first, "00x1");
+    CloseFd(first);
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("'00x1' is not a valid integer value"));
+    PumpFor(600);
+    EXPECT_EQ(r.Exchange({"", kValid}, 700), kOkReply);
+    EXPECT_TRUE(TakeRecordedExceptions().empty());
+    ASSERT_EQ(r.Messages.size(), 1u);
 }

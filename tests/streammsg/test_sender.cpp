@@ -9,6 +9,10 @@
 
 #include <QTimer>
 
+#include <sys/socket.h>
+
+#include <cerrno>
+
 namespace {
 
 const std::string kOk = "OK              ";
@@ -169,6 +173,41 @@ TEST(Sender, AReceiverThatClosesWithoutAReplyGivesAnEmptyReply)
     TMemoryStream body = StreamOf("hello");
     EXPECT_EQ(s.Link.PostIt(body), "");
     EXPECT_EQ(wire.get(), "0010Quillbrook   5hello");
+}
+
+TEST(Sender, AReceiverThatResetsInsteadOfReplyingFailsThePost)
+{
+    TcpListener listener;
+    auto wire = std::async(std::launch::async, [&] {
+        const int fd = listener.Accept(10000);
+        std::string got = RecvSome(fd, 23, 10000);
+        ResetFd(fd);
+        return got;
+    });
+    Sender s(listener.Port());
+    TMemoryStream body = StreamOf("hello");
+    EXPECT_EQ(PostFailure(s.Link, body), "Unknown Error No. 10054");
+    EXPECT_EQ(s.Link.GetLastErrorNo(), 10054);
+    EXPECT_FALSE(s.Link.GetConnected());
+    EXPECT_EQ(wire.get(), "0010Quillbrook   5hello");
+}
+
+TEST(Sender, AFailedPostResetsTheConnectionSoThatItIsNeverTakenForWhole)
+{
+    TcpListener listener;
+    auto ending = std::async(std::launch::async, [&] {
+        const int fd = listener.Accept(10000);
+        const std::string got = RecvSome(fd, 23, 10000);
+        char byte;
+        const bool reset = ::recv(fd, &byte, 1, 0) < 0 && errno == ECONNRESET;
+        CloseFd(fd);
+        return got.size() == 23 && reset;
+    });
+    Sender s(listener.Port());
+    s.Link.TimeOut = 300; // the reply never comes
+    TMemoryStream body = StreamOf("hello");
+    EXPECT_EQ(PostFailure(s.Link, body), "Read Timed Out");
+    EXPECT_TRUE(ending.get());
 }
 
 TEST(Sender, ACancelWhileTheBodyGoesOutFailsTheReplyReadAndCloses)

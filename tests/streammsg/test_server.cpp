@@ -136,6 +136,36 @@ TEST(Server, AFailingServiceClosesTheClientAndListensAgainBeforeItIsReported)
     EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {}), "fine");
 }
 
+TEST(Server, AFailedServiceWhoseCloseFailsTooStillListensAgain)
+{
+    struct FailingClose : winsock::TPosixWinsock {
+        int closesocket(winsock::SOCKET s) override
+        {
+            TPosixWinsock::closesocket(s);
+            WSASetLastError(winsock::WSAENETDOWN);
+            return winsock::SOCKET_ERROR;
+        }
+    } failingClose;
+    Server server;
+    server.Loaded();
+    server.OnClientContact = [&](TComponent*) { throw ESockError("first one fails"); };
+    TakeRecordedExceptions();
+    {
+        winsock::TWinsockOverride use(failingClose);
+        EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {}), "");
+    }
+    EXPECT_THAT(TakeRecordedExceptions(), ElementsAre("first one fails"));
+    // Without a failure of its own, the failing close is what is reported.
+    server.OnClientContact = nullptr;
+    {
+        winsock::TWinsockOverride use(failingClose);
+        EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {}), "");
+    }
+    EXPECT_THAT(TakeRecordedExceptions(), ElementsAre("Unknown Error No. 10050"));
+    server.OnClientContact = [&](TComponent*) { server.Write("fine"); };
+    EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {}), "fine");
+}
+
 TEST(Server, APortAnotherProgramHoldsIsToldInTheStatus)
 {
     TcpListener other;
