@@ -1,6 +1,12 @@
-// Feeds arbitrary bytes through the real receiving path: TQBStrmServ reads a
-// message from a connection that delivers the input in pieces of changing
-// size, says "would block" between pieces, and then closes.
+// Feeds arbitrary bytes and faults through the real serving path: a pending
+// connection is announced, TQBStrmServ accepts it, reads a message, answers
+// and listens again. The input's front is what the client sends; its back
+// chooses, call by call, what the connection does: a piece of data, would-
+// block, a reset, the time-out firing, a short send.
+//
+// After every input: the client's connection is closed and the server
+// listens again; a reply went out only if the whole message had arrived;
+// OnMSG saw exactly the declared body, and only after the whole reply.
 #include "qbmsg.h"
 
 #include <QCoreApplication>
@@ -8,59 +14,206 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace {
 
 using namespace winsock;
 
-class FuzzConnection : public TPosixWinsock {
+// Takes data from the input's front and choices from its back.
+class Script {
 public:
     void Load(const std::uint8_t* data, std::size_t size)
     {
         FData = data;
-        FSize = size;
-        FPos = 0;
-        FPieceEnd = 0;
-        FSeed = size > 0 ? data[0] : 0;
-        FBlockNext = false;
+        FFront = 0;
+        FBack = size;
     }
-
-    int recv(SOCKET, char* buf, int len, int flags) override
+    std::uint8_t Choice() { return FBack > FFront ? FData[--FBack] : 0xFF; }
+    std::size_t Take(char* buf, std::size_t wanted)
     {
-        if (FPos == FPieceEnd && FPos < FSize) {
-            if (FBlockNext) {
-                FBlockNext = false;
-                WSASetLastError(WSAEWOULDBLOCK);
-                return SOCKET_ERROR;
-            }
-            FSeed = FSeed * 1103515245u + 12345u;
-            FPieceEnd = std::min(FSize, FPos + 1 + (FSeed >> 16) % 300);
-        }
-        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(len), FPieceEnd - FPos);
-        std::memcpy(buf, FData + FPos, n);
-        if (!(flags & MSG_PEEK)) {
-            FPos += n;
-            FBlockNext = FPos == FPieceEnd;
-        }
-        return static_cast<int>(n); // 0 once everything is read: the peer closed
+        const std::size_t n = std::min(wanted, FBack - FFront);
+        std::memcpy(buf, FData + FFront, n);
+        FFront += n;
+        return n;
     }
-
-    int send(SOCKET, const char*, int len, int) override { return len; }
-
-    // Writing is always possible: FD_WRITE at once, as on a fresh connection.
-    int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events) override
+    std::size_t Peek(char* buf, std::size_t wanted) const
     {
-        if (msg != 0 && (events & FD_WRITE))
-            PostMessage(window, msg, s, WSAMAKESELECTREPLY(FD_WRITE, 0));
-        return 0;
+        const std::size_t n = std::min(wanted, FBack - FFront);
+        std::memcpy(buf, FData + FFront, n);
+        return n;
     }
 
 private:
     const std::uint8_t* FData = nullptr;
-    std::size_t FSize = 0, FPos = 0, FPieceEnd = 0;
-    std::uint32_t FSeed = 0;
-    bool FBlockNext = false;
+    std::size_t FFront = 0, FBack = 0;
 };
+
+class FuzzServer : public TQBStrmServ {
+public:
+    using TQBStrmServ::TQBStrmServ;
+    // The time-out fires, if a wait has armed it.
+    void Tick()
+    {
+        if (FTimer->Enabled())
+            TimerTriggered(this);
+    }
+};
+
+class FuzzWinsock : public TPosixWinsock {
+public:
+    FuzzServer* Server = nullptr;
+    Script Input;
+    SOCKET Listening = 0;
+    SOCKET Client = 0;
+    HWND Window = 0;
+    bool Pending = false;
+    bool ClientClosed = false;
+    bool ListeningAgain = false;
+    bool Reset = false;
+    std::string Delivered; // what the server has received
+    std::string Replied;   // what it has sent
+
+    void Start(const std::uint8_t* data, std::size_t size)
+    {
+        Input.Load(data, size);
+        Pending = true;
+        ClientClosed = ListeningAgain = Reset = false;
+        Delivered.clear();
+        Replied.clear();
+    }
+
+    int bind(SOCKET s, const sockaddr*, int) override
+    {
+        Listening = s;
+        return 0;
+    }
+    int listen(SOCKET, int) override { return 0; }
+
+    SOCKET accept(SOCKET, sockaddr* addr, int* addrLen) override
+    {
+        Pending = false;
+        Client = TPosixWinsock::socket(AF_INET, SOCK_STREAM, 0); // a real descriptor, never connected
+        std::memset(addr, 0, static_cast<std::size_t>(*addrLen));
+        return Client;
+    }
+
+    int closesocket(SOCKET s) override
+    {
+        ClientClosed = ClientClosed || s == Client;
+        return TPosixWinsock::closesocket(s);
+    }
+
+    int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events) override
+    {
+        if (s == Listening && msg == WM_SOCKETNOTIFY && (events & FD_ACCEPT)) {
+            Window = window;
+            ListeningAgain = ClientClosed;
+            if (Pending)
+                PostMessage(window, msg, s, WSAMAKESELECTREPLY(FD_ACCEPT, 0));
+        }
+        // Writing is possible at once, as on a fresh connection.
+        if (s == Client && msg != 0 && (events & FD_WRITE))
+            PostMessage(window, msg, s, WSAMAKESELECTREPLY(FD_WRITE, 0));
+        return 0;
+    }
+
+    int recv(SOCKET s, char* buf, int len, int flags) override
+    {
+        if (s != Client)
+            return TPosixWinsock::recv(s, buf, len, flags);
+        if (Reset)
+            return Fail(WSAECONNRESET);
+        const std::uint8_t choice = Input.Choice();
+        switch (choice % 8) {
+        case 0:
+            return Fail(WSAEWOULDBLOCK);
+        case 1:
+            Reset = true;
+            return Fail(WSAECONNRESET);
+        case 2:
+            // The timer can fire only while a wait pumps, which is after a
+            // peek has found nothing.
+            if (flags & MSG_PEEK)
+                Server->Tick();
+            return Fail(WSAEWOULDBLOCK);
+        default:
+            break;
+        }
+        const auto piece = std::min<std::size_t>(static_cast<std::size_t>(len), 1 + (choice >> 3) % 64);
+        if (flags & MSG_PEEK)
+            return static_cast<int>(Input.Peek(buf, piece));
+        const std::size_t n = Input.Take(buf, piece);
+        Delivered.append(buf, n);
+        return static_cast<int>(n); // 0 once everything is read: the client closed
+    }
+
+    int send(SOCKET s, const char* buf, int len, int flags) override
+    {
+        if (s != Client)
+            return TPosixWinsock::send(s, buf, len, flags);
+        if (Reset)
+            return Fail(WSAECONNRESET);
+        const std::uint8_t choice = Input.Choice();
+        int n = len;
+        switch (choice % 8) {
+        case 0:
+            return Fail(WSAEWOULDBLOCK);
+        case 1:
+            Reset = true;
+            return Fail(WSAECONNRESET);
+        case 2:
+            n = len > 0 ? 1 + (choice >> 3) % len : 0; // a short send
+            break;
+        default:
+            break;
+        }
+        Replied.append(buf, static_cast<std::size_t>(n));
+        return n;
+    }
+
+private:
+    int Fail(int error)
+    {
+        WSASetLastError(error);
+        return SOCKET_ERROR;
+    }
+};
+
+struct Received {
+    bool Called = false;
+    bool ReplyWasWhole = false;
+    std::string From;
+    std::string Body;
+};
+
+// The message a complete delivery must hold, or false when `bytes` hold no
+// whole one: lengths as the receiver parses them, the rest by count.
+bool WholeMessage(const std::string& bytes, std::string& from, std::string& body)
+{
+    try {
+        std::size_t at = 0;
+        const auto field = [&](std::size_t n) {
+            if (bytes.size() < at + n)
+                throw EConvertError("short");
+            at += n;
+            return bytes.substr(at - n, n);
+        };
+        const std::int32_t nameLength = qbmsg::ParseLength(field(4));
+        from = nameLength > 0 ? field(static_cast<std::size_t>(nameLength)) : "";
+        const std::int32_t bodyLength = qbmsg::ParseLength(field(4));
+        body = bodyLength > 0 ? field(static_cast<std::size_t>(bodyLength)) : "";
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+void Check(bool holds)
+{
+    if (!holds)
+        __builtin_trap();
+}
 
 struct Harness {
     Harness() : App(Argc, Argv), Use(Connection)
@@ -68,20 +221,29 @@ struct Harness {
         // Keeps a waiting pump from sleeping: the fake connection has no
         // readiness to wake it.
         Spin.start(0);
-        Server = std::make_unique<TQBStrmServ>(nullptr);
-        Server->OnMSG = [](TComponent*, const std::string& from, TStream& body) {
-            if (from.size() > 255 || body.Position() != 0 || body.Size() > 9999)
-                __builtin_trap();
+        SetApplicationExceptionHandler([](const std::exception&) {}); // refusals are the point
+        Server = std::make_unique<FuzzServer>(nullptr);
+        Connection.Server = Server.get();
+        Server->TimeOut = 60000; // armed by every wait; fires only when the input says so
+        Server->OnMSG = [this](TComponent*, const std::string& from, TStream& body) {
+            Got.Called = true;
+            Got.ReplyWasWhole = Connection.Replied == qbmsg::kReply;
+            Got.From = from;
+            Check(body.Position() == 0);
+            Got.Body.resize(static_cast<std::size_t>(body.Size()));
+            body.ReadBuffer(Got.Body.data(), body.Size());
         };
+        Server->Loaded();
     }
     int Argc = 1;
     char Name[8] = "fuzz";
     char* Argv[2] = {Name, nullptr};
     QCoreApplication App;
-    FuzzConnection Connection;
+    FuzzWinsock Connection;
     TWinsockOverride Use;
     QTimer Spin;
-    std::unique_ptr<TQBStrmServ> Server;
+    std::unique_ptr<FuzzServer> Server;
+    Received Got;
 };
 
 } // namespace
@@ -89,11 +251,19 @@ struct Harness {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static Harness harness;
-    harness.Connection.Load(data, size);
-    try {
-        harness.Server->ReadMessage(nullptr);
-    } catch (const Exception&) {
-        // Refusing bad input with the system's texts is the point.
-    }
+    FuzzWinsock& c = harness.Connection;
+    harness.Got = {};
+    c.Start(data, size);
+    // The connection is announced; the service runs inside this one pass.
+    PostMessage(c.Window, WM_SOCKETNOTIFY, c.Listening, WSAMAKESELECTREPLY(FD_ACCEPT, 0));
+    ProcessMessages();
+
+    Check(c.ClientClosed && c.ListeningAgain);
+    std::string from, body;
+    const bool whole = WholeMessage(c.Delivered, from, body);
+    Check(c.Replied.empty() || whole);
+    Check(qbmsg::kReply.compare(0, c.Replied.size(), c.Replied) == 0);
+    if (harness.Got.Called)
+        Check(harness.Got.ReplyWasWhole && whole && harness.Got.From == from && harness.Got.Body == body);
     return 0;
 }
