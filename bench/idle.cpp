@@ -1,6 +1,7 @@
+#include "winsock.h"
 #include "idle.h"
 
-#include "ferro.h"
+#include <ferrolink/ferro.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,6 +12,8 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+
+using namespace ferro;
 
 namespace {
 

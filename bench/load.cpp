@@ -4,7 +4,7 @@
 //   byte, once, and nothing else was; then a soak of 5 000 messages that
 //   prints the receiver's resident memory after warm-up and at the end.
 // Exits non-zero when a check fails. Prints counts, not timings.
-#include "qbmsg.h"
+#include <ferrolink/qbmsg.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +22,8 @@
 #include <fstream>
 #include <map>
 #include <set>
+
+using namespace ferro;
 
 namespace {
 

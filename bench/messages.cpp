@@ -9,7 +9,7 @@
 //   messages receive-plain PORT N     (child) serves N messages with blocking sockets
 //   messages receive-qt PORT N        (child) serves N messages with QTcpServer
 #include "idle.h"
-#include "qbmsg.h"
+#include <ferrolink/qbmsg.h>
 #include "qt_peer.h"
 
 #include <QCoreApplication>
@@ -27,6 +27,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+using namespace ferro;
 
 namespace {
 

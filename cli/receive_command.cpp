@@ -3,7 +3,7 @@
 #include "options.h"
 #include "watched.h"
 
-#include "qbmsg.h"
+#include <ferrolink/qbmsg.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

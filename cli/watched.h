@@ -2,12 +2,14 @@
 // hook is the descendants' to assign.
 #pragma once
 
-#include "ferro.h"
+#include <ferrolink/ferro.h>
 
 #include <functional>
 #include <string>
 
 namespace qbmsgcli {
+
+using namespace ferro;
 
 template <class Component>
 class TWatched : public Component {

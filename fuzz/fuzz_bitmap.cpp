@@ -1,10 +1,12 @@
 // The windowing layer's BMP check and decoding on arbitrary bytes.
-#include "forms.h"
+#include <ferrolink/forms.h>
 
 #include <QGuiApplication>
 
 #include <cstdint>
 #include <string>
+
+using namespace ferro;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

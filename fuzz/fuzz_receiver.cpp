@@ -7,7 +7,8 @@
 // After every input: the client's connection is closed and the server
 // listens again; a reply went out only if the whole message had arrived;
 // OnMSG saw exactly the declared body, and only after the whole reply.
-#include "qbmsg.h"
+#include "winsock.h"
+#include <ferrolink/qbmsg.h>
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -15,6 +16,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+using namespace ferro;
 
 namespace {
 

@@ -1,8 +1,10 @@
 // The class library's integer conversion on arbitrary text.
-#include "classes.h"
+#include <ferrolink/classes.h>
 
 #include <cstdint>
 #include <string>
+
+using namespace ferro;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,6 +1,8 @@
-#include "component.h"
+#include <ferrolink/component.h>
 
 #include <algorithm>
+
+namespace ferro {
 
 TComponent::TComponent(TComponent* owner) : FOwner(owner)
 {
@@ -36,3 +38,5 @@ void TComponent::NotifyComponentsLoaded()
     for (TComponent* child : children)
         child->Loaded();
 }
+
+} // namespace ferro

@@ -1,4 +1,4 @@
-#include "messages.h"
+#include <ferrolink/messages.h>
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -12,6 +12,8 @@
 #include <deque>
 #include <unordered_map>
 #include <utility>
+
+namespace ferro {
 
 namespace {
 
@@ -262,3 +264,5 @@ void HandleCurrentException()
             ExceptionHandler()(std::runtime_error("Unknown exception"));
     }
 }
+
+} // namespace ferro

@@ -1,8 +1,10 @@
 #include "socketwatch.h"
 
-#include "messages.h"
+#include <ferrolink/messages.h>
 
 #include <QSocketNotifier>
+
+namespace ferro {
 
 namespace {
 
@@ -47,3 +49,5 @@ void TSocketWatch::WatchWrite(bool on)
 {
     Watch(FWrite, FFd, QSocketNotifier::Write, FOnWritable, on);
 }
+
+} // namespace ferro

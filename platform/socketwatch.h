@@ -9,6 +9,8 @@
 
 class QSocketNotifier;
 
+namespace ferro {
+
 class TSocketWatch {
 public:
     TSocketWatch(int fd, std::function<void()> onReadable, std::function<void()> onWritable);
@@ -26,3 +28,5 @@ private:
     std::unique_ptr<QSocketNotifier> FRead;
     std::unique_ptr<QSocketNotifier> FWrite;
 };
+
+} // namespace ferro

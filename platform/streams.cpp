@@ -1,9 +1,11 @@
-#include "streams.h"
+#include <ferrolink/streams.h>
 
-#include "exceptions.h"
+#include <ferrolink/exceptions.h>
 
 #include <algorithm>
 #include <cstring>
+
+namespace ferro {
 
 std::int64_t TStream::Size()
 {
@@ -133,3 +135,5 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
     std::fseek(FFile, static_cast<long>(offset), whence);
     return std::ftell(FFile);
 }
+
+} // namespace ferro

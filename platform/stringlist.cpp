@@ -1,4 +1,6 @@
-#include "stringlist.h"
+#include <ferrolink/stringlist.h>
+
+namespace ferro {
 
 void TStringList::SetText(const std::string& text)
 {
@@ -26,3 +28,5 @@ std::string TStringList::Text() const
         text += line + "\r\n";
     return text;
 }
+
+} // namespace ferro

@@ -1,8 +1,10 @@
-#include "sysutils.h"
+#include <ferrolink/sysutils.h>
 
-#include "exceptions.h"
+#include <ferrolink/exceptions.h>
 
 #include <cctype>
+
+namespace ferro {
 
 namespace {
 
@@ -65,3 +67,5 @@ std::uint16_t RangeCheckedWord(std::int64_t value)
         throw ERangeError();
     return static_cast<std::uint16_t>(value);
 }
+
+} // namespace ferro

@@ -1,8 +1,10 @@
-#include "timer.h"
+#include <ferrolink/timer.h>
 
-#include "messages.h"
+#include <ferrolink/messages.h>
 
 #include <QTimer>
+
+namespace ferro {
 
 TTimer::TTimer(TComponent* owner) : TComponent(owner), FTimer(std::make_unique<QTimer>())
 {
@@ -46,3 +48,5 @@ void TTimer::Tick()
         HandleCurrentException();
     }
 }
+
+} // namespace ferro

@@ -23,7 +23,7 @@
 // same names.
 #undef htons
 
-namespace winsock {
+namespace ferro::winsock {
 namespace {
 
 thread_local int tLastError = 0;
@@ -518,4 +518,4 @@ int TPosixWinsock::WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long even
     return 0;
 }
 
-} // namespace winsock
+} // namespace ferro::winsock

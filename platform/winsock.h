@@ -12,14 +12,13 @@
 // with the same names as the constants below.
 #pragma once
 
-#include "messages.h"
+#include <ferrolink/messages.h>
+#include <ferrolink/winsock_records.h>
 
 #include <cstdint>
 
-namespace winsock {
+namespace ferro::winsock {
 
-using SOCKET = std::uintptr_t;
-using HANDLE = std::uintptr_t;
 constexpr SOCKET INVALID_SOCKET = ~SOCKET(0);
 constexpr int SOCKET_ERROR = -1;
 
@@ -82,20 +81,6 @@ constexpr int WSATRY_AGAIN = 11002;
 constexpr int WSANO_RECOVERY = 11003;
 constexpr int WSANO_DATA = 11004;
 
-struct in_addr {
-    std::uint32_t s_addr; // network byte order
-};
-
-// The 16-byte address record: family, port and address in network byte
-// order, eight zero bytes.
-struct sockaddr_in {
-    std::int16_t sin_family;
-    std::uint16_t sin_port;
-    in_addr sin_addr;
-    char sin_zero[8];
-};
-static_assert(sizeof(sockaddr_in) == 16);
-
 struct sockaddr {
     std::uint16_t sa_family;
     char sa_data[14];
@@ -114,19 +99,6 @@ struct hostent {
     std::int16_t h_addrtype;
     std::int16_t h_length;
     char** h_addr_list; // null-terminated; each entry 4 bytes, network order
-};
-
-constexpr int WSADESCRIPTION_LEN = 256;
-constexpr int WSASYS_STATUS_LEN = 128;
-
-struct WSADATA {
-    std::uint16_t wVersion;
-    std::uint16_t wHighVersion;
-    char szDescription[WSADESCRIPTION_LEN + 1];
-    char szSystemStatus[WSASYS_STATUS_LEN + 1];
-    std::uint16_t iMaxSockets;
-    std::uint16_t iMaxUdpDg;
-    char* lpVendorInfo;
 };
 
 constexpr int MAXGETHOSTSTRUCT = 1024;
@@ -223,4 +195,4 @@ int ErrorFromErrno(int error);
 // How many start-ups are not yet matched by a clean-up.
 int StartupCount();
 
-} // namespace winsock
+} // namespace ferro::winsock

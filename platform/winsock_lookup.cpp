@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-namespace winsock {
+namespace ferro::winsock {
 namespace {
 
 struct LookupResult {
@@ -160,4 +160,4 @@ int TPosixWinsock::WSACancelAsyncRequest(HANDLE task)
     return 0;
 }
 
-} // namespace winsock
+} // namespace ferro::winsock

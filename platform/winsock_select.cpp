@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <unordered_map>
 
-namespace winsock::detail {
+namespace ferro::winsock::detail {
 namespace {
 
 std::unordered_map<SOCKET, std::unique_ptr<SocketState>>& Sockets()
@@ -242,4 +242,4 @@ void ListenStarted(SocketState& state)
     UpdateWatch(state);
 }
 
-} // namespace winsock::detail
+} // namespace ferro::winsock::detail

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-namespace winsock::detail {
+namespace ferro::winsock::detail {
 
 enum class Phase { Fresh, Connecting, Connected, Listening };
 
@@ -85,4 +85,4 @@ void Received(SocketState& state);
 void Accepted(SocketState& state);
 void ListenStarted(SocketState& state);
 
-} // namespace winsock::detail
+} // namespace ferro::winsock::detail

@@ -2,12 +2,14 @@
 // picture that arrives. A start request for a hidden window (the environment
 // variable FERROLINK_START_HIDDEN=1, set by the sender) keeps the window
 // hidden until the first message shows it.
-#include "forms.h"
+#include <ferrolink/forms.h>
 #include "takewellmain.h"
 
 #include <QApplication>
 
 #include <csignal>
+
+using namespace ferro;
 
 int main(int argc, char** argv)
 {

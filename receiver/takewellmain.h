@@ -3,13 +3,15 @@
 // "temp.bmp" in the current folder.
 #pragma once
 
-#include "classes.h"
-#include "forms.h"
-#include "qbmsg.h"
+#include <ferrolink/classes.h>
+#include <ferrolink/forms.h>
+#include <ferrolink/qbmsg.h>
 
 #include <QWidget>
 
 namespace takewell {
+
+using namespace ferro;
 
 // Outer size of the window as designed, frame included.
 constexpr int kWindowWidth = 340;

@@ -1,7 +1,7 @@
 // The sender program: splash, main window, the receiver started beside it,
 // then the event loop. FERROLINK_TRACE_STARTUP=1 writes the steps to standard
 // error, for tests.
-#include "forms.h"
+#include <ferrolink/forms.h>
 #include "sendwellmain.h"
 #include "splash.h"
 #include "startup.h"
@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+
+using namespace ferro;
 
 namespace {
 

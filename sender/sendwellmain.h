@@ -3,9 +3,9 @@
 // to port 6711.
 #pragma once
 
-#include "classes.h"
-#include "forms.h"
-#include "qbmsg.h"
+#include <ferrolink/classes.h>
+#include <ferrolink/forms.h>
+#include <ferrolink/qbmsg.h>
 
 #include <QMainWindow>
 
@@ -15,6 +15,8 @@ class QLineEdit;
 class QPushButton;
 
 namespace sendwell {
+
+using namespace ferro;
 
 // The full path of the file last chosen; shared by both buttons.
 extern std::string SelectedFileName;

@@ -1,11 +1,13 @@
 // Unit Splash: the sender's splash window, shown while the program starts.
 #pragma once
 
-#include "forms.h"
+#include <ferrolink/forms.h>
 
 #include <QWidget>
 
 namespace sendwell {
+
+using namespace ferro;
 
 constexpr int kSplashWidth = 322;
 constexpr int kSplashHeight = 121;

@@ -1,7 +1,11 @@
 // The client side of TFerrolink: name lookup, connection, disconnection.
-#include "ferro.h"
+#include <ferrolink/ferro.h>
+
+#include "winsock.h"
 
 #include <cstring>
+
+namespace ferro {
 
 using namespace winsock;
 
@@ -79,3 +83,5 @@ void TFerrolink::AbortConnection()
     setsockopt(FHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now), sizeof now);
     Disconnect();
 }
+
+} // namespace ferro

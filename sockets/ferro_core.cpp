@@ -1,8 +1,12 @@
 // TFerrolink's machinery: life cycle, the hidden window and its dispatch, the
 // time-out timer, the socket's renewal and the completion wait.
-#include "ferro.h"
+#include <ferrolink/ferro.h>
+
+#include "winsock.h"
 
 #include <utility>
+
+namespace ferro {
 
 using namespace winsock;
 
@@ -240,3 +244,5 @@ void TFerrolink::RaiseUnlessDone(TWaitEnd end, const TWaitTexts& texts)
     case TWaitEnd::Failed: throw ESockError(texts.Failed);
     }
 }
+
+} // namespace ferro

@@ -1,5 +1,9 @@
 // The server side of TFerrolink: listening and taking a connection.
-#include "ferro.h"
+#include <ferrolink/ferro.h>
+
+#include "winsock.h"
+
+namespace ferro {
 
 using namespace winsock;
 
@@ -46,3 +50,5 @@ void TFerrolink::Accept()
     FHandle = static_cast<TSocketHandle>(accepted);
     FSockAddr = peer;
 }
+
+} // namespace ferro

@@ -1,5 +1,9 @@
 // Status texts by level, and the error check after a failed socket call.
-#include "ferro.h"
+#include <ferrolink/ferro.h>
+
+#include "winsock.h"
+
+namespace ferro {
 
 void TFerrolink::StatusMessage(std::uint8_t level, const std::string& text)
 {
@@ -45,3 +49,5 @@ void TFerrolink::SetLastErrorNo(std::int32_t value)
     StatusMessage(kLevelTrace, "Setting LastError Number");
     FLastErrorNo = value;
 }
+
+} // namespace ferro

@@ -1,10 +1,14 @@
 // Data transfer on the connected socket: the write and read waits, texts,
 // lines, whole streams and the command-and-reply transaction.
-#include "ferro.h"
+#include <ferrolink/ferro.h>
+
+#include "winsock.h"
 
 #include <cctype>
 #include <cstring>
 #include <limits>
+
+namespace ferro {
 
 using namespace winsock;
 
@@ -233,3 +237,5 @@ void TFerrolink::Transaction(const std::string& command, std::string& reply)
     }
     reply = FTransactionReply;
 }
+
+} // namespace ferro

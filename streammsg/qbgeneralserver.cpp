@@ -1,6 +1,10 @@
-#include "qbgeneralserver.h"
+#include <ferrolink/qbgeneralserver.h>
+
+#include "winsock.h"
 
 #include <exception>
+
+namespace ferro {
 
 namespace {
 
@@ -98,3 +102,5 @@ void TQBGeneralServer::ResumeAccepting()
     // As Listen would, without its status text at every retry.
     winsock::WSAAsyncSelect(FHandle, FNotifyWindow, WM_SOCKETNOTIFY, winsock::FD_ALL_EVENTS);
 }
+
+} // namespace ferro

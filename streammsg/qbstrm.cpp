@@ -1,6 +1,8 @@
-#include "qbstrm.h"
+#include <ferrolink/qbstrm.h>
 
-#include "wireformat.h"
+#include <ferrolink/wireformat.h>
+
+namespace ferro {
 
 TQBStrm::TQBStrm(TComponent* owner) : TFerrolink(owner)
 {
@@ -31,3 +33,5 @@ std::string TQBStrm::PostIt(TStream& stream)
     Disconnect();
     return reply;
 }
+
+} // namespace ferro

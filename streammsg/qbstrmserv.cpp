@@ -1,8 +1,10 @@
-#include "qbstrmserv.h"
+#include <ferrolink/qbstrmserv.h>
 
-#include "wireformat.h"
+#include <ferrolink/wireformat.h>
 
 #include <algorithm>
+
+namespace ferro {
 
 TQBStrmServ::TQBStrmServ(TComponent* owner) : TQBGeneralServer(owner)
 {
@@ -52,3 +54,5 @@ void TQBStrmServ::ReadBody(TMemoryStream& body)
         body.WriteBuffer(part.data(), static_cast<std::int64_t>(part.size()));
     }
 }
+
+} // namespace ferro

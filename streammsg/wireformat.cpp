@@ -1,10 +1,10 @@
-#include "wireformat.h"
+#include <ferrolink/wireformat.h>
 
-#include "ferro.h"
+#include <ferrolink/ferro.h>
 
 #include <cstdio>
 
-namespace qbmsg {
+namespace ferro::qbmsg {
 
 void CheckEncodable(const std::string& name, std::int64_t bodySize)
 {
@@ -35,4 +35,4 @@ std::int32_t ParseLength(const std::string& field)
     return StrToInt(field);
 }
 
-} // namespace qbmsg
+} // namespace ferro::qbmsg

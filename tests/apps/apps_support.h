@@ -2,7 +2,7 @@
 // pictures made on the fly, and a temporary current folder.
 #pragma once
 
-#include "forms.h"
+#include <ferrolink/forms.h>
 
 #include <QBuffer>
 #include <QDir>
@@ -11,6 +11,8 @@
 
 #include <string>
 #include <vector>
+
+using namespace ferro;
 
 struct RecordedBoxes : TModalBoxes {
     struct Box {

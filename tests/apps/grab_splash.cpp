@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+using namespace ferro;
+
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -10,6 +10,8 @@
 
 #include <fstream>
 
+using namespace ferro;
+
 TEST(ProgramTitle, IsTheFileNameCutAtItsFirstDotWithTheRestLowerCase)
 {
     EXPECT_EQ(ProgramTitleOf("/opt/demo/SENDWELL.EXE"), "Sendwell");

@@ -1,5 +1,5 @@
 // The real programs, started as processes (offscreen).
-#include "qbmsg.h"
+#include <ferrolink/qbmsg.h>
 
 #include "apps_support.h"
 #include "peers.h"
@@ -16,6 +16,8 @@
 
 #include <csignal>
 #include <fstream>
+
+using namespace ferro;
 
 namespace {
 

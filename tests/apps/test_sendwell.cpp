@@ -22,6 +22,8 @@
 #include <atomic>
 #include <fstream>
 
+using namespace ferro;
+
 using sendwell::TForm1;
 
 namespace {

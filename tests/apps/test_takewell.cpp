@@ -14,6 +14,8 @@
 
 #include <fstream>
 
+using namespace ferro;
+
 using takewell::TForm1;
 
 namespace {

@@ -13,6 +13,8 @@
 #include <csignal>
 #include <fstream>
 
+using namespace ferro;
+
 namespace {
 
 const std::string kOk = "OK              ";

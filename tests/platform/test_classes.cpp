@@ -1,9 +1,11 @@
-#include "classes.h"
+#include <ferrolink/classes.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+
+using namespace ferro;
 
 // --- integer conversion ------------------------------------------------------
 

@@ -1,5 +1,5 @@
-#include "messages.h"
-#include "timer.h"
+#include <ferrolink/messages.h>
+#include <ferrolink/timer.h>
 
 #include "recorder.h"
 
@@ -9,6 +9,8 @@
 
 #include <stdexcept>
 #include <thread>
+
+using namespace ferro;
 
 TEST(Messages, ArriveInOrderOnlyWhilePumping)
 {

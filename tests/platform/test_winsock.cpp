@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace ferro;
+
 using namespace winsock;
 
 namespace {

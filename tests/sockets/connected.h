@@ -5,6 +5,8 @@
 
 #include "peers.h"
 
+using namespace ferro;
+
 struct ConnectedPair {
     ConnectedPair()
     {

@@ -2,10 +2,13 @@
 // text it reports.
 #pragma once
 
-#include "ferro.h"
+#include "winsock.h"
+#include <ferrolink/ferro.h>
 
 #include <string>
 #include <vector>
+
+using namespace ferro;
 
 class TProbe : public TFerrolink {
 public:

@@ -1,3 +1,4 @@
+#include "winsock.h"
 #include "connected.h"
 
 #include "recorder.h"
@@ -6,6 +7,8 @@
 #include <gmock/gmock.h>
 
 #include <QTimer>
+
+using namespace ferro;
 
 using namespace winsock;
 using ::testing::ElementsAre;

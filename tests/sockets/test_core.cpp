@@ -1,3 +1,4 @@
+#include "winsock.h"
 #include "probe.h"
 
 #include "peers.h"
@@ -8,6 +9,8 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+
+using namespace ferro;
 
 using namespace winsock;
 using ::testing::ElementsAre;

@@ -1,6 +1,7 @@
 // The client operations against peers that misbehave: what the caller sees
 // must be true (result, exception, LastErrorNo, hook calls), and every byte
 // counted as sent must reach the peer.
+#include "winsock.h"
 #include "connected.h"
 
 #include "recorder.h"
@@ -15,6 +16,8 @@
 #include <sys/socket.h>
 
 #include <future>
+
+using namespace ferro;
 
 using ::testing::Contains;
 using ::testing::Not;

@@ -1,9 +1,12 @@
+#include "winsock.h"
 #include "probe.h"
 
 #include "peers.h"
 
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
+
+using namespace ferro;
 
 using namespace winsock;
 using ::testing::ElementsAre;

@@ -1,3 +1,4 @@
+#include "winsock.h"
 #include "connected.h"
 
 #include "recorder.h"
@@ -8,6 +9,8 @@
 #include <gmock/gmock.h>
 
 #include <QTimer>
+
+using namespace ferro;
 
 using namespace winsock;
 using ::testing::ElementsAre;

@@ -1,12 +1,14 @@
 // Test support: a TQBStrmServ listening on a free port, recording messages.
 #pragma once
 
-#include "qbmsg.h"
+#include <ferrolink/qbmsg.h>
 
 #include "peers.h"
 #include "recorder.h"
 
 #include <gtest/gtest.h>
+
+using namespace ferro;
 
 struct ReceivedMessage {
     std::string From;

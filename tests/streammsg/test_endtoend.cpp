@@ -15,6 +15,8 @@
 #include <set>
 #include <sstream>
 
+using namespace ferro;
+
 using ::testing::ElementsAre;
 
 namespace {

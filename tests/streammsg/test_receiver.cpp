@@ -4,6 +4,8 @@
 
 #include <random>
 
+using namespace ferro;
+
 using ::testing::ElementsAre;
 
 namespace {

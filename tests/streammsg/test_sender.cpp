@@ -1,4 +1,4 @@
-#include "qbmsg.h"
+#include <ferrolink/qbmsg.h>
 
 #include "peers.h"
 #include "recorder.h"
@@ -12,6 +12,8 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+
+using namespace ferro;
 
 namespace {
 

@@ -1,4 +1,5 @@
-#include "qbmsg.h"
+#include "winsock.h"
+#include <ferrolink/qbmsg.h>
 
 #include "peers.h"
 #include "recorder.h"
@@ -7,6 +8,8 @@
 #include <gmock/gmock.h>
 
 #include <filesystem>
+
+using namespace ferro;
 
 using ::testing::ElementsAre;
 

@@ -1,7 +1,7 @@
 // Test support: small helpers the suites share.
 #pragma once
 
-#include "classes.h"
+#include <ferrolink/classes.h>
 
 #include <QString>
 
@@ -10,6 +10,8 @@
 #include <functional>
 #include <iterator>
 #include <string>
+
+using namespace ferro;
 
 // The message of what `operation` raised, or "no failure".
 inline std::string FailureOf(const std::function<void()>& operation)

@@ -1,10 +1,12 @@
 #include "recorder.h"
 
-#include "messages.h"
+#include <ferrolink/messages.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+
+using namespace ferro;
 
 namespace {
 std::vector<std::string> gRecorded;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace ferro {
+
 // The class library's integer conversion: leading blanks are skipped, then an
 // optional sign with decimal digits, or "$" with hexadecimal digits, must run
 // to the end of the text and fit 32 bits. Anything else raises EConvertError
@@ -13,3 +15,5 @@ std::int32_t StrToInt(const std::string& text);
 // A 32-bit value that must fit a 16-bit unsigned word; raises ERangeError
 // otherwise.
 std::uint16_t RangeCheckedWord(std::int64_t value);
+
+} // namespace ferro

@@ -3,7 +3,7 @@
 // picture areas and BMP loading with the class library's texts.
 #pragma once
 
-#include "classes.h"
+#include <ferrolink/classes.h>
 
 #include <QImage>
 #include <QString>
@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+namespace ferro {
 
 // The program title: the file name without folder, cut before its first ".",
 // every letter after the first in lower case ("/opt/SENDWELL.EXE" -> "Sendwell").
@@ -137,3 +139,5 @@ protected:
 private:
     QImage FPicture;
 };
+
+} // namespace ferro

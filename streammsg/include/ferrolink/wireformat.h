@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qbmsg {
+namespace ferro::qbmsg {
 
 constexpr std::uint16_t kPort = 6711;
 constexpr int kLengthFieldSize = 4;
@@ -39,4 +39,4 @@ std::string EncodeBodyLength(std::int64_t bodySize);
 // "'<field>' is not a valid integer value" for anything else.
 std::int32_t ParseLength(const std::string& field);
 
-} // namespace qbmsg
+} // namespace ferro::qbmsg

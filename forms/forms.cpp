@@ -1,6 +1,6 @@
-#include "forms.h"
+#include <ferrolink/forms.h>
 
-#include "messages.h"
+#include <ferrolink/messages.h>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -18,6 +18,8 @@
 
 #include <cstdio>
 #include <cstring>
+
+namespace ferro {
 
 namespace {
 
@@ -314,3 +316,5 @@ void TPictureArea::paintEvent(QPaintEvent*)
     p.setClipRect(rect());
     p.drawImage(QPoint(0, 0), FPicture);
 }
+
+} // namespace ferro

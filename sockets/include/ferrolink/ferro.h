@@ -13,15 +13,17 @@
 // texts; progress is reported through StatusMessage at levels (ReportLevel).
 #pragma once
 
-#include "classes.h"
-#include "messages.h"
-#include "timer.h"
-#include "winsock.h"
+#include <ferrolink/classes.h>
+#include <ferrolink/messages.h>
+#include <ferrolink/timer.h>
+#include <ferrolink/winsock_records.h>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+namespace ferro {
 
 class ESockError : public Exception {
 public:
@@ -47,7 +49,7 @@ constexpr std::uint8_t kLevelTrace = 8;
 constexpr std::uint8_t kLevelErrorCheck = 16;
 
 // Every caller of ErrorManager tolerates would-block.
-constexpr std::uint16_t kToleratedError = winsock::WSAEWOULDBLOCK;
+constexpr std::uint16_t kToleratedError = 10035; // WSAEWOULDBLOCK
 
 class TFerrolink : public TComponent {
 public:
@@ -203,4 +205,6 @@ protected:
 
 // Sizes of the component's buffers.
 constexpr int kSendBufferSize = 16385;
-constexpr int kHostEntBufferSize = winsock::MAXGETHOSTSTRUCT;
+constexpr int kHostEntBufferSize = 1024; // MAXGETHOSTSTRUCT
+
+} // namespace ferro

@@ -1,7 +1,9 @@
 // TQBStrm: sends a stream with the sender's name as one stream message.
 #pragma once
 
-#include "ferro.h"
+#include <ferrolink/ferro.h>
+
+namespace ferro {
 
 class TQBStrm : public TFerrolink {
 public:
@@ -18,3 +20,5 @@ public:
     // The stream stays the caller's.
     std::string PostIt(TStream& stream);
 };
+
+} // namespace ferro

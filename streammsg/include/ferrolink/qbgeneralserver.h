@@ -7,7 +7,9 @@
 // component listens again. One client at a time, on the UI thread.
 #pragma once
 
-#include "ferro.h"
+#include <ferrolink/ferro.h>
+
+namespace ferro {
 
 class TQBGeneralServer : public TFerrolink {
 public:
@@ -39,3 +41,5 @@ private:
     std::unique_ptr<TTimer> FAcceptRetry;
     bool FShortOfResources = false; // an accept failed for want of descriptors; reported once
 };
+
+} // namespace ferro

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace ferro {
+
 class Exception : public std::runtime_error {
 public:
     explicit Exception(const std::string& message) : std::runtime_error(message) {}
@@ -46,3 +48,5 @@ class EWriteError : public Exception {
 public:
     EWriteError() : Exception("Stream write error") {}
 };
+
+} // namespace ferro

@@ -2,7 +2,9 @@
 // reads one message from each connection, answers it and raises OnMSG.
 #pragma once
 
-#include "qbgeneralserver.h"
+#include <ferrolink/qbgeneralserver.h>
+
+namespace ferro {
 
 // The sender's name, and the body: a memory stream holding exactly the body's
 // bytes at position 0, owned by the component and gone when the handler
@@ -27,3 +29,5 @@ private:
     std::string ReadName();
     void ReadBody(TMemoryStream& body);
 };
+
+} // namespace ferro

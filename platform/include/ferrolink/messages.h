@@ -10,6 +10,8 @@
 #include <exception>
 #include <functional>
 
+namespace ferro {
+
 constexpr unsigned WM_USER = 1024;
 
 struct TMessage {
@@ -52,3 +54,5 @@ using TExceptionHandler = std::function<void(const std::exception&)>;
 TExceptionHandler SetApplicationExceptionHandler(TExceptionHandler handler);
 // Hands the exception in flight to the application's handler.
 void HandleCurrentException();
+
+} // namespace ferro

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace ferro {
+
 class TComponent {
 public:
     explicit TComponent(TComponent* owner);
@@ -47,3 +49,5 @@ T* CreateOwned(TComponent* owner, Args&&... args)
 {
     return new T(owner, std::forward<Args>(args)...);
 }
+
+} // namespace ferro

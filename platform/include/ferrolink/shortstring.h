@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+namespace ferro {
+
 constexpr std::size_t kShortStringMax = 255;
 
 inline std::string CutShort(std::string text)
@@ -24,3 +26,5 @@ inline std::string ZeroTerminated(const char* buffer, std::size_t size)
         ++n;
     return std::string(buffer, n);
 }
+
+} // namespace ferro

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace ferro {
+
 class TStringList {
 public:
     // Replaces the lines with those of `text`, broken at CR, LF or CR LF.
@@ -15,3 +17,5 @@ public:
 
     std::vector<std::string> Strings;
 };
+
+} // namespace ferro

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace ferro {
+
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 class TStream {
@@ -68,3 +70,5 @@ public:
 private:
     std::FILE* FFile = nullptr;
 };
+
+} // namespace ferro

@@ -3,12 +3,14 @@
 // changes value; with Interval 0 it never fires.
 #pragma once
 
-#include "component.h"
+#include <ferrolink/component.h>
 
 #include <functional>
 #include <memory>
 
 class QTimer;
+
+namespace ferro {
 
 class TTimer : public TComponent {
 public:
@@ -30,3 +32,5 @@ private:
     int FInterval = 1000;
     std::unique_ptr<QTimer> FTimer;
 };
+
+} // namespace ferro

@@ -1,0 +1,7 @@
+// Unit QBMSG: the listening server and the stream message components.
+#pragma once
+
+#include <ferrolink/qbgeneralserver.h>
+#include <ferrolink/qbstrm.h>
+#include <ferrolink/qbstrmserv.h>
+#include <ferrolink/wireformat.h>
