@@ -1,5 +1,7 @@
 #include <ferrolink/messages.h>
 
+#include <ferrolink/exceptions.h>
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
@@ -7,9 +9,11 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <mutex>
 #include <unordered_map>
 #include <utility>
 
@@ -32,29 +36,57 @@ struct PostedEvent : QEvent {
     Posted Message;
 };
 
-// The windows and the UI thread's own message queue.
+class MessageQueue;
+
+// Which queue each window belongs to, for posting from any thread.
+std::mutex gWindowsLock;
+std::unordered_map<HWND, MessageQueue*>& WindowQueues()
+{
+    static auto* queues = new std::unordered_map<HWND, MessageQueue*>; // never destroyed: see Queue()
+    return *queues;
+}
+std::atomic<HWND> gLastWindow {0};
+
+// The windows of one thread and that thread's own message queue.
 //
-// Messages posted on the UI thread wait in a queue of our own: the pump takes
-// them without a trip through Qt's event queue, which would cost a wake-up of
-// the event loop for every message. When the event loop is about to sleep with
-// messages still waiting, one Qt event is posted to deliver them, so they
-// never wait for an unrelated event.
+// Messages posted on the queue's thread wait in a queue of our own: the pump
+// takes them without a trip through Qt's event queue, which would cost a
+// wake-up of the event loop for every message. When the event loop is about
+// to sleep with messages still waiting, one Qt event is posted to deliver
+// them, so they never wait for an unrelated event.
 class MessageQueue : public QObject {
 public:
     MessageQueue()
     {
-        QCoreApplication::instance()->installEventFilter(this);
+        // Counting the application's events is possible on its own thread
+        // only; elsewhere our own deliveries are what a wait is woken by.
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            QCoreApplication::instance()->installEventFilter(this);
         QObject::connect(Dispatcher(), &QAbstractEventDispatcher::aboutToBlock, this, [this] { AboutToBlock(); });
+    }
+
+    ~MessageQueue() override
+    {
+        const std::lock_guard lock(gWindowsLock);
+        for (const auto& [window, procedure] : FWindows)
+            WindowQueues().erase(window);
     }
 
     HWND Allocate(TWndMethod wndProc)
     {
-        const HWND window = ++FLastWindow;
+        const HWND window = ++gLastWindow;
         FWindows.emplace(window, std::move(wndProc));
+        const std::lock_guard lock(gWindowsLock);
+        WindowQueues()[window] = this;
         return window;
     }
 
-    void Deallocate(HWND window) { FWindows.erase(window); }
+    void Deallocate(HWND window)
+    {
+        FWindows.erase(window);
+        const std::lock_guard lock(gWindowsLock);
+        WindowQueues().erase(window);
+    }
 
     void PostLocal(Posted posted) { FLocal.push_back(std::move(posted)); }
 
@@ -89,15 +121,21 @@ public:
         FAtStart = outerStart;
     }
 
+    // Something of ours ran (a socket's readiness, a timer tick): a pass
+    // that has handled it must not go on to sleep.
+    void Handled() { ++FDelivered; }
+
 protected:
     bool event(QEvent* e) override
     {
         if (e->type() == kDrainEvent) {
             FDrainPosted = false;
+            ++FDelivered;
             DrainLocal();
             return true;
         }
         if (e->type() == kPostedEvent) {
+            ++FDelivered;
             Deliver(static_cast<PostedEvent*>(e)->Message);
             return true;
         }
@@ -142,7 +180,6 @@ private:
     }
 
     std::unordered_map<HWND, TWndMethod> FWindows;
-    HWND FLastWindow = 0;
     std::deque<Posted> FLocal;
     bool FDrainPosted = false;
     bool FWaiting = false;
@@ -150,13 +187,26 @@ private:
     unsigned long FAtStart = 0;
 };
 
-MessageQueue* gQueue = nullptr; // created on the UI thread by the first window
+// This thread's queue, made by its first window. The application thread's
+// lives as long as the program (its event loop may be gone before static
+// objects are destroyed); another thread's goes when the thread ends.
+struct ThreadQueue {
+    MessageQueue* Queue = nullptr;
+    ~ThreadQueue()
+    {
+        if (Queue && QCoreApplication::instance() && QThread::currentThread() != QCoreApplication::instance()->thread())
+            delete Queue;
+    }
+};
+thread_local ThreadQueue tQueue;
+
+MessageQueue* CurrentQueue() { return tQueue.Queue; }
 
 MessageQueue& Queue()
 {
-    if (!gQueue)
-        gQueue = new MessageQueue; // lives as long as the program
-    return *gQueue;
+    if (!tQueue.Queue)
+        tQueue.Queue = new MessageQueue;
+    return *tQueue.Queue;
 }
 
 TExceptionHandler& ExceptionHandler()
@@ -167,41 +217,59 @@ TExceptionHandler& ExceptionHandler()
     return handler;
 }
 
-// One notifier serves the readable-waits of whichever socket waits now, so a
-// waiting loop creates no object per pass. Never destroyed at exit: the event
-// dispatcher it would unregister from may be gone by then.
-QSocketNotifier* gReadable = nullptr;
+// One notifier serves the readable-waits of whichever socket of this thread
+// waits now, so a waiting loop creates no object per pass. The application
+// thread's is never destroyed: the event dispatcher it would unregister from
+// may be gone by then.
+struct ThreadReadable {
+    QSocketNotifier* Notifier = nullptr;
+    ~ThreadReadable()
+    {
+        if (Notifier && QCoreApplication::instance() && QThread::currentThread() != QCoreApplication::instance()->thread())
+            delete Notifier;
+    }
+};
+thread_local ThreadReadable tReadable;
 
 constexpr std::chrono::microseconds kEventLoopInterval(500);
 
-bool OnUiThread()
-{
-    return QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
 } // namespace
+
+void RequireEventLoop()
+{
+    if (!QCoreApplication::instance())
+        throw EThreadError("No QCoreApplication: create the application object (QCoreApplication or QApplication) before any Ferrolink component");
+    if (!QThread::currentThread()->eventDispatcher())
+        throw EThreadError("This thread runs no Qt event loop: create Ferrolink components on the application's thread or in a QThread");
+}
 
 HWND AllocateHWnd(TWndMethod wndProc)
 {
+    RequireEventLoop();
     return Queue().Allocate(std::move(wndProc));
 }
 
 void DeallocateHWnd(HWND window)
 {
-    if (gQueue)
-        gQueue->Deallocate(window);
+    if (MessageQueue* queue = CurrentQueue())
+        queue->Deallocate(window);
 }
 
 bool PostMessageWith(HWND window, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam,
                      std::function<bool()> beforeDelivery)
 {
-    if (!gQueue || window == 0)
+    if (window == 0)
         return false;
     Posted posted {window, TMessage {msg, wParam, lParam, 0}, std::move(beforeDelivery)};
-    if (OnUiThread())
-        gQueue->PostLocal(std::move(posted));
+    MessageQueue* own = CurrentQueue();
+    const std::lock_guard lock(gWindowsLock);
+    auto it = WindowQueues().find(window);
+    if (it == WindowQueues().end())
+        return false;
+    if (it->second == own)
+        own->PostLocal(std::move(posted));
     else
-        QCoreApplication::postEvent(gQueue, new PostedEvent(std::move(posted)));
+        QCoreApplication::postEvent(it->second, new PostedEvent(std::move(posted))); // delivered on its thread
     return true;
 }
 
@@ -212,14 +280,14 @@ bool PostMessage(HWND window, unsigned msg, std::uintptr_t wParam, std::intptr_t
 
 void ProcessMessages()
 {
-    if (gQueue)
-        gQueue->DrainLocal();
+    if (MessageQueue* queue = CurrentQueue())
+        queue->DrainLocal();
     // Asking the event loop costs a system call even when nothing waits. A
     // pump that runs again within a fraction of a millisecond (a transfer's
     // passes) asks it once per interval: events wait at most that long, which
     // nobody can tell from a wait that happens to end that much later.
     using Clock = std::chrono::steady_clock;
-    static Clock::time_point lastAsked;
+    thread_local Clock::time_point lastAsked;
     const Clock::time_point now = Clock::now();
     if (now - lastAsked < kEventLoopInterval)
         return;
@@ -229,8 +297,9 @@ void ProcessMessages()
 
 void WaitAndProcessMessages()
 {
-    if (gQueue && gQueue->HasLocal()) {
-        gQueue->DrainLocal();
+    MessageQueue* queue = CurrentQueue();
+    if (queue && queue->HasLocal()) {
+        queue->DrainLocal();
         return;
     }
     Queue().Process(true);
@@ -238,13 +307,21 @@ void WaitAndProcessMessages()
 
 void WaitAndProcessMessagesOrReadable(int fd)
 {
-    if (!gReadable || gReadable->socket() != fd) {
-        delete gReadable;
-        gReadable = new QSocketNotifier(fd, QSocketNotifier::Read);
+    QSocketNotifier*& readable = tReadable.Notifier;
+    if (!readable || readable->socket() != fd) {
+        delete readable;
+        readable = new QSocketNotifier(fd, QSocketNotifier::Read);
+        QObject::connect(readable, &QSocketNotifier::activated, [] { NoteEventHandled(); });
     }
-    gReadable->setEnabled(true);
+    readable->setEnabled(true);
     WaitAndProcessMessages();
-    gReadable->setEnabled(false);
+    readable->setEnabled(false);
+}
+
+void NoteEventHandled()
+{
+    if (MessageQueue* queue = CurrentQueue())
+        queue->Handled();
 }
 
 TExceptionHandler SetApplicationExceptionHandler(TExceptionHandler handler)

@@ -19,6 +19,7 @@ void Watch(std::unique_ptr<QSocketNotifier>& notifier, int fd, QSocketNotifier::
             return;
         notifier = std::make_unique<QSocketNotifier>(fd, type); // enabled from the start
         QObject::connect(notifier.get(), &QSocketNotifier::activated, [callback] {
+            NoteEventHandled();
             try {
                 callback();
             } catch (...) {

@@ -40,6 +40,7 @@ void TTimer::UpdateTimer()
 
 void TTimer::Tick()
 {
+    NoteEventHandled();
     if (!OnTimer)
         return;
     try {

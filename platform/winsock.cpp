@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -31,7 +32,7 @@ thread_local int tLastError = 0;
 constexpr int kMoreComing = 0x8000;     // winsock::MSG_MORE
 constexpr int kSocketLevel = 0xFFFF;    // winsock::SOL_SOCKET
 constexpr int kLingerOption = 0x0080;   // winsock::SO_LINGER
-int gStartups = 0;
+std::atomic<int> gStartups {0};
 
 // How long a close may wait to hand over bytes kept back by "more follows".
 constexpr int kCloseFlushMs = 2000;

@@ -27,11 +27,12 @@ struct LookupResult {
 
 std::atomic<HANDLE> gLastTask {0};
 
-// Requests cancelled before their reply was delivered; UI thread only.
+// Requests of this thread cancelled before their reply was delivered (a
+// reply is delivered on the thread that asked).
 std::set<HANDLE>& Cancelled()
 {
-    static auto* cancelled = new std::set<HANDLE>;
-    return *cancelled;
+    thread_local std::set<HANDLE> cancelled;
+    return cancelled;
 }
 
 int LookupError(int eai)
@@ -117,11 +118,11 @@ void LayOut(const LookupResult& result, const Layout& plan, char* buf)
     std::memcpy(buf, &entry, sizeof entry);
 }
 
-// Requests whose reply has not been delivered yet; UI thread only.
+// Requests of this thread whose reply has not been delivered yet.
 std::set<HANDLE>& Pending()
 {
-    static auto* pending = new std::set<HANDLE>;
-    return *pending;
+    thread_local std::set<HANDLE> pending;
+    return pending;
 }
 
 } // namespace

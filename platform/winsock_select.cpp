@@ -5,10 +5,13 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <mutex>
 #include <unordered_map>
 
 namespace ferro::winsock::detail {
 namespace {
+
+std::mutex gSocketsLock;
 
 std::unordered_map<SOCKET, std::unique_ptr<SocketState>>& Sockets()
 {
@@ -137,6 +140,9 @@ void OnWritable(SOCKET s)
 
 SocketState* Find(SOCKET s)
 {
+    // A socket's state is used by the thread of its component alone; the
+    // table is shared by every thread.
+    const std::lock_guard lock(gSocketsLock);
     auto it = Sockets().find(s);
     return it == Sockets().end() ? nullptr : it->second.get();
 }
@@ -148,6 +154,7 @@ SocketState& Register(int fd, Phase phase)
     state->State = phase;
     const auto s = static_cast<SOCKET>(fd);
     state->Watch = std::make_unique<TSocketWatch>(fd, [s] { OnReadable(s); }, [s] { OnWritable(s); });
+    const std::lock_guard lock(gSocketsLock);
     auto& slot = Sockets()[s];
     slot = std::move(state);
     return *slot;
@@ -155,7 +162,13 @@ SocketState& Register(int fd, Phase phase)
 
 void Unregister(SOCKET s)
 {
-    Sockets().erase(s);
+    std::unique_ptr<SocketState> gone;
+    const std::lock_guard lock(gSocketsLock);
+    auto it = Sockets().find(s);
+    if (it == Sockets().end())
+        return;
+    gone = std::move(it->second);
+    Sockets().erase(it);
 }
 
 void Select(SocketState& state, HWND window, unsigned msg, long events)

@@ -11,6 +11,7 @@ using namespace winsock;
 
 void TFerrolink::Connect()
 {
+    CheckThread();
     BeenCanceled = false;
     if (FConnected)
         throw ESockError("Already connected");
@@ -71,6 +72,7 @@ void TFerrolink::ResolveHost()
 
 void TFerrolink::Disconnect()
 {
+    CheckThread();
     StatusMessage(kLevelOperation, "Disconnecting");
     RequestCloseSocket();
 }

@@ -5,6 +5,7 @@
 #include "winsock.h"
 
 #include <utility>
+#include <thread>
 
 namespace ferro {
 
@@ -31,8 +32,9 @@ TSocketHandle ToHandle(SOCKET s, bool raiseWhenTooLarge)
 
 } // namespace
 
-TFerrolink::TFerrolink(TComponent* owner) : TComponent(owner)
+TFerrolink::TFerrolink(TComponent* owner) : TComponent(owner), FThread(std::this_thread::get_id())
 {
+    RequireEventLoop(); // before anything of Qt's is made
     FReady = false;
     FHostEntBuffer = std::make_unique<char[]>(kHostEntBufferSize);
     FSendBuffer = std::make_unique<char[]>(kSendBufferSize);
@@ -57,6 +59,10 @@ TFerrolink::TFerrolink(TComponent* owner) : TComponent(owner)
 
 TFerrolink::~TFerrolink()
 {
+    // The published events are the application's: what they capture may be
+    // gone by now. The descendants' hooks still hear the last texts.
+    OnStatus = nullptr;
+    OnError = nullptr;
     // A destructor must not throw: a failing close is reported, not raised.
     try {
         TearDown();
@@ -152,6 +158,12 @@ void TFerrolink::DispatchSocketEvent(std::uint16_t event)
         (*hook)(this);
 }
 
+void TFerrolink::CheckThread() const
+{
+    if (std::this_thread::get_id() != FThread)
+        throw EThreadError("A Ferrolink component was used on a thread other than the one that made it");
+}
+
 void TFerrolink::CheckTimeOut() const
 {
     if (TimeOut < 0)
@@ -219,6 +231,7 @@ void TFerrolink::PumpUntilDone()
 
 TFerrolink::TWaitEnd TFerrolink::AwaitCompletion(long event, const std::function<void()>& request)
 {
+    CheckThread();
     CheckTimeOut();
     FAsyncDone = false;
     WSAAsyncSelect(FHandle, FNotifyWindow, WM_SOCKETDONE, event);

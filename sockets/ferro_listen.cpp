@@ -9,6 +9,7 @@ using namespace winsock;
 
 void TFerrolink::Listen(bool synchronous)
 {
+    CheckThread();
     StatusMessage(kLevelOperation, "Listening");
     FSockAddr.sin_addr.s_addr = inet_addr("0.0.0.0");
     FSockAddr.sin_family = AF_INET;
@@ -20,12 +21,17 @@ void TFerrolink::Listen(bool synchronous)
     WSAAsyncSelect(FHandle, FNotifyWindow, synchronous ? WM_SOCKETDONE : WM_SOCKETNOTIFY, FD_ALL_EVENTS);
     if (listen(FHandle, 1) != 0) {
         const int error = bindError ? bindError : WSAGetLastError();
-        StatusMessage(kLevelOperation, "Cannot Listen On Port " + std::to_string(Port) + " (Unknown Error No. " + std::to_string(error) + ")");
+        const std::string text = "Cannot Listen On Port " + std::to_string(Port) + " (Unknown Error No. " + std::to_string(error) + ")";
+        StatusMessage(kLevelOperation, text);
+        // An application sees it without subclassing or raising ReportLevel.
+        if (OnError)
+            OnError(this, static_cast<std::uint16_t>(error), text);
     }
 }
 
 void TFerrolink::Accept()
 {
+    CheckThread();
     while (!FAsyncDone)
         WaitAndProcessMessages();
     Deselect();

@@ -12,6 +12,8 @@ void TFerrolink::StatusMessage(std::uint8_t level, const std::string& text)
     FStatus = CutShort(text);
     if (FStatusHook)
         FStatusHook(this, FStatus);
+    if (OnStatus)
+        OnStatus(this, FStatus);
 }
 
 void TFerrolink::ErrorManager(std::uint16_t tolerated)
@@ -26,6 +28,8 @@ void TFerrolink::ErrorManager(std::uint16_t tolerated)
     const std::string text = LookUpErrorMessage(errorNo);
     if (FErrorHook)
         FErrorHook(this, errorNo, text);
+    if (OnError)
+        OnError(this, errorNo, text);
     throw ESockError(text);
 }
 

@@ -31,6 +31,7 @@ void TFerrolink::WaitForWrite()
 
 void TFerrolink::WaitForData()
 {
+    CheckThread();
     TimerOn();
     int lastError = 0;
     for (;;) {
@@ -60,6 +61,7 @@ void TFerrolink::WaitForData()
 
 void TFerrolink::SendBuffer(const char* text, std::uint16_t length)
 {
+    CheckThread();
     StatusMessage(kLevelSocketStep, "Sending Buffer");
     const std::size_t available = std::strlen(text);
     if (length == 0)
@@ -103,6 +105,7 @@ void TFerrolink::WriteLn(const std::string& text)
 
 void TFerrolink::SendFile(TStream& stream)
 {
+    CheckThread();
     stream.SetPosition(0);
     StatusMessage(kLevelOperation, "Send File");
     FBytesRecvd = 0;

@@ -15,10 +15,17 @@ TEST(FerrolinkStatus, ATextIsReportedWhenItsLevelIsAtMostReportLevel)
 {
     TProbe link;
     link.ReportLevel = 4;
+    std::vector<std::string> published; // OnStatus sees what the hook sees, after it
+    link.OnStatus = [&](TComponent* sender, const std::string& text) {
+        EXPECT_EQ(sender, &link);
+        EXPECT_EQ(link.Statuses.back(), text);
+        published.push_back(text);
+    };
     link.StatusMessage(4, "at the level");
     link.StatusMessage(8, "above it");
     link.StatusMessage(2, "below it");
     EXPECT_THAT(link.Statuses, ElementsAre("at the level", "below it"));
+    EXPECT_EQ(published, link.Statuses);
     EXPECT_EQ(link.Status(), "below it");
 }
 
@@ -83,6 +90,14 @@ TEST_P(ErrorManagerWith, TheLastErrorPassesTheBitTestOrRaisesItsText)
         hookError = no;
         hookText = text;
     };
+    int published = 0; // OnError: the same call, after the hook
+    link.OnError = [&](TComponent* sender, std::uint16_t no, const std::string& text) {
+        EXPECT_EQ(sender, &link);
+        EXPECT_EQ(hookCalls, published + 1);
+        EXPECT_EQ(no, hookError);
+        EXPECT_EQ(text, hookText);
+        ++published;
+    };
     WSASetLastError(c.Error);
     try {
         link.ErrorManager(WSAEWOULDBLOCK);
@@ -94,6 +109,7 @@ TEST_P(ErrorManagerWith, TheLastErrorPassesTheBitTestOrRaisesItsText)
         EXPECT_EQ(hookError, c.Error);
     }
     EXPECT_EQ(hookCalls, c.Raised ? 1 : 0);
+    EXPECT_EQ(published, hookCalls);
     EXPECT_EQ(link.GetLastErrorNo(), c.Error); // read also when tolerated
 }
 

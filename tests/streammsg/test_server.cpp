@@ -169,14 +169,20 @@ TEST(Server, AFailedServiceWhoseCloseFailsTooStillListensAgain)
     EXPECT_EQ(Exchange(static_cast<std::uint16_t>(server.Port), {}), "fine");
 }
 
-TEST(Server, APortAnotherProgramHoldsIsToldInTheStatus)
+TEST(Server, APortAnotherProgramHoldsIsToldInTheStatusAndOnError)
 {
     TcpListener other;
     Server server;
     server.ReportLevel = 2;
     server.Port = other.Port();
+    std::vector<std::string> errors;
+    server.OnError = [&](TComponent*, std::uint16_t number, const std::string& text) {
+        errors.push_back(std::to_string(number) + " " + text);
+    };
     server.Loaded(); // raises nothing
-    EXPECT_EQ(server.Status(), "Cannot Listen On Port " + std::to_string(other.Port()) + " (Unknown Error No. 10048)");
+    const std::string text = "Cannot Listen On Port " + std::to_string(other.Port()) + " (Unknown Error No. 10048)";
+    EXPECT_EQ(server.Status(), text);
+    EXPECT_EQ(errors, std::vector<std::string> {"10048 " + text});
 }
 
 TEST(Server, APortBeyondSixteenBitsIsARangeError)

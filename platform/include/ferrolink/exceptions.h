@@ -27,6 +27,14 @@ public:
     ERangeError() : Exception("Range check error") {}
 };
 
+// A component made or used where it cannot work: without an application
+// object, on a thread without a Qt event loop, or on another thread than the
+// one that made it.
+class EThreadError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // A file stream that cannot be opened or created.
 class EFOpenError : public Exception {
 public:

@@ -46,6 +46,12 @@ void ProcessMessages();
 void WaitAndProcessMessages();
 // As WaitAndProcessMessages, but also returns when `fd` turns readable.
 void WaitAndProcessMessagesOrReadable(int fd);
+// Tells this thread's pump that one of the platform's own event handlers
+// (a socket's readiness, a timer tick) has run, so a waiting pass returns.
+void NoteEventHandled();
+// Raises EThreadError unless this thread can run components: an application
+// object exists and the thread runs a Qt event loop.
+void RequireEventLoop();
 
 // The application's exception handler: where an exception goes that leaves a
 // window procedure, a timer handler or any other entry from the event loop.

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace ferro {
 
@@ -68,6 +69,12 @@ public:
     std::int32_t ReportLevel = 1;
     TNotifyEvent OnPacketRecvd;
     TNotifyEvent OnDisconnect;
+    // Every status text that is reported (level at most ReportLevel), right
+    // after the status hook of descendants.
+    TSockStatusEvent OnStatus;
+    // Every socket error ErrorManager raises, right after the error hook and
+    // before the exception; and a port that Listen cannot have.
+    TSockErrorEvent OnError;
     std::int32_t GetLastErrorNo();
     void SetLastErrorNo(std::int32_t value);
 
@@ -164,6 +171,8 @@ protected:
     void AbortConnection();
     // A negative TimeOut raises ERangeError before a wait issues anything.
     void CheckTimeOut() const;
+    // Raises EThreadError on any thread but the component's own.
+    void CheckThread() const;
     // One send of SendFile: the bytes the system took, 0 for a full buffer;
     // raises through ErrorManager for any other failure.
     int SendChunk(const char* chunk, int length, int flags);
@@ -201,6 +210,7 @@ protected:
     bool FLookupFilled = false; // the lookup's reply said the host entry is filled
     int FAcceptFailure = 0;     // the socket error of the last failed accept, 0 after one that worked
     bool FWinsockStarted = false; // so that a failed start-up is never cleaned up
+    std::thread::id FThread;      // the thread that made the component, the only one that may use it
 };
 
 // Sizes of the component's buffers.
