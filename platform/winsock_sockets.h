@@ -6,7 +6,9 @@
 
 #include "socketwatch.h"
 
+#include <cstddef>
 #include <memory>
+#include <string>
 
 namespace ferro::winsock::detail {
 

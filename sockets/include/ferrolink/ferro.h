@@ -82,6 +82,7 @@ public:
     TSocketHandle Handle() const { return FHandle; }
     const std::string& Status() const { return FStatus; }
     const std::string& TransactionReply() const { return FTransactionReply; }
+    std::int16_t ReplyCode() const { return FReplyCode; }
     std::int32_t BytesTotal() const { return FBytesTotal; }
     std::int32_t BytesSent() const { return FBytesSent; }
     std::int32_t BytesRecvd() const { return FBytesRecvd; }
