@@ -1,6 +1,7 @@
-// What the two programs need of the windowing platform, on Qt Widgets: the
-// program title, message boxes, the default error display, bevelled panels,
-// picture areas and BMP loading with the class library's texts.
+/// @file
+/// What the two programs need of the windowing platform, on Qt Widgets: the
+/// program title, message boxes, the default error display, bevelled panels,
+/// picture areas and BMP loading with the class library's texts.
 #pragma once
 
 #include <ferrolink/classes.h>
@@ -16,36 +17,41 @@
 
 namespace ferro {
 
-// The program title: the file name without folder, cut before its first ".",
-// every letter after the first in lower case ("/opt/SENDWELL.EXE" -> "Sendwell").
+/// The program title: the file name without folder, cut before its first ".",
+/// every letter after the first in lower case ("/opt/SENDWELL.EXE" -> "Sendwell").
 QString ProgramTitleOf(const QString& executablePath);
+/// The running program's title (ProgramTitleOf its executable).
 QString ProgramTitle();
 
-// The text the default error display shows: a full stop is added unless the
-// message ends in "." or a character that sorts before it.
+/// The text the default error display shows: a full stop is added unless the
+/// message ends in "." or a character that sorts before it.
 QString ErrorDisplayText(const std::string& message);
 
-// The one seam through which every modal box goes, so that tests can record
-// boxes instead of running a modal loop.
+/// The one seam through which every modal box goes, so that tests can record
+/// boxes instead of running a modal loop.
 class TModalBoxes {
 public:
     virtual ~TModalBoxes() = default;
-    // Modal, centred on the screen, one "OK" button, no icon.
+    /// Modal, centred on the screen, one "OK" button, no icon.
     virtual void ShowMessage(const QString& title, const QString& text);
-    // Modal, stop icon, "OK".
+    /// Modal, stop icon, "OK".
     virtual void ShowError(const QString& title, const QString& text);
-    // A modal window showing a text file's content.
+    /// A modal window showing a text file's content.
     virtual void ShowText(const QString& title, const QString& text);
-    // The modal file-open dialog: offers `fileName` first; true with the
-    // chosen file's full path in `fileName` when the user confirms.
+    /// The modal file-open dialog: offers `fileName` first; true with the
+    /// chosen file's full path in `fileName` when the user confirms.
     virtual bool ChooseFile(QString& fileName, const QString& filterLabel, const QString& pattern);
 };
 
+/// The boxes in use: the real ones, or a test's TModalBoxesOverride.
 TModalBoxes& ModalBoxes();
-// Installs `boxes` (not owned) until the returned guard goes; tests use it.
+/// Puts `boxes` (not owned) in place of the boxes in use for the guard's
+/// lifetime; tests use it.
 class TModalBoxesOverride {
 public:
+    /// Installs `boxes`.
     explicit TModalBoxesOverride(TModalBoxes& boxes);
+    /// Puts back the boxes that were in use.
     ~TModalBoxesOverride();
     TModalBoxesOverride(const TModalBoxesOverride&) = delete;
     TModalBoxesOverride& operator=(const TModalBoxesOverride&) = delete;
@@ -54,13 +60,17 @@ private:
     TModalBoxes* FPrevious;
 };
 
-// The file-open dialog component: one filter, remembers the last name, accepts
-// a typed name that does not exist, and makes the chosen file's folder the
-// current folder.
+/// The file-open dialog component: one filter, remembers the last name, accepts
+/// a typed name that does not exist, and makes the chosen file's folder the
+/// current folder.
 class TOpenDialog {
 public:
+    /// A dialog with one filter: `filterLabel` for files matching `pattern`.
     TOpenDialog(QString filterLabel, QString pattern) : FFilterLabel(std::move(filterLabel)), FPattern(std::move(pattern)) {}
+    /// Runs the dialog modally; true with the chosen file in FileName when
+    /// the user confirms, false (FileName unchanged) when he cancels.
     bool Execute();
+    /// The last chosen file's full path, offered first the next time.
     QString FileName;
 
 private:
@@ -68,28 +78,29 @@ private:
     QString FPattern;
 };
 
-// The message box of the programs, titled with the program title.
+/// The message box of the programs, titled with the program title.
 void ShowMessage(const std::string& text);
 
-// Makes the default error display the application's exception handler: any
-// exception from a notification, a click or another handler ends that handler
-// and is shown; the program goes on. At most one error box is open at a time;
-// failures meanwhile go to standard error, so a flood cannot nest modal loops.
+/// Makes the default error display the application's exception handler: any
+/// exception from a notification, a click or another handler ends that handler
+/// and is shown; the program goes on. At most one error box is open at a time;
+/// failures meanwhile go to standard error, so a flood cannot nest modal loops.
 void InstallErrorDisplay();
+/// Shows `e` in the default error display (as InstallErrorDisplay's handler).
 void ShowException(const std::exception& e);
 
-// Runs `handler`, handing any exception to the application's exception
-// handler: for Qt slots, which must not let exceptions through.
+/// Runs `handler`, handing any exception to the application's exception
+/// handler: for Qt slots, which must not let exceptions through.
 std::function<void()> Guarded(std::function<void()> handler);
 
-// Loads a picture by its file's extension: ".bmp" (any case) as a Windows
-// BMP; anything else raises "Unknown picture file extension (.<ext>)".
+/// Loads a picture by its file's extension: ".bmp" (any case) as a Windows
+/// BMP; anything else raises "Unknown picture file extension (.<ext>)".
 QImage LoadPictureFile(const std::string& fileName);
-// Loads a Windows BMP file: "Cannot open file <name>" when it cannot be
-// opened; a file of zero bytes is the empty picture; see DecodeBitmap.
+/// Loads a Windows BMP file: "Cannot open file <name>" when it cannot be
+/// opened; a file of zero bytes is the empty picture; see DecodeBitmap.
 QImage LoadBitmapFile(const std::string& fileName);
-// "Bitmap image is not valid" when the data does not start with "BM" or cannot
-// be decoded; "Stream read error" when it is shorter than its headers announce.
+/// "Bitmap image is not valid" when the data does not start with "BM" or cannot
+/// be decoded; "Stream read error" when it is shorter than its headers announce.
 QImage DecodeBitmap(const std::string& data);
 
 class EInvalidGraphic : public Exception {
@@ -97,43 +108,55 @@ public:
     using Exception::Exception;
 };
 
-// A panel with a raised outer and a lowered inner bevel and its caption drawn
-// centred on its face.
+/// A panel with a raised outer and a lowered inner bevel and its caption drawn
+/// centred on its face.
 class TBevelPanel : public QWidget {
 public:
+    /// A panel in `parent` with `caption` and bevels `bevelWidth` pixels wide.
     explicit TBevelPanel(QWidget* parent, const QString& caption = {}, int bevelWidth = 2);
 
+    /// The caption drawn centred on the face.
     QString Caption() const { return FCaption; }
+    /// Paints the face in `color` (the system's button face by default).
     void SetFaceColor(const QColor& color);
+    /// The width of each bevel in pixels.
     int BevelWidth() const { return FBevelWidth; }
-    // The space inside both bevels, where a child that fills the panel sits.
+    /// The space inside both bevels, where a child that fills the panel sits.
     QRect InsideRect() const;
-    // Keeps `child` filling the inside as the panel is resized.
+    /// Keeps `child` filling the inside as the panel is resized.
     void SetFillChild(QWidget* child);
 
 protected:
+    /// Draws the face, the bevels and the caption.
     void paintEvent(QPaintEvent* event) override;
+    /// Keeps the fill child filling the inside.
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     QString FCaption;
     int FBevelWidth;
     QColor FFace;
-    QWidget* FFillChild = nullptr; // not owned: a child widget of this panel
+    QWidget* FFillChild = nullptr; ///< not owned: a child widget of this panel
 };
 
-// Draws a picture at its natural size from its top-left corner, clipped to
-// the area; neither stretched nor centred. Draws nothing until a picture is
-// loaded, so whatever lies beneath shows through.
+/// Draws a picture at its natural size from its top-left corner, clipped to
+/// the area; neither stretched nor centred. Draws nothing until a picture is
+/// loaded, so whatever lies beneath shows through.
 class TPictureArea : public QWidget {
 public:
+    /// An empty picture area in `parent`.
     explicit TPictureArea(QWidget* parent);
 
+    /// Replaces the picture shown; an empty one shows nothing.
     void SetPicture(const QImage& picture);
+    /// The picture shown.
     const QImage& Picture() const { return FPicture; }
+    /// Loads the picture from a file as LoadPictureFile does; on failure the
+    /// exception passes and the picture shown stays.
     void LoadFromFile(const std::string& fileName) { SetPicture(LoadPictureFile(fileName)); }
 
 protected:
+    /// Draws the picture from the top-left corner, clipped.
     void paintEvent(QPaintEvent* event) override;
 
 private:

@@ -1,5 +1,6 @@
-// The class library the components are written against: components, streams,
-// string lists, exceptions, short strings and conversions.
+/// @file
+/// The class library the components are written against: components, streams,
+/// string lists, exceptions, short strings and conversions.
 #pragma once
 
 #include <ferrolink/component.h>

@@ -1,6 +1,7 @@
-// Seekable byte streams of the class library: TStream and its memory and file
-// descendants. Reads and writes move the position; ReadBuffer and WriteBuffer
-// demand the whole count and raise otherwise.
+/// @file
+/// Seekable byte streams of the class library: TStream and its memory and file
+/// descendants. Reads and writes move the position; ReadBuffer and WriteBuffer
+/// demand the whole count and raise otherwise.
 #pragma once
 
 #include <cstdint>
@@ -10,29 +11,45 @@
 
 namespace ferro {
 
-enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+/// Where a Seek counts from.
+enum class TSeekOrigin {
+    soBeginning, ///< the stream's start
+    soCurrent,   ///< the current position
+    soEnd        ///< the stream's end
+};
 
+/// A seekable byte stream with a size and a position.
 class TStream {
 public:
     virtual ~TStream() = default;
 
-    // Moves up to `count` bytes; returns how many moved.
+    /// Reads up to `count` bytes at the position into `buffer` and moves the
+    /// position past them; returns how many moved (0 at the end).
     virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+    /// Writes `count` bytes at the position and moves the position past
+    /// them; returns how many moved.
     virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+    /// Moves the position to `offset` from `origin`; returns the new position.
     virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
 
+    /// The position, in bytes from the start.
     std::int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+    /// Moves the position to `position` bytes from the start.
     void SetPosition(std::int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+    /// The size in bytes; the position is left where it was.
     virtual std::int64_t Size();
 
-    void ReadBuffer(void* buffer, std::int64_t count);   // EReadError when short
-    void WriteBuffer(const void* buffer, std::int64_t count); // EWriteError when short
+    /// Reads exactly `count` bytes; raises EReadError when fewer are there.
+    void ReadBuffer(void* buffer, std::int64_t count);
+    /// Writes exactly `count` bytes; raises EWriteError when fewer are taken.
+    void WriteBuffer(const void* buffer, std::int64_t count);
 
-    // Copies `count` bytes from `source`'s position into this stream; 0 copies
-    // the whole of `source` from its start. Returns the bytes copied.
+    /// Copies `count` bytes from `source`'s position into this stream; 0 copies
+    /// the whole of `source` from its start. Returns the bytes copied.
     std::int64_t CopyFrom(TStream& source, std::int64_t count);
 };
 
+/// A stream held in memory; it grows as it is written past its end.
 class TMemoryStream : public TStream {
 public:
     std::int64_t Read(void* buffer, std::int64_t count) override;
@@ -40,7 +57,9 @@ public:
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
     std::int64_t Size() override { return static_cast<std::int64_t>(FData.size()); }
 
+    /// The bytes, Size() of them; valid until the next write or Clear.
     const std::uint8_t* Memory() const { return FData.data(); }
+    /// Empties the stream; the position goes to 0.
     void Clear();
 
 private:
@@ -48,13 +67,23 @@ private:
     std::int64_t FPosition = 0;
 };
 
-enum TFileMode : unsigned { fmOpenRead = 0, fmOpenWrite = 1, fmOpenReadWrite = 2, fmCreate = 0xFF00 };
+/// How a TFileStream opens its file.
+enum TFileMode : unsigned {
+    fmOpenRead = 0,      ///< an existing file, for reading
+    fmOpenWrite = 1,     ///< an existing file, for reading and writing
+    fmOpenReadWrite = 2, ///< an existing file, for reading and writing
+    fmCreate = 0xFF00    ///< a new file, or an existing one emptied
+};
 
-// A file opened for the stream's lifetime. Raises EFOpenError "Cannot open
-// file <name>" or EFCreateError "Cannot create file <name>".
+/// A file opened for the stream's lifetime.
 class TFileStream : public TStream {
 public:
+    /// Opens `fileName` as `mode` says (a TFileMode).
+    /// @throws EFOpenError "Cannot open file <name>" when it cannot be opened.
+    /// @throws EFCreateError "Cannot create file <name>" when fmCreate fails.
     TFileStream(const std::string& fileName, unsigned mode);
+    /// Closes the file; a failure then goes unreported: call Close() first
+    /// where it matters.
     ~TFileStream() override;
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
@@ -63,8 +92,8 @@ public:
     std::int64_t Write(const void* buffer, std::int64_t count) override;
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
 
-    // Flushes and closes the file; a failure raises EWriteError, so a file
-    // that could not be written completely never passes as written.
+    /// Flushes and closes the file; a failure raises EWriteError, so a file
+    /// that could not be written completely never passes as written.
     void Close();
 
 private:

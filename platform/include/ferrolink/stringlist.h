@@ -1,4 +1,5 @@
-// TStringList: an ordered list of texts, filled from a multi-line text.
+/// @file
+/// TStringList: an ordered list of texts, filled from a multi-line text.
 #pragma once
 
 #include <string>
@@ -6,15 +7,20 @@
 
 namespace ferro {
 
+/// An ordered list of lines.
 class TStringList {
 public:
-    // Replaces the lines with those of `text`, broken at CR, LF or CR LF.
+    /// Replaces the lines with those of `text`, broken at CR, LF or CR LF.
     void SetText(const std::string& text);
-    std::string Text() const; // each line followed by CR LF
+    /// The lines, each followed by CR LF.
+    std::string Text() const;
 
+    /// How many lines there are.
     int Count() const { return static_cast<int>(Strings.size()); }
+    /// Appends a line.
     void Add(const std::string& line) { Strings.push_back(line); }
 
+    /// The lines.
     std::vector<std::string> Strings;
 };
 

@@ -1,7 +1,8 @@
-// The records of the socket library that a component holds (its start-up
-// information and its peer's address), and the handle types: types only, no
-// constants or calls, so that this header sits beside the system's socket
-// headers in any order.
+/// @file
+/// The records of the socket library that a component holds (its start-up
+/// information and its peer's address), and the handle types: types only, no
+/// constants or calls, so that this header sits beside the system's socket
+/// headers in any order.
 #pragma once
 
 #include <cstdint>

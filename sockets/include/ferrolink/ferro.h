@@ -1,16 +1,20 @@
-// Unit Ferro: TFerrolink, the socket component on which every network
-// component of the system is built, and ESockError, the socket layer's one
-// exception.
-//
-// Each TFerrolink owns one TCP socket, a hidden window that receives the
-// socket library's notifications, a time-out timer and a cancel flag. Its
-// blocking operations never block the thread: they issue an asynchronous
-// request and pump the message queue until the notification, the time-out
-// (TimeOut milliseconds, 0 for none) or BeenCanceled ends the wait. Handlers
-// of other events therefore run in the middle of a wait.
-//
-// Everything here runs on the UI thread. Failures raise ESockError with fixed
-// texts; progress is reported through StatusMessage at levels (ReportLevel).
+/// @file
+/// Unit Ferro: TFerrolink, the socket component on which every network
+/// component is built, and ESockError, the socket layer's one exception.
+///
+/// Each TFerrolink owns one TCP socket (IPv4 only), a hidden window that
+/// receives the socket library's notifications, a time-out timer and a
+/// cancel flag. Its operations read like blocking calls but never block the
+/// thread: each issues an asynchronous request and pumps the thread's Qt
+/// event loop until the notification, the time-out (TimeOut milliseconds, 0
+/// for none) or BeenCanceled ends the wait. Other handlers of the program
+/// (a button, a timer, another component) therefore run in the middle of a
+/// wait, and may set BeenCanceled to end it.
+///
+/// A component lives on the thread that made it, which must run a Qt event
+/// loop (the application's thread, or a QThread); using it from another
+/// thread raises EThreadError. Failures raise ESockError with fixed texts;
+/// progress is reported as status texts at levels (see ReportLevel).
 #pragma once
 
 #include <ferrolink/classes.h>
@@ -26,196 +30,341 @@
 
 namespace ferro {
 
+/// The exception of the socket layer: a fixed text that names the step and
+/// the cause ("Connection Failed", "Read Timed Out", ...), or "Unknown Error
+/// No. N" after a failed call into the socket library (N is the Windows
+/// Sockets error number; the guide has a table).
 class ESockError : public Exception {
 public:
     using Exception::Exception;
 };
 
+/// An event that passes the component alone.
 using TNotifyEvent = std::function<void(TComponent* sender)>;
+/// A status text as it is reported.
 using TSockStatusEvent = std::function<void(TComponent* sender, const std::string& status)>;
+/// A socket error: its number and its text.
 using TSockErrorEvent = std::function<void(TComponent* sender, std::uint16_t errorNo, const std::string& text)>;
 
-// The socket handle is 16 bits wide; all ones means "no socket".
+/// A socket handle, 16 bits wide.
 using TSocketHandle = std::uint16_t;
+/// The handle that names no socket.
 constexpr TSocketHandle kNoSocket = 0xFFFF;
 
-constexpr unsigned WM_SOCKETNOTIFY = WM_USER + 101; // dispatched to the per-event hooks
-constexpr unsigned WM_SOCKETDONE = WM_USER + 102;   // completes an asynchronous request
+/// The notification dispatched to the per-event hooks (a listening server's).
+constexpr unsigned WM_SOCKETNOTIFY = WM_USER + 101;
+/// The notification that completes an asynchronous request (every wait's).
+constexpr unsigned WM_SOCKETDONE = WM_USER + 102;
 
-// Status levels.
+/// Status level of the reply line of a Transaction.
 constexpr std::uint8_t kLevelReply = 1;
+/// Status level of the start of an operation a caller asked for ("Connecting").
 constexpr std::uint8_t kLevelOperation = 2;
+/// Status level of a socket step of an operation ("Accepting").
 constexpr std::uint8_t kLevelSocketStep = 4;
+/// Status level of the tracing of the component's machinery ("Timer On").
 constexpr std::uint8_t kLevelTrace = 8;
+/// Status level of the error check ("Checking Error In Error Manager").
 constexpr std::uint8_t kLevelErrorCheck = 16;
 
-// Every caller of ErrorManager tolerates would-block.
-constexpr std::uint16_t kToleratedError = 10035; // WSAEWOULDBLOCK
+/// The error every caller of ErrorManager tolerates: 10035, would-block.
+constexpr std::uint16_t kToleratedError = 10035;
 
+/// Size of the component's staging buffer for texts.
+constexpr int kSendBufferSize = 16385;
+/// Size of the component's buffer for a host entry.
+constexpr int kHostEntBufferSize = 1024;
+
+/// A socket component: one TCP socket, its notifications, its time-out and
+/// its cancel flag, with name lookup, connection, line and stream transfer,
+/// and the listening operations of a server.
+///
+/// Properties are plain members (Host, Port, TimeOut, ...) or const readers
+/// (Handle(), Status(), ...). Every wait is ended by its notification, by
+/// the time-out, or by BeenCanceled; when more than one holds, a time-out
+/// wins over a cancel and a cancel over a failure.
 class TFerrolink : public TComponent {
 public:
-    // Starts the socket library and creates the socket; raises ESockError when
-    // either fails (unless the error passes ErrorManager's tolerance test).
+    /// Starts the socket library and creates the socket.
+    /// @param owner the component that destroys this one with itself, or null.
+    /// @throws EThreadError when no QCoreApplication exists or the thread runs
+    ///         no Qt event loop.
+    /// @throws ESockError when the socket library cannot start or the socket
+    ///         cannot be made (unless the error passes ErrorManager's test,
+    ///         in which case Handle() is kNoSocket).
     explicit TFerrolink(TComponent* owner);
-    // Closes the socket for good and stops the socket library. Does not fire
-    // OnDisconnect. Must not run while one of the component's waits runs.
+    /// Closes the socket for good and stops the socket library. Fires neither
+    /// OnDisconnect nor the published OnStatus and OnError. Must run on the
+    /// component's thread, and not from a handler inside one of its waits.
     ~TFerrolink() override;
 
-    // Published read-write properties.
+    /// The peer: a dotted IPv4 address ("127.0.0.1") or a host name, at most
+    /// 255 characters. Read by Connect.
     std::string Host;
+    /// The peer's TCP port for Connect, or the port Listen listens on. Its
+    /// low 16 bits are used by Connect; Listen wants 0 to 65535.
     std::int32_t Port = 0;
-    std::int32_t TimeOut = 0; // milliseconds; 0 = no limit; negative: ERangeError when a wait starts
+    /// The longest any single wait may last, in milliseconds; 0 for no limit.
+    /// A negative value makes the next wait raise ERangeError.
+    std::int32_t TimeOut = 0;
+    /// Set to true (by a handler that runs during a wait, for example a
+    /// Cancel button) to end the wait with its "... Canceled" failure. Stays
+    /// true until the next Connect clears it: every wait fails at once
+    /// meanwhile (a server, which never connects, stays canceled).
     bool BeenCanceled = false;
+    /// Which status texts are reported: those whose level is at most this
+    /// (1 transaction replies, 2 operations, 4 socket steps, 8 tracing, 16
+    /// the error check). 0 or less reports none.
     std::int32_t ReportLevel = 1;
+    /// Fired by SendFile after each chunk; BytesRecvd() and BytesTotal() tell
+    /// the progress. A handler may set BeenCanceled to stop the transfer.
     TNotifyEvent OnPacketRecvd;
+    /// Fired when the peer closes or resets the connection (FD_CLOSE). Not
+    /// fired by Disconnect or by the destructor.
     TNotifyEvent OnDisconnect;
-    // Every status text that is reported (level at most ReportLevel), right
-    // after the status hook of descendants.
+    /// Fired for every status text that is reported (its level at most
+    /// ReportLevel), with the text, after the descendants' status hook. Not
+    /// fired during destruction.
     TSockStatusEvent OnStatus;
-    // Every socket error ErrorManager raises, right after the error hook and
-    // before the exception; and a port that Listen cannot have.
+    /// Fired for every socket error that ErrorManager raises, with its number
+    /// and text, just before the exception; and by Listen for a port it cannot
+    /// have ("Cannot Listen On Port 6711 (Unknown Error No. 10048)"), which
+    /// raises nothing. Not fired during destruction.
     TSockErrorEvent OnError;
+    /// LastErrorNo: the last socket error number that ErrorManager read
+    /// (tolerated or not), or the last value set; no operation clears it.
+    /// Reports "Getting LastError Number" at level 8.
     std::int32_t GetLastErrorNo();
+    /// Sets LastErrorNo; reports "Setting LastError Number" at level 8.
     void SetLastErrorNo(std::int32_t value);
 
-    // Published read-only properties.
+    /// The component's current socket: the connection while connected, the
+    /// listening socket of an idle server, the client's during a service.
     TSocketHandle Handle() const { return FHandle; }
+    /// The last status text reported (see ReportLevel), at most 255 bytes.
     const std::string& Status() const { return FStatus; }
+    /// The reply line of the last Transaction, line end included.
     const std::string& TransactionReply() const { return FTransactionReply; }
+    /// The number the last Transaction's reply starts with (0 for none).
     std::int16_t ReplyCode() const { return FReplyCode; }
+    /// The size of the stream of the last SendFile.
     std::int32_t BytesTotal() const { return FBytesTotal; }
+    /// Always 0: SendFile counts in BytesRecvd().
     std::int32_t BytesSent() const { return FBytesSent; }
+    /// The bytes the last SendFile has handed to the system so far.
     std::int32_t BytesRecvd() const { return FBytesRecvd; }
+    /// True when the last wait ended by its time-out.
     bool BeenTimedOut() const { return FBeenTimedOut; }
+    /// Connected: true from a successful Connect until Disconnect, the
+    /// destructor, or the peer's close. Looks at nothing else.
     bool GetConnected() const { return FConnected; }
-    // A new list on every call; the caller owns it.
+    /// WSAInfo: what the socket library tells of itself, one field a line.
+    /// @return a new list on every call, owned by the caller.
     std::unique_ptr<TStringList> GetWSAInfo() const;
 
-    // Client side.
+    /// Connects to Host and Port. A dotted address is used at once; a host
+    /// name is looked up first (its first IPv4 address). Clears BeenCanceled
+    /// first. Reports "Connecting" at level 2.
+    /// @throws ESockError "Already connected" (the connection is untouched),
+    ///   "Null Remote Address" (Host is "0.0.0.0"), "Host Lookup Timed Out",
+    ///   "Host Lookup Canceled", "Host Lookup Failed", "Connection Timed Out",
+    ///   "Connection Canceled", "Connection Failed" (refused or unreachable).
+    ///   After a failure the component is unconnected and the next Connect
+    ///   tries again.
     virtual void Connect();
+    /// Closes the socket, whether or not a connection stands, and puts a
+    /// fresh one in its place; counted bytes are delivered first. Reports
+    /// "Disconnecting" (2) and "Request Close Socket" (4). Fires no event.
+    /// @throws ESockError "Unknown Error No. N" when the close fails;
+    ///   Connected is false then and the handle unchanged.
     virtual void Disconnect();
 
-    // Server side: bind to every local address on Port and listen with a
-    // backlog of 1; notifications as WM_SOCKETNOTIFY (dispatched to the
-    // hooks) or, when `synchronous`, as WM_SOCKETDONE for a following Accept.
+    /// Binds to every local address on Port and listens (backlog 1). With
+    /// `synchronous` false the notifications go to the hooks (an incoming
+    /// connection calls FAcceptHook); with true they only complete a
+    /// following Accept. Reports "Listening" at level 2. A port that cannot
+    /// be had raises nothing: it is reported at level 2 and through OnError.
+    /// @throws ERangeError when Port lies outside 0 to 65535.
     void Listen(bool synchronous);
-    // Waits for a pending connection and takes it onto Handle, keeping the
-    // listening socket in FListenHandle.
+    /// Waits for a pending connection and takes it onto Handle(), keeping the
+    /// listening socket aside for the server to restore. Reports "Accepting"
+    /// at level 4. Has no time-out.
+    /// @throws ESockError "Error creating Data Connection" when the
+    ///   notification carried an error, "Unknown Error No. N" when accept
+    ///   fails (10024: no descriptor left).
+    /// @throws ERangeError when the connection went before it was taken, or
+    ///   its socket number does not fit 16 bits.
     virtual void Accept();
 
-    // Data transfer on the connected socket. Texts are at most 255 bytes.
+    /// Waits until the socket can take data.
+    /// @throws ESockError "Write Timed Out", "Write Canceled", "Write Failed".
     void WaitForWrite();
+    /// Waits until data, the end of the stream or an error is waiting. May
+    /// return with the time-out timer still running, so that a later wait
+    /// of the same operation sequence counts from an earlier start.
+    /// @throws ESockError "Read Timed Out", "Read Canceled".
     void WaitForData();
-    // Sends `length` bytes of `text` (0: up to its terminator). Raises
-    // ESockError, before anything is sent, when the length exceeds 255 or the
-    // text before its terminator.
+    /// Sends `length` bytes of the zero-terminated `text` (0: up to its
+    /// terminator), each part after WaitForWrite; a short send is completed.
+    /// Reports "Sending Buffer" at level 4.
+    /// @throws ESockError "Send Buffer Too Long (N, at most 255 bytes)" or
+    ///   "Send Buffer Beyond Its Text (N, text holds M)" before anything is
+    ///   sent; the waits' failures; "Unknown Error No. N" for a failed send.
     void SendBuffer(const char* text, std::uint16_t length);
+    /// Sends the text as it is, at most 255 bytes, up to a NUL character.
+    /// Reports "Write" at level 2. Raises as SendBuffer.
     void Write(const std::string& text);
+    /// Sends the text with CR and LF, all within 255 bytes (254 characters go
+    /// out with CR only, 255 with no line end). Reports "WriteLn" at level 2.
+    /// Raises as SendBuffer.
     void WriteLn(const std::string& text);
-    // Sends the whole stream from its first byte in chunks of at most 255
-    // bytes, firing OnPacketRecvd after each. The stream stays the caller's.
+    /// Sends the whole stream, from its first byte whatever its position, in
+    /// chunks of at most 255 bytes, each after WaitForWrite, firing
+    /// OnPacketRecvd after each. A full buffer is waited out. A cancel set by
+    /// OnPacketRecvd ends it after that chunk without an exception; a cancel
+    /// or time-out during a wait raises that wait's failure. On every way out, each byte counted in BytesRecvd() has
+    /// been handed to the system. Reports "Send File" at level 2. The stream
+    /// stays the caller's, its position after the last byte sent.
+    /// @throws ESockError the waits' failures; "Unknown Error No. N" for a
+    ///   failed send (10054: the peer reset the connection).
     void SendFile(TStream& stream);
-    // Receives `count` bytes (at most 255; 0: one receive of what is waiting).
-    // Returns early with what has arrived when the peer closes.
+    /// Receives `count` bytes (at most 255); 0 receives once whatever is
+    /// waiting, up to 255 bytes. Returns early, with what has arrived, when
+    /// the peer closes. Reports "Read( N )" at level 8.
+    /// @throws ESockError "Read Count Too Large (N, at most 255)", the wait's
+    ///   failures, "Unknown Error No. N" for a broken connection (10054 for a
+    ///   reset, on this receive and every later one).
     std::string Read(std::uint16_t count);
+    /// Receives one line, line end (LF, and a CR before it) included. A line
+    /// longer than 255 bytes comes in pieces of 255; a line whose end has not
+    /// come after 100 quick passes (not a span of time) comes as far as it
+    /// has arrived. Empty when the peer has closed or nothing is waiting yet.
+    /// @throws ESockError the wait's failures; "Unknown Error No. N" for a
+    ///   broken connection.
     std::string ReadLn();
+    /// Sends `command` with WriteLn, reads the reply with ReadLn into
+    /// `reply` and TransactionReply(), reports a non-empty reply at level 1
+    /// and takes its leading number into ReplyCode().
+    /// @throws ESockError as WriteLn and ReadLn.
+    /// @throws ERangeError when the leading number lies between 32768 and
+    ///   2147483647 (TransactionReply() holds the reply; `reply` is not set).
     virtual void Transaction(const std::string& command, std::string& reply);
 
 protected:
-    // Hooks, assigned directly by descendants.
+    /// Called for FD_READ notifications of a listening server.
     TNotifyEvent FReadHook;
+    /// Called for FD_WRITE notifications of a listening server.
     TNotifyEvent FWriteHook;
+    /// Called for FD_CLOSE notifications of a listening server.
     TNotifyEvent FCloseHook;
+    /// Called for FD_CONNECT notifications of a listening server.
     TNotifyEvent FConnectHook;
+    /// Called for FD_OOB notifications of a listening server.
     TNotifyEvent FOOBHook;
+    /// Called for FD_ACCEPT notifications: a server serves the connection.
     TNotifyEvent FAcceptHook;
+    /// Called by ErrorManager before it raises.
     TSockErrorEvent FErrorHook;
+    /// Called after a successful name lookup.
     TNotifyEvent FHostResolvedHook;
+    /// Called for every status text reported, also during destruction.
     TSockStatusEvent FStatusHook;
 
-    // Reporting.
+    /// Reports `text` when `level` is at most ReportLevel: it becomes
+    /// Status(), then goes to FStatusHook and OnStatus.
     void StatusMessage(std::uint8_t level, const std::string& text);
+    /// After a failed socket call: reads the error into LastErrorNo; returns
+    /// when it carries all bits of `tolerated`; otherwise calls FErrorHook
+    /// and OnError and raises ESockError with its text.
     void ErrorManager(std::uint16_t tolerated);
+    /// "Unknown Error No. " and the number; empty for 0. Reports it at level 8.
     std::string LookUpErrorMessage(std::uint16_t errorNo);
 
-    // Machinery.
+    /// Starts the socket library and creates the socket (the constructor's).
     void InitWinsock();
-    // The destructor's steps, also run when the constructor fails.
+    /// The destructor's steps, also run when the constructor fails.
     void TearDown();
+    /// The hidden window's procedure: turns notifications into flags and hooks.
     void WndProc(TMessage& message);
+    /// Calls the hook of a WM_SOCKETNOTIFY event code.
     void DispatchSocketEvent(std::uint16_t event);
+    /// Arms the time-out timer (it keeps counting when already armed alike).
     void TimerOn();
+    /// Disarms the time-out timer.
     void TimerOff();
+    /// The timer's tick: sets BeenTimedOut and disarms.
     void TimerTriggered(TComponent* sender);
+    /// Closes the socket and, unless destroying, makes a fresh one.
     void RequestCloseSocket();
+    /// Puts the IPv4 address of Host into FSockAddr, looking it up if needed.
     void ResolveHost();
 
-    // The completion wait: clears FAsyncDone, selects `event` for
-    // WM_SOCKETDONE, runs `request`, arms the timer, pumps until the
-    // notification, the time-out or a cancel, disarms and deselects.
-    enum class TWaitEnd { Done, TimedOut, Canceled, Failed };
-    TWaitEnd AwaitCompletion(long event, const std::function<void()>& request = {});
-    // Pumps the queue at least once, then until FAsyncDone, BeenTimedOut or
-    // BeenCanceled is set, sleeping in the event loop between events.
-    void PumpUntilDone();
-    struct TWaitTexts {
-        const char* TimedOut;
-        const char* Canceled;
-        const char* Failed;
+    /// How a completion wait ended.
+    enum class TWaitEnd {
+        Done,     ///< by its notification, without an error
+        TimedOut, ///< by the time-out
+        Canceled, ///< by BeenCanceled
+        Failed    ///< by its notification, carrying an error
     };
-    // Raises the text of `end` unless the wait ended by its notification.
+    /// The completion wait: selects `event` for WM_SOCKETDONE, runs
+    /// `request`, arms the timer, pumps until the notification, the time-out
+    /// or a cancel, disarms and deselects.
+    TWaitEnd AwaitCompletion(long event, const std::function<void()>& request = {});
+    /// Pumps the queue at least once, then until FAsyncDone, BeenTimedOut or
+    /// BeenCanceled is set, sleeping in the event loop between events.
+    void PumpUntilDone();
+    /// The failure texts of one wait.
+    struct TWaitTexts {
+        const char* TimedOut; ///< raised for TWaitEnd::TimedOut
+        const char* Canceled; ///< raised for TWaitEnd::Canceled
+        const char* Failed;   ///< raised for TWaitEnd::Failed
+    };
+    /// Raises the text of `end` unless the wait ended by its notification.
     static void RaiseUnlessDone(TWaitEnd end, const TWaitTexts& texts);
-    // Selects no notifications for Handle.
+    /// Selects no notifications for Handle().
     void Deselect();
-    // As Disconnect, but the connection is reset instead of ended, and bytes
-    // not yet delivered are dropped: for a transfer that failed half way.
+    /// As Disconnect, but the connection is reset instead of ended, and bytes
+    /// not yet delivered are dropped: for a transfer that failed half way.
     void AbortConnection();
-    // A negative TimeOut raises ERangeError before a wait issues anything.
+    /// A negative TimeOut raises ERangeError before a wait issues anything.
     void CheckTimeOut() const;
-    // Raises EThreadError on any thread but the component's own.
+    /// Raises EThreadError on any thread but the component's own.
     void CheckThread() const;
-    // One send of SendFile: the bytes the system took, 0 for a full buffer;
-    // raises through ErrorManager for any other failure.
+    /// One send of SendFile: the bytes the system took, 0 for a full buffer;
+    /// raises through ErrorManager for any other failure.
     int SendChunk(const char* chunk, int length, int flags);
-    // Hands chunks held back for the next one to the system.
+    /// Hands chunks held back for the next one to the system.
     void PushHeldChunks();
-    // ReadLn's answer to a failed receive: empty for would-block, raises
-    // through ErrorManager for anything else.
+    /// ReadLn's answer to a failed receive: empty for would-block, raises
+    /// through ErrorManager for anything else.
     std::string NothingUnlessBroken();
 
-    // Fields.
-    TSocketHandle FListenHandle = 0;
-    bool FLastEventOk = false;
-    std::int32_t FBytesSent = 0;
-    std::int32_t FBytesRecvd = 0;
-    bool FReady = false;
-    bool FBeenTimedOut = false;
-    bool FDestroying = false;
-    std::int32_t FLastErrorNo = 0;
-    std::string FStatus;
-    std::unique_ptr<char[]> FSendBuffer; // 16385 bytes: zero-terminated text for SendBuffer
-    std::unique_ptr<TTimer> FTimer;
-    std::int32_t FBytesTotal = 0;
-    bool FAsyncDone = false;
-    winsock::WSADATA FWSAData {};
-    winsock::sockaddr_in FSockAddr {};
-    std::unique_ptr<char[]> FHostEntBuffer; // receives the host entry of a lookup
-    std::string FTransactionReply;
-    std::int16_t FReplyCode = 0;
-    HWND FNotifyWindow = 0;
-    bool FConnected = false;
-    TSocketHandle FHandle = 0;
-    // The lookup whose reply is awaited; its reply is no close notification,
-    // and a lookup abandoned by time-out or cancel is cancelled.
-    winsock::HANDLE FLookupTask = 0;
-    bool FLookupFilled = false; // the lookup's reply said the host entry is filled
-    int FAcceptFailure = 0;     // the socket error of the last failed accept, 0 after one that worked
-    bool FWinsockStarted = false; // so that a failed start-up is never cleaned up
-    std::thread::id FThread;      // the thread that made the component, the only one that may use it
+    TSocketHandle FListenHandle = 0; ///< the listening socket while a client is served
+    bool FLastEventOk = false;       ///< the last notification carried no error
+    std::int32_t FBytesSent = 0;     ///< BytesSent()
+    std::int32_t FBytesRecvd = 0;    ///< BytesRecvd()
+    bool FReady = false;             ///< notifications take effect (between construction and destruction)
+    bool FBeenTimedOut = false;      ///< BeenTimedOut()
+    bool FDestroying = false;        ///< the destructor runs: no fresh socket
+    std::int32_t FLastErrorNo = 0;   ///< LastErrorNo
+    std::string FStatus;             ///< Status()
+    std::unique_ptr<char[]> FSendBuffer; ///< kSendBufferSize bytes: zero-terminated text for SendBuffer
+    std::unique_ptr<TTimer> FTimer;  ///< the time-out timer
+    std::int32_t FBytesTotal = 0;    ///< BytesTotal()
+    bool FAsyncDone = false;         ///< the awaited request has completed
+    winsock::WSADATA FWSAData {};    ///< what the socket library told at start-up
+    winsock::sockaddr_in FSockAddr {}; ///< the peer's address (a server's: during a service)
+    std::unique_ptr<char[]> FHostEntBuffer; ///< kHostEntBufferSize bytes: the host entry of a lookup
+    std::string FTransactionReply;   ///< TransactionReply()
+    std::int16_t FReplyCode = 0;     ///< ReplyCode()
+    HWND FNotifyWindow = 0;          ///< the hidden window
+    bool FConnected = false;         ///< GetConnected()
+    TSocketHandle FHandle = 0;       ///< Handle()
+    winsock::HANDLE FLookupTask = 0; ///< the lookup whose reply is awaited, 0 for none
+    bool FLookupFilled = false;      ///< the lookup's reply said the host entry is filled
+    int FAcceptFailure = 0;          ///< the socket error of the last failed accept, 0 after one that worked
+    bool FWinsockStarted = false;    ///< the socket library was started, so it is stopped once
+    std::thread::id FThread;         ///< the thread that made the component, the only one that may use it
 };
-
-// Sizes of the component's buffers.
-constexpr int kSendBufferSize = 16385;
-constexpr int kHostEntBufferSize = 1024; // MAXGETHOSTSTRUCT
 
 } // namespace ferro

@@ -1,45 +1,62 @@
-// TQBGeneralServer: a TFerrolink that listens instead of connecting.
-//
-// Once its owner has loaded it (Loaded, at run time only) it listens on Port
-// on every local address with a backlog of 1. Each incoming connection is
-// taken onto the component itself: OnClientContact talks to the client with
-// the ordinary transfer operations, then the connection is closed and the
-// component listens again. One client at a time, on the UI thread.
+/// @file
+/// TQBGeneralServer: a TFerrolink that listens instead of connecting.
 #pragma once
 
 #include <ferrolink/ferro.h>
 
 namespace ferro {
 
+/// A listening server that serves one connection at a time on its own
+/// socket handle.
+///
+/// Once loaded (Loaded(), which a component made in code calls itself after
+/// setting Port) it listens on Port on every local address with a backlog
+/// of 1. Each incoming connection is taken onto the component: during
+/// OnClientContact, Handle() is the client's connection and the transfer
+/// operations (Read, ReadLn, Write, WriteLn, SendFile) talk to it; when the
+/// handler returns the connection is closed and the server listens again.
+/// Other clients wait in the system's backlog meanwhile.
+///
+/// A failed service (the handler raised, the client reset, a time-out) is
+/// passed to the application's exception handler (SetApplicationExceptionHandler)
+/// after the server listens again; it never stops the server.
 class TQBGeneralServer : public TFerrolink {
 public:
+    /// A server on Port 0 that does not listen until Loaded().
     explicit TQBGeneralServer(TComponent* owner);
     ~TQBGeneralServer() override;
 
-    // Called once per accepted connection, with the server as sender; Handle
-    // is the client's connection meanwhile. The handler must not keep it.
+    /// Called once per accepted connection, with the server as sender; the
+    /// connection is closed as soon as it returns. Connected is false
+    /// meanwhile. With no handler, each connection is closed at once.
     TNotifyEvent OnClientContact;
 
+    /// Starts listening (unless in design mode). A port that cannot be had
+    /// raises nothing: it is told through OnError and at status level 2.
+    /// @throws ERangeError when Port lies outside 0 to 65535.
     void Loaded() override;
-    // A server makes no connections: does nothing at all.
+    /// A server makes no connections: does nothing at all.
     void Connect() override;
 
 protected:
-    // Serves one connection. Whatever fails, the client's connection is closed
-    // and the server listens again before the failure is passed on; the
-    // first failure is the one passed on. When the system has no descriptor
-    // for a new connection, the server stops accepting for a moment instead,
-    // and passes that on once until a connection is taken again.
+    /// Serves one connection: accepts it, runs OnClientContact, closes it and
+    /// listens again. Whatever fails, the server listens again before the
+    /// failure is passed on, and the first failure is the one passed on. A
+    /// service starts with the time-out timer disarmed, so each client has
+    /// the whole TimeOut. When the system has no descriptor for a new
+    /// connection, the server stops accepting for 100 ms at a time instead,
+    /// and passes that on once until a connection is taken again.
     void ServeClient(TComponent* sender);
 
 private:
-    // Closes the client's connection, restores the listening socket and
-    // listens again, then raises what Disconnect raised.
+    /// Closes the client's connection, restores the listening socket and
+    /// listens again, then raises what Disconnect raised.
     void EndService();
+    /// Selects the listening socket's notifications again after a pause.
     void ResumeAccepting();
 
-    std::unique_ptr<TTimer> FAcceptRetry;
-    bool FShortOfResources = false; // an accept failed for want of descriptors; reported once
+    std::unique_ptr<TTimer> FAcceptRetry; ///< ends a pause of accepting
+    bool FShortOfResources = false;       ///< an accept failed for want of descriptors; reported once
 };
 
 } // namespace ferro

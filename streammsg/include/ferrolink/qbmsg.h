@@ -1,4 +1,5 @@
-// Unit QBMSG: the listening server and the stream message components.
+/// @file
+/// Unit QBMSG: the listening server and the stream message components.
 #pragma once
 
 #include <ferrolink/qbgeneralserver.h>

@@ -1,16 +1,17 @@
-// The stream message wire format: one message and its reply per TCP connection.
-//
-//   message     = name-length name body-length body      (sender to receiver)
-//   name-length = 4DIGIT            ; "%.4d": zero-padded, "0010"
-//   name        = N OCTET           ; N = name-length, at most 251, no NUL
-//   body-length = 4(SP / DIGIT)     ; "%4d": blank-padded, "   5"
-//   body        = L OCTET           ; L = body-length, at most 9999
-//   reply       = "OK" 14SP         ; receiver to sender, 16 bytes
-//
-// A receiver parses both length fields as integers after skipping leading
-// blanks. The sender writes name-length and name in one write, body-length
-// in a second and the body in chunks of at most 255 bytes; the split carries
-// no meaning. Both sides close the connection after the reply.
+/// @file
+/// The stream message wire format: one message and its reply per TCP connection.
+///
+///     message     = name-length name body-length body      (sender to receiver)
+///     name-length = 4DIGIT            ; "%.4d": zero-padded, "0010"
+///     name        = N OCTET           ; N = name-length, at most 251, no NUL
+///     body-length = 4(SP / DIGIT)     ; "%4d": blank-padded, "   5"
+///     body        = L OCTET           ; L = body-length, at most 9999
+///     reply       = "OK" 14SP         ; receiver to sender, 16 bytes
+///
+/// A receiver parses both length fields as integers after skipping leading
+/// blanks. The sender writes name-length and name in one write, body-length
+/// in a second and the body in chunks of at most 255 bytes; the split carries
+/// no meaning. Both sides close the connection after the reply.
 #pragma once
 
 #include <cstdint>
@@ -18,25 +19,32 @@
 
 namespace ferro::qbmsg {
 
+/// The port both ends use by default.
 constexpr std::uint16_t kPort = 6711;
+/// The size of either length field.
 constexpr int kLengthFieldSize = 4;
-constexpr int kMaxNameLength = 251;  // name-length and name leave as one 255-byte text
-constexpr int kMaxNameField = 255;   // the most a receiver takes into its name
+/// The longest name a sender sends: name-length and name leave as one 255-byte text.
+constexpr int kMaxNameLength = 251;
+/// The longest name a receiver takes.
+constexpr int kMaxNameField = 255;
+/// The largest body: its length must fit four characters.
 constexpr std::int64_t kMaxBodySize = 9999;
+/// The size of the reply.
 constexpr int kReplySize = 16;
+/// The reply: "OK" and 14 blanks.
 inline const std::string kReply = "OK" + std::string(14, ' ');
 
-// Raises ESockError, naming the problem and the limit, for a name or a body
-// that has no valid encoding.
+/// Raises ESockError, naming the problem and the limit, for a name or a body
+/// that has no valid encoding.
 void CheckEncodable(const std::string& name, std::int64_t bodySize);
 
-// "%.4d" of the name's length, then the name.
+/// "%.4d" of the name's length, then the name.
 std::string EncodeHeader(const std::string& name);
-// "%4d" of the body's size.
+/// "%4d" of the body's size.
 std::string EncodeBodyLength(std::int64_t bodySize);
 
-// A received length field as an integer; raises EConvertError
-// "'<field>' is not a valid integer value" for anything else.
+/// A received length field as an integer; raises EConvertError
+/// "'<field>' is not a valid integer value" for anything else.
 std::int32_t ParseLength(const std::string& field);
 
 } // namespace ferro::qbmsg
