@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -98,7 +100,8 @@ TEST(FileStream, RefusesMissingAndUncreatableFilesWithTheirNames)
 
 TEST(FileStream, CreatesEmptiesAndReadsBack)
 {
-    const auto path = (std::filesystem::temp_directory_path() / "ferro_stream_test.bin").string();
+    // One file per process: the suite also runs on the other dispatcher at once.
+    const auto path = (std::filesystem::temp_directory_path() / ("ferro_stream_test." + std::to_string(::getpid()) + ".bin")).string();
     {
         TFileStream out(path, fmCreate);
         out.WriteBuffer("0123456789", 10);
