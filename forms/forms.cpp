@@ -6,14 +6,20 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QThread>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <qdrawutil.h>
 
 #include <cstdio>
@@ -25,21 +31,40 @@ namespace {
 
 TModalBoxes* gBoxes = nullptr;
 
+// Centres the box's frame, title bar included, on the screen. Before a
+// window manager has framed it, its frame is its client area.
 void CentreOnScreen(QWidget& box)
 {
-    box.adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
-        box.move(area.x() + (area.width() - box.width()) / 2, area.y() + (area.height() - box.height()) / 2);
+        const QSize outer = box.frameGeometry().size();
+        box.move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
     }
 }
+
+// How long a box waits for a window manager to frame it before it is
+// centred by its client area alone.
+constexpr int kFrameWaitMs = 300;
 
 void RunBox(QMessageBox::Icon icon, const QString& title, QString text)
 {
     text.replace("\r\n", "\n");
     QMessageBox box(icon, title, text, QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
+    box.adjustSize();
     CentreOnScreen(box);
+    box.show();
+    // A window manager maps the box, then tells its frame: centred anew once
+    // the frame is known, or as it is when none comes.
+    QElapsedTimer clock;
+    clock.start();
+    if (WaitUntilExposed(box, kFrameWaitMs)) {
+        while (box.frameGeometry().size() == box.size() && clock.elapsed() < kFrameWaitMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            QThread::msleep(2);
+        }
+        CentreOnScreen(box);
+    }
     box.exec();
 }
 
@@ -126,16 +151,64 @@ void TModalBoxes::ShowError(const QString& title, const QString& text)
     RunBox(QMessageBox::Critical, title, text);
 }
 
-void TModalBoxes::ShowText(const QString& title, const QString& text)
+TTextViewer::TTextViewer(QWidget* parent) : QWidget(parent, Qt::Window)
 {
-    QDialog viewer;
-    viewer.setWindowTitle(title);
-    auto* layout = new QVBoxLayout(&viewer);
-    auto* view = new QPlainTextEdit(text, &viewer);
-    view->setReadOnly(true);
-    layout->addWidget(view);
-    viewer.resize(480, 360);
-    viewer.exec();
+    auto* layout = new QVBoxLayout(this);
+    FView = new QPlainTextEdit(this);
+    FView->setReadOnly(true);
+    FView->setLineWrapMode(QPlainTextEdit::NoWrap); // the text is wrapped as written
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setFamilies({fixed.family(), "DejaVu Sans Mono", "Liberation Mono", "Monospace"});
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setFixedPitch(true);
+    FView->setFont(fixed);
+    layout->addWidget(FView);
+    auto* close = new QPushButton("Close", this);
+    QObject::connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(close);
+    layout->addLayout(row);
+    // Room for 80 columns and 30 lines of the fixed face.
+    const QFontMetrics metrics(FView->font());
+    resize(metrics.horizontalAdvance(QString(80, 'x')) + 48, metrics.lineSpacing() * 30 + close->sizeHint().height() + 40);
+}
+
+void TTextViewer::ShowText(const QString& title, const QString& text)
+{
+    setWindowTitle(title);
+    FView->setPlainText(text);
+    show();
+    raise();
+    activateWindow();
+}
+
+QString TTextViewer::Text() const
+{
+    return FView->toPlainText();
+}
+
+void HandleWindowEventsFor(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(2);
+    }
+}
+
+bool WaitUntilExposed(QWidget& window, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!(window.windowHandle() && window.windowHandle()->isExposed())) {
+        if (clock.elapsed() >= ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(2);
+    }
+    return true;
 }
 
 bool TModalBoxes::ChooseFile(QString& fileName, const QString& filterLabel, const QString& pattern)

@@ -2,7 +2,11 @@
 
 #include <ferrolink/exceptions.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace ferro {
@@ -85,13 +89,13 @@ TFileStream::TFileStream(const std::string& fileName, unsigned mode)
     if (mode == fmCreate) {
         FFile = std::fopen(fileName.c_str(), "w+b");
         if (!FFile)
-            throw EFCreateError("Cannot create file " + fileName);
+            throw EFCreateError("Cannot create file " + fileName, errno);
         return;
     }
     const char* how = (mode & 3) == fmOpenRead ? "rb" : "r+b";
     FFile = std::fopen(fileName.c_str(), how);
     if (!FFile)
-        throw EFOpenError("Cannot open file " + fileName);
+        throw EFOpenError("Cannot open file " + fileName, errno);
 }
 
 TFileStream::~TFileStream()
@@ -105,10 +109,11 @@ void TFileStream::Close()
     if (!FFile)
         return;
     const bool ok = std::fflush(FFile) == 0 && !std::ferror(FFile);
+    const int error = errno;
     const bool closed = std::fclose(FFile) == 0;
     FFile = nullptr;
     if (!ok || !closed)
-        throw EWriteError();
+        throw EWriteError(ok ? errno : error);
 }
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count)
@@ -134,6 +139,87 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
                                                           : SEEK_END;
     std::fseek(FFile, static_cast<long>(offset), whence);
     return std::ftell(FFile);
+}
+
+namespace {
+
+// The folder part of a file name, "." for a bare name.
+std::string FolderOf(const std::string& fileName)
+{
+    const std::size_t slash = fileName.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+// A new file beside `fileName`, never one that exists or a link.
+int CreateBeside(const std::string& fileName, std::string& partName)
+{
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        partName = fileName + "." + std::to_string(::getpid()) + "." + std::to_string(++counter) + ".part";
+        const int fd = ::open(partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+void WriteAll(int fd, TStream& source, std::int64_t count)
+{
+    char chunk[8192];
+    while (count > 0) {
+        const auto n = std::min<std::int64_t>(count, sizeof chunk);
+        source.ReadBuffer(chunk, n);
+        for (std::int64_t done = 0; done < n;) {
+            const ssize_t written = ::write(fd, chunk + done, static_cast<std::size_t>(n - done));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                throw EWriteError(written < 0 ? errno : ENOSPC);
+            done += written;
+        }
+        count -= n;
+    }
+}
+
+void FlushFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int error = fd < 0 || ::fsync(fd) != 0 ? errno : 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (error)
+        throw EWriteError(error);
+}
+
+} // namespace
+
+void WriteFileReplacing(const std::string& fileName, TStream& source, std::int64_t count, bool durable)
+{
+    std::string partName;
+    const int fd = CreateBeside(fileName, partName);
+    if (fd < 0)
+        throw EFCreateError("Cannot create file " + fileName, errno);
+    bool open = true;
+    try {
+        WriteAll(fd, source, count);
+        if (durable && ::fsync(fd) != 0)
+            throw EWriteError(errno);
+        open = false;
+        if (::close(fd) != 0)
+            throw EWriteError(errno); // a deferred write failed
+    } catch (...) {
+        if (open)
+            ::close(fd);
+        ::unlink(partName.c_str());
+        throw;
+    }
+    if (::rename(partName.c_str(), fileName.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(partName.c_str());
+        throw EFCreateError("Cannot create file " + fileName, error);
+    }
+    if (durable)
+        FlushFolder(FolderOf(fileName));
 }
 
 } // namespace ferro

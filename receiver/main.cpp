@@ -15,7 +15,10 @@ int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
-    InstallErrorDisplay();
+    // Closing the main window ends the program (TForm1 quits); the last
+    // window closed may be an error box of a receiver started hidden.
+    app.setQuitOnLastWindowClosed(false);
+    ferro::InstallErrorDisplay();
     takewell::TForm1 form;
     if (qgetenv("FERROLINK_START_HIDDEN") != "1")
         form.show();

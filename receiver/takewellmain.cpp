@@ -1,5 +1,7 @@
 #include "takewellmain.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -35,6 +37,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr)
     QBStrmServ1->SetLastErrorNo(0);
     QBStrmServ1->Port = qbmsg::kPort;
     QBStrmServ1->BeenCanceled = false;
+    // Any process, or any host that reaches the port, could hold the one
+    // connection served at a time: a sender that stays silent for 10 s, or
+    // takes over a minute for a message of at most 9 999 bytes, is let go.
+    QBStrmServ1->IdleLimit = kIdleLimitMs;
+    QBStrmServ1->MessageDeadline = kMessageDeadlineMs;
     QBStrmServ1->OnMSG = [this](TComponent* sender, const std::string& from, TStream& body) {
         QBStrmServ1MSG(sender, from, body);
     };
@@ -56,15 +63,21 @@ void TForm1::FormCreate()
 
 void TForm1::QBStrmServ1MSG(TComponent*, const std::string&, TStream& strm)
 {
-    {
-        TFileStream file(kTempFile, fmCreate);
-        file.CopyFrom(strm, strm.Size() - strm.Position());
-        file.Close(); // whole and closed before it is read back
-    }
+    // A new file renamed over temp.bmp: a link planted under that name is
+    // replaced, never written through.
+    WriteFileReplacing(kTempFile, strm, strm.Size() - strm.Position());
     Image2->LoadFromFile(kTempFile);
     show();
     raise();
     activateWindow();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // The main window alone ends the program: closing an error box of a
+    // hidden receiver must not.
+    QWidget::closeEvent(event);
+    QCoreApplication::quit();
 }
 
 void TForm1::resizeEvent(QResizeEvent*)

@@ -20,6 +20,9 @@ constexpr int kWindowHeight = 203;
 constexpr int kClientWidth = 332;
 constexpr int kClientHeight = 176;
 inline const char* const kTempFile = "temp.bmp";
+// The receiver's limits on one message (see TQBStrmServ).
+constexpr int kIdleLimitMs = 10000;
+constexpr int kMessageDeadlineMs = 60000;
 
 // Where FormCreate puts the window on a screen of `screen` size: centred
 // across, its top edge about at the middle (division truncates toward zero).
@@ -39,6 +42,7 @@ public:
     void QBStrmServ1MSG(TComponent* sender, const std::string& sFrom, TStream& strm);
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 };
 

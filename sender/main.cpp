@@ -16,6 +16,10 @@ using namespace ferro;
 
 namespace {
 
+// The longest the splash waits to be on the screen before it is painted.
+constexpr int kSplashExposeWaitMs = 500;
+constexpr int kSplashSettleMs = 100;
+
 void Trace(const char* step, long long value = -1)
 {
     static const bool on = qgetenv("FERROLINK_TRACE_STARTUP") == "1";
@@ -37,6 +41,13 @@ int main(int argc, char** argv)
 
     auto splash = std::make_unique<sendwell::TSplashForm>();
     splash->show();
+    // Under a window manager the splash is on the screen only once the
+    // manager has mapped it, and a manager may map it more than once as it
+    // takes it over; painted before, the busy delay would show whatever lay
+    // beneath. Wait a moment for it, handling no user input, and let it
+    // settle, repainting as it is exposed.
+    if (ferro::WaitUntilExposed(*splash, kSplashExposeWaitMs))
+        ferro::HandleWindowEventsFor(kSplashSettleMs);
     splash->repaint();
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); // painted at once
     Trace("splash shown");

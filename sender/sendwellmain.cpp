@@ -150,6 +150,14 @@ void TForm1::Send()
     FSending = true;
     try {
         QBStrm1->PostIt(file);
+    } catch (const ESockError&) {
+        FSending = false;
+        // Closing the window canceled the send: the user's own doing, which
+        // ends quietly.
+        if (!FCloseWhenSent)
+            throw;
+        close();
+        return;
     } catch (...) {
         FSending = false;
         if (FCloseWhenSent)
@@ -181,13 +189,17 @@ void TForm1::Help1Click()
     }
     QFile file(path);
     file.open(QIODevice::ReadOnly);
-    ModalBoxes().ShowText(ProgramTitle() + " Help", QString::fromUtf8(file.readAll()));
+    if (!HelpViewer)
+        HelpViewer = new TTextViewer(this);
+    HelpViewer->ShowText(ProgramTitle() + " Help", QString::fromUtf8(file.readAll()));
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
     if (!FSending) {
         event->accept();
+        if (HelpViewer)
+            HelpViewer->close(); // the program ends: its help goes too
         return;
     }
     QBStrm1->BeenCanceled = true;

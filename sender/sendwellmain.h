@@ -47,6 +47,8 @@ public:
     QAction* Help1 = nullptr;
     TQBStrm* QBStrm1 = nullptr; // owned by the window as component
     TOpenDialog OpenDialog1 {"Bitmap", "*.bmp"};
+    // The help window, made at the first Help; owned by the window (Qt parent).
+    TTextViewer* HelpViewer = nullptr;
 
     void SelectClick();
     void BitBtn1Click();

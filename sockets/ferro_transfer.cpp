@@ -183,6 +183,8 @@ std::string TFerrolink::Read(std::uint16_t count)
         closed = received == 0;
         total += received;
         result.append(buffer, static_cast<std::size_t>(received));
+        if (received > 0 && FReceivedHook)
+            FReceivedHook(this);
     } while (!singleReceive && !closed && total != count && !BeenCanceled && !FBeenTimedOut);
     Deselect();
     return result;

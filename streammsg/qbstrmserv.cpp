@@ -6,21 +6,68 @@
 
 namespace ferro {
 
-TQBStrmServ::TQBStrmServ(TComponent* owner) : TQBGeneralServer(owner)
+TQBStrmServ::TQBStrmServ(TComponent* owner)
+    : TQBGeneralServer(owner), FIdleTimer(std::make_unique<TTimer>(nullptr)),
+      FDeadlineTimer(std::make_unique<TTimer>(nullptr))
 {
     Port = qbmsg::kPort;
     OnClientContact = [this](TComponent* sender) { ReadMessage(sender); };
+    for (TTimer* limit : {FIdleTimer.get(), FDeadlineTimer.get()}) {
+        limit->SetEnabled(false);
+        limit->OnTimer = [this](TComponent*) { LimitReached(); };
+    }
+    FReceivedHook = [this](TComponent*) {
+        if (FIdleTimer->Enabled()) { // a byte came: the idle countdown starts again
+            FIdleTimer->SetEnabled(false);
+            FIdleTimer->SetEnabled(true);
+        }
+    };
 }
+
+TQBStrmServ::~TQBStrmServ() = default;
 
 void TQBStrmServ::ReadMessage(TComponent*)
 {
     TMemoryStream body; // freed on every path
-    const std::string name = ReadName();
-    ReadBody(body);
-    Write(qbmsg::kReply);
+    StartLimits();
+    std::string name;
+    try {
+        name = ReadName();
+        ReadBody(body);
+    } catch (...) {
+        StopLimits();
+        throw;
+    }
+    StopLimits();
     body.SetPosition(0);
+    if (!ReplyAfterHandler)
+        Write(qbmsg::kReply);
     if (OnMSG)
         OnMSG(this, name, body);
+    if (ReplyAfterHandler)
+        Write(qbmsg::kReply);
+}
+
+void TQBStrmServ::StartLimits()
+{
+    FIdleTimer->SetInterval(IdleLimit);
+    FIdleTimer->SetEnabled(IdleLimit > 0);
+    FDeadlineTimer->SetInterval(MessageDeadline);
+    FDeadlineTimer->SetEnabled(MessageDeadline > 0);
+}
+
+void TQBStrmServ::StopLimits()
+{
+    FIdleTimer->SetEnabled(false);
+    FDeadlineTimer->SetEnabled(false);
+}
+
+void TQBStrmServ::LimitReached()
+{
+    // Ticks arrive only while a wait pumps, and every wait of a message is a
+    // read wait: it ends as by its own time-out.
+    StopLimits();
+    FBeenTimedOut = true;
 }
 
 std::int32_t TQBStrmServ::ReadLength()

@@ -20,7 +20,6 @@ struct RecordedBoxes : TModalBoxes {
     };
     void ShowMessage(const QString& title, const QString& text) override { Boxes.push_back({"message", title.toStdString(), text.toStdString()}); }
     void ShowError(const QString& title, const QString& text) override { Boxes.push_back({"error", title.toStdString(), text.toStdString()}); }
-    void ShowText(const QString& title, const QString& text) override { Boxes.push_back({"text", title.toStdString(), text.toStdString()}); }
     // The file dialog answers with `Choice`, or cancels when it is empty.
     bool ChooseFile(QString& fileName, const QString& label, const QString& pattern) override
     {

@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <csignal>
@@ -26,13 +28,14 @@ bool Listening6711()
     return ListensOn(6711);
 }
 
-// Posts `body` to port 6711 and returns the reply.
-std::string Post(const std::string& body)
+// Posts `body` to port 6711 and returns the reply; no wait may last longer
+// than `timeOut` milliseconds.
+std::string Post(const std::string& body, int timeOut = 10000)
 {
     TQBStrm sender(nullptr);
     sender.Host = "127.0.0.1";
     sender.FromName = "Quillbrook";
-    sender.TimeOut = 10000;
+    sender.TimeOut = timeOut;
     TMemoryStream s;
     s.WriteBuffer(body.data(), static_cast<std::int64_t>(body.size()));
     return sender.PostIt(s);
@@ -164,4 +167,44 @@ TEST(SendwellProgram, RunsWithoutAReceiverWhenNoneCanBeFound)
     EXPECT_FALSE(Listening6711());
     sendwell.kill();
     sendwell.waitForFinished();
+}
+
+TEST(TakewellProgram, ReplacesALinkNamedTempBmpInsteadOfWritingThroughIt)
+{
+    InTemporaryFolder here;
+    WriteFile(here.Path("victim"), "precious");
+    ASSERT_TRUE(QFile::link(here.Path("victim"), here.Path("temp.bmp")));
+    RunningProgram takewell(TAKEWELL, here.Dir.path());
+    ASSERT_TRUE(PumpUntil(Listening6711, 15000));
+    const std::string picture = BmpBytes({8, 8}, Qt::red);
+    EXPECT_EQ(Post(picture), "OK              ");
+    EXPECT_TRUE(PumpUntil([&] { return ReadFile(here.Path("temp.bmp")) == picture; }, 10000));
+    EXPECT_FALSE(QFileInfo(here.Path("temp.bmp")).isSymLink());
+    EXPECT_EQ(ReadFile(here.Path("victim")), "precious");
+    EXPECT_EQ(QDir(here.Dir.path()).entryList(QDir::Files).join(" ").toStdString(), "temp.bmp victim"); // nothing half-written left
+}
+
+TEST(TakewellProgram, NoClientHoldsItLongerThanItsLimits)
+{
+    // Takewell lets a sender be silent for 10 s and take 60 s for a message.
+    InTemporaryFolder here;
+    RunningProgram takewell(TAKEWELL, here.Dir.path());
+    ASSERT_TRUE(PumpUntil(Listening6711, 15000));
+    const std::string picture = BmpBytes({8, 8}, Qt::green);
+    const auto postBehind = [&](std::vector<std::string> stalling, int pauseMs, int limitMs) {
+        auto holder = ExchangeAsync(6711, std::move(stalling), pauseMs);
+        PumpFor(200); // the stalling client is served first
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(Post(picture, limitMs + 10000), "OK              ");
+        EXPECT_LT(clock.elapsed(), limitMs + 3000);
+        EXPECT_GT(clock.elapsed(), limitMs - 1000); // it waited for the limit, not less
+        holder.wait();
+    };
+    postBehind({}, 0, 10000); // silent
+    std::vector<std::string> drip = {"0001a  90"};
+    for (int i = 0; i < 90; ++i)
+        drip.emplace_back(1, 'd');
+    postBehind(drip, 700, 60000); // a byte every 0.7 s: never idle, but too slow
+    EXPECT_EQ(takewell.Process.state(), QProcess::Running);
 }

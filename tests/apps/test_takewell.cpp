@@ -23,6 +23,7 @@ namespace {
 void Deliver(TForm1& form, const std::string& body)
 {
     TMemoryStream s = StreamOf(body);
+    s.SetPosition(0); // as the receiver hands it over
     form.QBStrmServ1MSG(form.QBStrmServ1, "Quillbrook", s);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gmock/gmock.h>
 
+#include <QElapsedTimer>
+
 #include <random>
 
 using namespace ferro;
@@ -216,4 +218,64 @@ TEST(Receiver, EachClientHasTheWholeTimeOut)
     EXPECT_EQ(r.Exchange({"", kValid}, 700), kOkReply);
     EXPECT_TRUE(TakeRecordedExceptions().empty());
     ASSERT_EQ(r.Messages.size(), 1u);
+}
+
+struct StallingClient {
+    const char* Name;
+    std::vector<std::string> Chunks;
+    int PauseMs;
+};
+
+TEST(Receiver, IdleAndDeadlineLimitsLetAValidSenderInThatAStallingClientHolds)
+{
+    // Limits of 300 ms without a byte and 1500 ms for a whole message; each
+    // stalling client is served first, a valid sender waits behind it.
+    std::vector<std::string> drip = {"0001a  30"};
+    for (int i = 0; i < 30; ++i)
+        drip.emplace_back(1, 'd');
+    const StallingClient clients[] = {
+        {"silent", {}, 0},
+        {"stops mid-body", {"0001a 100only-part"}, 0},
+        {"drips a byte every 100 ms", drip, 100},
+    };
+    for (const auto& client : clients) {
+        RunningReceiver r;
+        r.Server.IdleLimit = 300;
+        r.Server.MessageDeadline = 1500;
+        auto stalling = ExchangeAsync(r.Port(), client.Chunks, client.PauseMs);
+        PumpFor(50); // the stalling client is served first
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(r.Exchange({kValid}), kOkReply) << client.Name;
+        EXPECT_LT(clock.elapsed(), 1500 + 1000) << client.Name; // within the limit that applies, with room
+        EXPECT_THAT(TakeRecordedExceptions(), ElementsAre("Read Timed Out")) << client.Name;
+        ASSERT_EQ(r.Messages.size(), 1u) << client.Name;
+        EXPECT_EQ(r.Messages[0].Body, "hello");
+        stalling.wait();
+    }
+}
+
+TEST(Receiver, AnHonestSlowSenderStaysWithinTheLimits)
+{
+    RunningReceiver r;
+    r.Server.IdleLimit = 300;
+    r.Server.MessageDeadline = 3000;
+    std::vector<std::string> bytes;
+    for (char c : kValid)
+        bytes.emplace_back(1, c);
+    EXPECT_EQ(r.Exchange(bytes, 100), kOkReply); // a byte every 100 ms, 23 bytes
+    EXPECT_TRUE(TakeRecordedExceptions().empty());
+}
+
+TEST(Receiver, WithTheReplyAfterTheHandlerAFailingHandlerMeansNoReply)
+{
+    RunningReceiver r;
+    r.Server.ReplyAfterHandler = true;
+    bool replied = false;
+    r.Server.OnMSG = [&](TComponent*, const std::string&, TStream&) { throw ESockError("not stored"); };
+    EXPECT_EQ(r.Exchange({kValid}), "");
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("not stored"));
+    r.Server.OnMSG = [&](TComponent*, const std::string&, TStream&) { replied = true; };
+    EXPECT_EQ(r.Exchange({kValid}), kOkReply);
+    EXPECT_TRUE(replied);
 }

@@ -7,6 +7,7 @@
 #include <ferrolink/classes.h>
 
 #include <QImage>
+#include <QPlainTextEdit>
 #include <QString>
 #include <QWidget>
 
@@ -36,8 +37,6 @@ public:
     virtual void ShowMessage(const QString& title, const QString& text);
     /// Modal, stop icon, "OK".
     virtual void ShowError(const QString& title, const QString& text);
-    /// A modal window showing a text file's content.
-    virtual void ShowText(const QString& title, const QString& text);
     /// The modal file-open dialog: offers `fileName` first; true with the
     /// chosen file's full path in `fileName` when the user confirms.
     virtual bool ChooseFile(QString& fileName, const QString& filterLabel, const QString& pattern);
@@ -77,6 +76,30 @@ private:
     QString FFilterLabel;
     QString FPattern;
 };
+
+/// A window of its own (not modal) showing a text as it is written: a
+/// fixed-width face, lines never wrapped again, and a Close button. Made
+/// with a parent window, it goes when that window goes.
+class TTextViewer : public QWidget {
+public:
+    /// A hidden viewer; `parent` owns it (null for none).
+    explicit TTextViewer(QWidget* parent = nullptr);
+    /// Shows `text` under `title`, and brings the window to the front.
+    void ShowText(const QString& title, const QString& text);
+    /// The text shown.
+    QString Text() const;
+
+private:
+    ::QPlainTextEdit* FView; ///< owned by the window (Qt parent)
+};
+
+/// Waits, handling no user input, until `window` is on the screen (exposed:
+/// under a window manager, once it has mapped it) or `ms` milliseconds have
+/// passed; true when it is.
+bool WaitUntilExposed(QWidget& window, int ms);
+/// Handles the window system's events (exposures, paints; no user input)
+/// for `ms` milliseconds.
+void HandleWindowEventsFor(int ms);
 
 /// The message box of the programs, titled with the program title.
 void ShowMessage(const std::string& text);

@@ -12,10 +12,18 @@ namespace ferro {
 /// The base of every exception the library raises: a fixed text.
 class Exception : public std::runtime_error {
 public:
-    /// An exception with `message` as its text.
-    explicit Exception(const std::string& message) : std::runtime_error(message) {}
+    /// An exception with `message` as its text and, where the operating
+    /// system told why, its error number (an errno value).
+    explicit Exception(const std::string& message, int systemError = 0)
+        : std::runtime_error(message), FSystemError(systemError) {}
     /// The text, as what() gives it.
     std::string Message() const { return what(); }
+    /// The operating system's error number (errno) behind the failure, 0
+    /// when none is known. The text stays fixed; this tells the cause.
+    int SystemError() const { return FSystemError; }
+
+private:
+    int FSystemError;
 };
 
 /// A text that is not a number where one is required.
@@ -63,8 +71,8 @@ public:
 /// be written whole.
 class EWriteError : public Exception {
 public:
-    /// "Stream write error".
-    EWriteError() : Exception("Stream write error") {}
+    /// "Stream write error", with the system's cause when known.
+    explicit EWriteError(int systemError = 0) : Exception("Stream write error", systemError) {}
 };
 
 } // namespace ferro

@@ -100,4 +100,15 @@ private:
     std::FILE* FFile = nullptr;
 };
 
+/// Writes `count` bytes of `source`, from its position, into a new file
+/// beside `fileName`, then renames it over `fileName`: a link of that name
+/// is replaced, never followed, and no reader ever sees a half-written file.
+/// With `durable`, the file and its folder are flushed to the disk before
+/// this returns. On failure nothing is left behind and `fileName` is as it was.
+/// @throws EFCreateError "Cannot create file <fileName>" when the new file
+///   cannot be made or renamed; EWriteError when it cannot be written whole
+///   (a full disk); EReadError when `source` holds fewer than `count` bytes.
+///   SystemError() tells the cause.
+void WriteFileReplacing(const std::string& fileName, TStream& source, std::int64_t count, bool durable = false);
+
 } // namespace ferro

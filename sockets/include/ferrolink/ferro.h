@@ -269,6 +269,8 @@ protected:
     TNotifyEvent FHostResolvedHook;
     /// Called for every status text reported, also during destruction.
     TSockStatusEvent FStatusHook;
+    /// Called by Read after each receive that brought bytes.
+    TNotifyEvent FReceivedHook;
 
     /// Reports `text` when `level` is at most ReportLevel: it becomes
     /// Status(), then goes to FStatusHook and OnStatus.

@@ -25,15 +25,31 @@ class TQBStrmServ : public TQBGeneralServer {
 public:
     /// A receiver with Port 6711 whose OnClientContact is ReadMessage.
     explicit TQBStrmServ(TComponent* owner);
+    ~TQBStrmServ() override;
 
     /// Called once for each message read whole and answered; the reply has
-    /// gone out before, so the sender may be done before the handler runs.
-    /// An exception it raises is passed on like a failed message.
+    /// gone out before (unless ReplyAfterHandler), so the sender may be done
+    /// before the handler runs. An exception it raises is passed on like a
+    /// failed message.
     TStrmEvent OnMSG;
 
+    /// The longest a sender may send no byte, in milliseconds, from the
+    /// connection's acceptance to the body's last byte; 0 (the default) for
+    /// no limit. Beyond it the message fails with "Read Timed Out".
+    std::int32_t IdleLimit = 0;
+    /// The longest a whole message may take, in milliseconds, from the
+    /// connection's acceptance to the body's last byte; 0 (the default) for
+    /// no limit. Beyond it the message fails with "Read Timed Out".
+    std::int32_t MessageDeadline = 0;
+    /// When true, the reply goes out only after OnMSG has returned without
+    /// raising, so that "OK" can mean the handler stored the message; a
+    /// handler that raises means no reply. False by default: the reply comes
+    /// first.
+    bool ReplyAfterHandler = false;
+
     /// Reads one message from the connection being served, answers it and
-    /// raises OnMSG (the component's OnClientContact). Never reads beyond the
-    /// declared body.
+    /// raises OnMSG (the component's OnClientContact), within IdleLimit and
+    /// MessageDeadline. Never reads beyond the declared body.
     /// @throws EConvertError "'<text>' is not a valid integer value" for a
     ///   length field that is no number.
     /// @throws ESockError "Invalid name length (N, at most 255)"; "Read
@@ -50,6 +66,15 @@ private:
     std::string ReadName();
     /// The body-length field and the body.
     void ReadBody(TMemoryStream& body);
+    /// Arms the limits of a message that begins now.
+    void StartLimits();
+    /// Disarms them.
+    void StopLimits();
+    /// A limit was reached: the wait under way ends with its time-out.
+    void LimitReached();
+
+    std::unique_ptr<TTimer> FIdleTimer;     ///< IdleLimit's countdown, restarted by every byte
+    std::unique_ptr<TTimer> FDeadlineTimer; ///< MessageDeadline's countdown
 };
 
 } // namespace ferro
