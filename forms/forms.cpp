@@ -169,9 +169,9 @@ TTextViewer::TTextViewer(QWidget* parent) : QWidget(parent, Qt::Window)
     row->addStretch();
     row->addWidget(close);
     layout->addLayout(row);
-    // Room for 80 columns and 30 lines of the fixed face.
+    // Room for 80 columns and 24 lines of the fixed face.
     const QFontMetrics metrics(FView->font());
-    resize(metrics.horizontalAdvance(QString(80, 'x')) + 48, metrics.lineSpacing() * 30 + close->sizeHint().height() + 40);
+    resize(metrics.horizontalAdvance(QString(80, 'x')) + 48, metrics.lineSpacing() * 24 + close->sizeHint().height() + 40);
 }
 
 void TTextViewer::ShowText(const QString& title, const QString& text)
