@@ -1,5 +1,6 @@
 // The two commands of qbmsg. Each returns the exit status: 0 success, 1 a
-// failed transfer, 2 a usage error (raised as UsageError).
+// failed transfer (or a message not stored), 2 a usage error (raised as
+// UsageError).
 #pragma once
 
 #include <string>
@@ -14,8 +15,8 @@ constexpr int kExitUsage = 2;
 int SendCommand(const std::vector<std::string>& args);
 int ReceiveCommand(const std::vector<std::string>& args);
 
-// The sender's name made safe to print on one line: quotes, backslashes and
-// bytes outside printable ASCII become escapes.
-std::string Printable(const std::string& text);
+// Each command's help text.
+extern const char* const kSendHelp;
+extern const char* const kReceiveHelp;
 
 } // namespace qbmsgcli

@@ -7,41 +7,78 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
 const char* const kHelp = R"(Usage: qbmsg COMMAND [OPTION]...
+       qbmsg help COMMAND
+       qbmsg --version
 Send and receive stream messages (TCP port 6711 by default).
 
 Commands:
   send     post a file as one stream message
-  receive  listen and write each message's body to a file
+  receive  listen and store each message's body in a file
 
-Run 'qbmsg COMMAND --help' for a command's options.
+Run 'qbmsg COMMAND --help' or 'qbmsg help COMMAND' for a command's options.
 )";
+
+bool IsCommand(const std::string& name)
+{
+    return name == "send" || name == "receive";
+}
+
+int Help(const std::string& command)
+{
+    if (command.empty())
+        std::fputs(kHelp, stdout);
+    else if (command == "send")
+        std::fputs(qbmsgcli::kSendHelp, stdout);
+    else if (command == "receive")
+        std::fputs(qbmsgcli::kReceiveHelp, stdout);
+    else
+        throw qbmsgcli::UsageError("no command '" + command + "'");
+    return qbmsgcli::kExitOk;
+}
+
+int Run(const std::vector<std::string>& args)
+{
+    const std::string first = args.empty() ? "" : args.front();
+    const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+    if (first == "send")
+        return qbmsgcli::SendCommand(rest);
+    if (first == "receive")
+        return qbmsgcli::ReceiveCommand(rest);
+    if (first == "-h" || first == "--help")
+        return Help("");
+    if (first == "help")
+        return Help(rest.empty() ? "" : rest.front());
+    if (first == "--version" || first == "-V") {
+        std::printf("qbmsg (Ferrolink) %s\n", FERROLINK_VERSION);
+        return qbmsgcli::kExitOk;
+    }
+    if (first.empty())
+        throw qbmsgcli::UsageError("no command given");
+    if (first[0] == '-')
+        throw qbmsgcli::UsageError("unknown option '" + first + "'");
+    throw qbmsgcli::UsageError("unknown command '" + first + "'");
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN); // a file beyond the size limit fails its write, told as such
     QCoreApplication app(argc, argv);
-    const std::string command = argc > 1 ? argv[1] : "";
-    const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string command = !args.empty() && IsCommand(args.front()) ? args.front() : "";
     try {
-        if (command == "send")
-            return qbmsgcli::SendCommand(args);
-        if (command == "receive")
-            return qbmsgcli::ReceiveCommand(args);
-        if (command == "--help" || command == "help") {
-            std::fputs(kHelp, stdout);
-            return qbmsgcli::kExitOk;
-        }
-        throw qbmsgcli::UsageError(command.empty() ? "no command given" : "unknown command '" + command + "'");
+        return Run(args);
     } catch (const qbmsgcli::UsageError& e) {
-        std::fprintf(stderr, "qbmsg: %s\nTry 'qbmsg %s--help'.\n", e.what(),
-                     command == "send" || command == "receive" ? (command + " ").c_str() : "");
+        const std::string who = command.empty() ? "qbmsg" : "qbmsg " + command;
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", who.c_str(), e.what(), who.c_str());
         return qbmsgcli::kExitUsage;
     }
 }

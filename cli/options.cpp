@@ -1,68 +1,52 @@
 #include "options.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 namespace qbmsgcli {
 
-std::string ParsedOptions::Text(const std::string& name, const std::string& fallback) const
+TCommandLine::TCommandLine(const QList<QCommandLineOption>& options)
 {
-    auto it = Values.find(name);
-    return it == Values.end() ? fallback : it->second;
+    FParser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    FParser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    FParser.addOptions(options);
 }
 
-long ParsedOptions::Number(const std::string& name, long fallback, long low, long high) const
+void TCommandLine::Parse(const std::vector<std::string>& args)
 {
-    auto it = Values.find(name);
-    if (it == Values.end())
+    QStringList list {"qbmsg"};
+    for (const std::string& arg : args)
+        list << QString::fromLocal8Bit(arg.c_str());
+    if (!FParser.parse(list))
+        throw UsageError(FParser.errorText().toStdString());
+}
+
+QString TCommandLine::Text(const QString& name, const QString& fallback) const
+{
+    return FParser.isSet(name) ? FParser.value(name) : fallback;
+}
+
+long TCommandLine::Number(const QString& name, long fallback, long low, long high) const
+{
+    if (!FParser.isSet(name))
         return fallback;
-    const std::string& text = it->second;
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high)
-        throw UsageError("--" + name + " wants a number from " + std::to_string(low) + " to " + std::to_string(high) +
-                         ", not '" + text + "'");
+    const QString text = FParser.value(name);
+    bool ok = false;
+    const long value = text.toLong(&ok);
+    if (!ok || value < low || value > high)
+        throw UsageError(QString("--%1 wants a number from %2 to %3, not '%4'").arg(name).arg(low).arg(high).arg(text).toStdString());
     return value;
 }
 
-ParsedOptions ParseOptions(const std::vector<std::string>& args, const std::set<std::string>& withValue,
-                           const std::set<std::string>& flags)
+QCommandLineOption ValueOption(const QString& name, const QString& shortName, const QString& valueName)
 {
-    ParsedOptions parsed;
-    bool onlyPositional = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (onlyPositional || arg == "-" || arg.rfind("--", 0) != 0) {
-            parsed.Positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            onlyPositional = true;
-            continue;
-        }
-        std::string name = arg.substr(2);
-        std::string value;
-        const std::size_t equals = name.find('=');
-        const bool inlineValue = equals != std::string::npos;
-        if (inlineValue) {
-            value = name.substr(equals + 1);
-            name.resize(equals);
-        }
-        if (flags.count(name) && !inlineValue) {
-            parsed.Flags.insert(name);
-        } else if (withValue.count(name)) {
-            if (!inlineValue) {
-                if (i + 1 == args.size())
-                    throw UsageError("option --" + name + " needs a value");
-                value = args[++i];
-            }
-            parsed.Values[name] = value;
-        } else {
-            throw UsageError("unknown option --" + name);
-        }
-    }
-    return parsed;
+    QStringList names;
+    if (!shortName.isEmpty())
+        names << shortName;
+    names << name;
+    return QCommandLineOption(names, QString(), valueName);
+}
+
+QCommandLineOption HelpOption()
+{
+    return QCommandLineOption(QStringList {"h", "help"});
 }
 
 } // namespace qbmsgcli

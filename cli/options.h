@@ -1,9 +1,12 @@
-// Command-line options in the usual Unix form: "--name VALUE" or
-// "--name=VALUE", flags without a value, and positional arguments.
+// qbmsg's command lines on QCommandLineParser: long and short forms,
+// "--name=value", "--" ending the options; mistakes raise UsageError.
 #pragma once
 
-#include <map>
-#include <set>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
+#include <QString>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,19 +19,27 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct ParsedOptions {
-    std::map<std::string, std::string> Values;
-    std::set<std::string> Flags;
-    std::vector<std::string> Positional;
+class TCommandLine {
+public:
+    explicit TCommandLine(const QList<QCommandLineOption>& options);
 
-    bool Has(const std::string& name) const { return Values.count(name) || Flags.count(name); }
-    std::string Text(const std::string& name, const std::string& fallback) const;
+    // Parses the command's arguments (without the program and command names).
+    void Parse(const std::vector<std::string>& args);
+
+    bool IsSet(const QString& name) const { return FParser.isSet(name); }
+    QString Text(const QString& name, const QString& fallback) const;
     // An integer within [low, high]; UsageError otherwise.
-    long Number(const std::string& name, long fallback, long low, long high) const;
+    long Number(const QString& name, long fallback, long low, long high) const;
+    QStringList Positional() const { return FParser.positionalArguments(); }
+
+private:
+    QCommandLineParser FParser;
 };
 
-// `withValue` lists the options that take a value, `flags` those that don't.
-ParsedOptions ParseOptions(const std::vector<std::string>& args, const std::set<std::string>& withValue,
-                           const std::set<std::string>& flags);
+// An option taking a value: the long name, the short one (or none) and the
+// value's name.
+QCommandLineOption ValueOption(const QString& name, const QString& shortName, const QString& valueName);
+// -h, --help.
+QCommandLineOption HelpOption();
 
 } // namespace qbmsgcli

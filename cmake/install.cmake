@@ -51,4 +51,5 @@ if(TARGET qbmsg)
     install(TARGETS Sendwell Takewell qbmsg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     # Sendwell opens its help file from its own folder.
     install(FILES ${PROJECT_SOURCE_DIR}/sender/QBMSG.HLP DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${PROJECT_SOURCE_DIR}/cli/qbmsg.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()

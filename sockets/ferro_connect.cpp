@@ -40,6 +40,8 @@ void TFerrolink::ResolveHost()
     TimerOn();
     FAsyncDone = false;
     FLookupFilled = false;
+    FLookupError = 0;
+    FFailureCause = 0;
     FLookupTask = WSAAsyncGetHostByName(FNotifyWindow, WM_SOCKETDONE, name.c_str(), FHostEntBuffer.get(), kHostEntBufferSize);
     if (FLookupTask == 0) {
         // The request could not even start: no reply will ever come.
@@ -57,8 +59,10 @@ void TFerrolink::ResolveHost()
         throw ESockError("Host Lookup Canceled");
     // Decided by the lookup's own reply: a later message may have rewritten
     // FLastEventOk meanwhile.
-    if (!FLookupFilled)
+    if (!FLookupFilled) {
+        FFailureCause = FLookupError;
         throw ESockError("Host Lookup Failed");
+    }
 
     hostent entry;
     std::memcpy(&entry, FHostEntBuffer.get(), sizeof entry);

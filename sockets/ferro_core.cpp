@@ -119,7 +119,8 @@ void TFerrolink::WndProc(TMessage& message)
     if (!FReady)
         return;
     const std::uint16_t event = WSAGETSELECTEVENT(message.LParam);
-    FLastEventOk = WSAGETSELECTERROR(message.LParam) == 0;
+    FLastEventError = WSAGETSELECTERROR(message.LParam);
+    FLastEventOk = FLastEventError == 0;
     // A lookup reply carries a length where the event code stands; it is
     // never a close, whatever that length is.
     const bool lookupReply = message.Msg == WM_SOCKETDONE && FLookupTask != 0 && message.WParam == FLookupTask;
@@ -133,6 +134,8 @@ void TFerrolink::WndProc(TMessage& message)
     } else if (message.Msg == WM_SOCKETDONE) {
         if (lookupReply)
             FLookupFilled = FLastEventOk && event > 0; // the event code holds the entry's length
+        if (lookupReply)
+            FLookupError = FLastEventOk && event == 0 ? WSAENOBUFS : FLastEventError;
         // While a lookup is awaited only its own reply completes the wait: a
         // completion left over from an earlier wait would end it before the
         // host entry is filled.
@@ -241,10 +244,12 @@ TFerrolink::TWaitEnd TFerrolink::AwaitCompletion(long event, const std::function
     PumpUntilDone();
     TimerOff();
     Deselect();
+    FFailureCause = 0;
     if (FBeenTimedOut)
         return TWaitEnd::TimedOut;
     if (BeenCanceled)
         return TWaitEnd::Canceled;
+    FFailureCause = FLastEventOk ? 0 : FLastEventError;
     return FLastEventOk ? TWaitEnd::Done : TWaitEnd::Failed;
 }
 

@@ -212,6 +212,13 @@ std::string TFerrolink::ReadLn()
     return std::string(buffer, static_cast<std::size_t>(received));
 }
 
+void TFerrolink::RaiseIfBroken()
+{
+    char byte;
+    if (recv(FHandle, &byte, 1, MSG_PEEK) == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)
+        ErrorManager(kToleratedError);
+}
+
 std::string TFerrolink::NothingUnlessBroken()
 {
     // Nothing waiting yet is an empty line; a broken connection is no line

@@ -40,7 +40,9 @@ void TQBStrmServ::ReadMessage(TComponent*)
     }
     StopLimits();
     body.SetPosition(0);
-    if (!ReplyAfterHandler)
+    if (ReplyAfterHandler)
+        RaiseIfBroken(); // a sender that gave up is not handed over, nor answered
+    else
         Write(qbmsg::kReply);
     if (OnMSG)
         OnMSG(this, name, body);

@@ -7,11 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <fstream>
+#include <memory>
 
 using namespace ferro;
 
@@ -112,34 +116,98 @@ TEST(QbmsgSend, RefusesTenThousandBytesBeforeConnecting)
     EXPECT_EQ(listener.Accept(100), -1);
 }
 
-TEST(QbmsgSend, UsageErrorsExitTwoAndAMissingFileExitsOne)
+TEST(Qbmsg, TakesOptionsTheWayUnixToolsDo)
 {
-    Outcome r = Qbmsg({"send", "--colour", "red", "x"});
-    EXPECT_EQ(r.Exit, 2);
-    EXPECT_EQ(r.Err, "qbmsg: unknown option --colour\nTry 'qbmsg send --help'.\n");
-    r = Qbmsg({"send"});
-    EXPECT_EQ(r.Exit, 2);
-    r = Qbmsg({"send", "--port", "70000", "x"});
-    EXPECT_EQ(r.Exit, 2);
-    EXPECT_NE(r.Err.find("--port wants a number from 1 to 65535"), std::string::npos);
-    r = Qbmsg({"transmit"});
-    EXPECT_EQ(r.Exit, 2);
-    r = Qbmsg({"send", "/no/such/file.bmp"});
-    EXPECT_EQ(r.Exit, 1);
-    EXPECT_EQ(r.Err, "qbmsg send: Cannot open file /no/such/file.bmp\n");
-    r = Qbmsg({"send", "--port", QString::number(UnusedPort()), "-"}, "/dev/null");
-    EXPECT_EQ(r.Exit, 1);
-    EXPECT_EQ(r.Err, "qbmsg send: Connection Failed\n");
+    struct Case {
+        QStringList Args;
+        int Exit;
+        std::string Out, Err; // the beginning of each
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "Usage: qbmsg COMMAND", ""},
+        {{"-h"}, 0, "Usage: qbmsg COMMAND", ""},
+        {{"help"}, 0, "Usage: qbmsg COMMAND", ""},
+        {{"help", "send"}, 0, "Usage: qbmsg send [OPTION]... FILE", ""},
+        {{"help", "receive"}, 0, "Usage: qbmsg receive [OPTION]...", ""},
+        {{"send", "-h"}, 0, "Usage: qbmsg send [OPTION]... FILE", ""},
+        {{"send", "--help"}, 0, "Usage: qbmsg send [OPTION]... FILE", ""},
+        {{"receive", "-h"}, 0, "Usage: qbmsg receive [OPTION]...", ""},
+        {{"--version"}, 0, "qbmsg (Ferrolink) 1.0.0\n", ""},
+        {{}, 2, "", "qbmsg: no command given\nTry 'qbmsg --help'.\n"},
+        {{"-x"}, 2, "", "qbmsg: unknown option '-x'\nTry 'qbmsg --help'.\n"},
+        {{"transmit"}, 2, "", "qbmsg: unknown command 'transmit'\nTry 'qbmsg --help'.\n"},
+        {{"help", "transmit"}, 2, "", "qbmsg: no command 'transmit'"},
+        {{"send", "--colour", "red", "x"}, 2, "", "qbmsg send: Unknown option 'colour'.\nTry 'qbmsg send --help'.\n"},
+        {{"send", "-q", "x"}, 2, "", "qbmsg send: Unknown option 'q'."},
+        {{"send"}, 2, "", "qbmsg send: no FILE to send\n"},
+        {{"send", "a", "b"}, 2, "", "qbmsg send: only one FILE can be sent\n"},
+        {{"send", "--port", "70000", "x"}, 2, "", "qbmsg send: --port wants a number from 1 to 65535, not '70000'\n"},
+        {{"send", "-p"}, 2, "", "qbmsg send: Missing value after '-p'."},
+        {{"receive", "-n", "0"}, 2, "", "qbmsg receive: --count wants a number from 1 to"},
+        {{"receive", "extra"}, 2, "", "qbmsg receive: unexpected argument 'extra'\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome r = Qbmsg(c.Args);
+        const std::string call = c.Args.join(' ').toStdString();
+        EXPECT_EQ(r.Exit, c.Exit) << call;
+        EXPECT_EQ(r.Out.substr(0, c.Out.size()), c.Out) << call;
+        EXPECT_EQ(r.Err.substr(0, c.Err.size()), c.Err) << call;
+        if (c.Exit == 2) {
+            EXPECT_EQ(r.Out, "") << call; // usage errors go to standard error only
+        }
+    }
 }
 
-TEST(QbmsgSend, HelpDescribesEachCommand)
+TEST(QbmsgSend, ShortOptionsAndTheEndOfOptions)
 {
-    Outcome r = Qbmsg({"send", "--help"});
-    EXPECT_EQ(r.Exit, 0);
-    EXPECT_EQ(r.Out.rfind("Usage: qbmsg send [OPTION]... FILE", 0), 0u);
-    r = Qbmsg({"receive", "--help"});
-    EXPECT_EQ(r.Exit, 0);
-    EXPECT_EQ(r.Out.rfind("Usage: qbmsg receive [OPTION]...", 0), 0u);
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("-dash"), "hello"); // a file whose name looks like an option
+    TcpListener listener;
+    auto wire = AnswerOnce(listener, 15, kOk);
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(QBMSG, {"send", "-H", "127.0.0.1", "-p", QString::number(listener.Port()), "-fme", "-t", "5000", "-v", "0", "--", "-dash"});
+    ASSERT_TRUE(Finished(p));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(wire.get(), "0002me   5hello");
+}
+
+TEST(QbmsgSend, ErrorsSayWhatFailedAndWhy)
+{
+    QTemporaryDir dir;
+    const QString refused = QString::number(UnusedPort());
+    struct Case {
+        QStringList Args;
+        QString Input; // standard input from this file
+        std::string Err;
+    };
+    const Case cases[] = {
+        {{"send", "/no/such/file.bmp"}, {}, "qbmsg send: Cannot open file /no/such/file.bmp: No such file or directory\n"},
+        {{"send", dir.path()}, {}, "qbmsg send: Cannot read file " + dir.path().toStdString() + ": Is a directory\n"},
+        {{"send", "-p", refused, "-"}, dir.path(), "qbmsg send: Cannot read standard input: Is a directory\n"},
+        {{"send", "-p", refused, "-"}, "/dev/zero", "qbmsg send: Message body too large (more than 9999 bytes, at most 9999)\n"},
+        {{"send", "-p", refused, "-"}, "/dev/null", "qbmsg send: Connection Failed: 127.0.0.1 port " + refused.toStdString() + " (connection refused)\n"},
+        {{"send", "-H", "no-such-host.invalid", "-"}, "/dev/null", "qbmsg send: Host Lookup Failed: no-such-host.invalid (host not found)\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome r = Qbmsg(c.Args, c.Input);
+        EXPECT_EQ(r.Exit, 1) << c.Err;
+        EXPECT_EQ(r.Err, c.Err);
+        EXPECT_EQ(r.Out, "");
+    }
+}
+
+TEST(QbmsgSend, ARepliesBytesNeverReachTheTerminalRaw)
+{
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("body"), "x");
+    TcpListener listener;
+    auto peer = AnswerOnce(listener, 19, std::string("\x1b[2J\x07NO\0\xff  \n    ", 16)); // 16 bytes
+    const Outcome r = Qbmsg({"send", "--port", QString::number(listener.Port()), dir.filePath("body")});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_EQ(r.Out, "\\x1B[2J\\x07NO\\x00\\xFF  \\x0A    \n");
+    EXPECT_EQ(r.Err, "qbmsg send: the receiver did not answer \"OK\": the message was not stored\n");
+    peer.get();
 }
 
 TEST(QbmsgSend, VerboseShowsTheComponentAtWork)
@@ -238,4 +306,143 @@ TEST(QbmsgReceive, APortInUseIsAnError)
     ASSERT_TRUE(Finished(p));
     EXPECT_EQ(p.exitCode(), 1);
     EXPECT_NE(QString(p.readAllStandardError()).indexOf("Cannot Listen On Port"), -1);
+}
+
+namespace {
+
+// qbmsg receive storing into a 64 KiB disk of its own: a tmpfs mounted in a
+// private mount namespace, seen from here through the process's root. Where
+// mounts are not allowed, a file size limit of 8 KiB stands in for the full
+// disk instead.
+struct ReceiverOnASmallDisk {
+    ReceiverOnASmallDisk() : Port(FreePort())
+    {
+        const QString args = QString("receive --port %1 --out %2").arg(Port).arg(Dir.path());
+        Mounted = QProcess::execute("unshare", {"-m", "true"}) == 0;
+        if (Mounted)
+            Process.start("unshare", {"-m", "sh", "-c", QString("mount -t tmpfs -o size=64k tmpfs '%1' && exec '%2' %3").arg(Dir.path(), QBMSG, args)});
+        else
+            Process.start("sh", {"-c", QString("ulimit -f 8 && exec '%1' %2").arg(QBMSG, args)});
+        EXPECT_TRUE(PumpUntil([&] { return ListensOn(Port); }, 10000));
+    }
+    ~ReceiverOnASmallDisk()
+    {
+        Process.kill();
+        Process.waitForFinished();
+    }
+    // The folder as the receiver sees it.
+    QString Folder() const
+    {
+        return Mounted ? QString("/proc/%1/root%2").arg(Process.processId()).arg(Dir.path()) : Dir.path();
+    }
+    QTemporaryDir Dir;
+    std::uint16_t Port;
+    bool Mounted = false;
+    QProcess Process;
+};
+
+} // namespace
+
+TEST(QbmsgReceive, OkMeansStoredWholeEvenOnAFullDisk)
+{
+    ReceiverOnASmallDisk receiver;
+    QTemporaryDir dir;
+    const std::string body = Pattern(9078);
+    WriteFile(dir.filePath("body"), body);
+    std::vector<std::unique_ptr<QProcess>> senders;
+    for (int i = 0; i < 10; ++i) {
+        senders.push_back(std::make_unique<QProcess>());
+        senders.back()->start(QBMSG, {"send", "-p", QString::number(receiver.Port), "-t", "20000", dir.filePath("body")});
+    }
+    int told = 0;
+    for (auto& sender : senders) {
+        ASSERT_TRUE(Finished(*sender, 30000));
+        const std::string out = sender->readAllStandardOutput().toStdString();
+        if (sender->exitCode() == 0) {
+            EXPECT_EQ(out, kOk + "\n");
+            ++told;
+        } else {
+            EXPECT_EQ(sender->exitCode(), 1);
+            EXPECT_EQ(sender->readAllStandardError().toStdString(), "qbmsg send: the receiver did not answer \"OK\": the message was not stored\n");
+        }
+    }
+    const QStringList files = QDir(receiver.Folder()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(files.size(), told) << files.join(" ").toStdString(); // no temporary file is left either
+    for (const QString& file : files) {
+        EXPECT_TRUE(file.startsWith("message-") && file.endsWith(".bin")) << file.toStdString();
+        EXPECT_TRUE(ReadFile(receiver.Folder() + "/" + file) == body) << file.toStdString() << " is not whole";
+    }
+    EXPECT_GT(told, 0);
+    EXPECT_LT(told, 10); // the disk did run full
+    const QString errors = receiver.Process.readAllStandardError();
+    EXPECT_NE(errors.indexOf(receiver.Mounted ? "No space left on device" : "File too large"), -1) << errors.toStdString();
+}
+
+TEST(QbmsgReceive, ChecksItsFolderAtStart)
+{
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("file"), "x");
+    const std::pair<QString, std::string> cases[] = {
+        {dir.filePath("missing"), "qbmsg receive: Cannot use folder " + dir.filePath("missing").toStdString() + ": No such file or directory\n"},
+        {dir.filePath("file"), "qbmsg receive: Cannot use folder " + dir.filePath("file").toStdString() + ": Not a directory\n"},
+    };
+    for (const auto& [folder, error] : cases) {
+        const Outcome r = Qbmsg({"receive", "-p", QString::number(FreePort()), "-o", folder});
+        EXPECT_EQ(r.Exit, 1);
+        EXPECT_EQ(r.Err, error);
+    }
+}
+
+TEST(QbmsgReceive, NetworkBytesInItsErrorsAreEscaped)
+{
+    Receiver receiver;
+    ExchangeAsync(receiver.Port, {std::string("\x1b[2J", 4)}, 0, true).get();
+    ExchangeAsync(receiver.Port, {std::string("0\0\n1", 4)}, 0, true).get();
+    QString errors;
+    ASSERT_TRUE(PumpUntil([&] {
+        errors += QString(receiver.Process.readAllStandardError());
+        return errors.count('\n') >= 2;
+    }, 10000));
+    EXPECT_EQ(errors.toStdString(), "qbmsg receive: '\\x1B[2J' is not a valid integer value\n"
+                                    "qbmsg receive: '0\\x00\\x0A1' is not a valid integer value\n");
+}
+
+TEST(QbmsgReceive, IdleAndDeadlineLimitAClientWhereTheTimeOutLimitsAWait)
+{
+    // A byte every 200 ms never makes a single wait of 1 s time out; the
+    // deadline lets it go.
+    Receiver receiver({"--timeout", "1000", "--idle", "500", "--deadline", "1500"});
+    std::vector<std::string> drip = {"0001a  30"};
+    for (int i = 0; i < 30; ++i)
+        drip.emplace_back(1, 'd');
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(ExchangeAsync(receiver.Port, drip, 200).get(), "");
+    QString errors;
+    ASSERT_TRUE(PumpUntil([&] { return (errors += receiver.Process.readAllStandardError()).contains('\n'); }, 5000));
+    EXPECT_EQ(errors.toStdString(), "qbmsg receive: Read Timed Out\n");
+    // A silent client is let go after the idle limit.
+    const int silent = ConnectTo(receiver.Port);
+    EXPECT_TRUE(PeerClosed(silent, 3000));
+    CloseFd(silent);
+}
+
+TEST(QbmsgManual, ShowsEveryOptionOfBothCommands)
+{
+    QProcess man;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("MANPAGER", "cat");
+    env.insert("MANWIDTH", "100");
+    man.setProcessEnvironment(env);
+    man.start("man", {"--warnings", "-l", QBMSG_MANUAL});
+    ASSERT_TRUE(Finished(man));
+    EXPECT_EQ(man.exitCode(), 0);
+    EXPECT_EQ(man.readAllStandardError().toStdString(), ""); // no formatting warning
+    const QString manual = man.readAllStandardOutput();
+    for (const char* command : {"send", "receive"}) {
+        const QString help = QString::fromStdString(Qbmsg({command, "--help"}).Out);
+        for (const QString& word : help.split(QRegularExpression("[\\s,]+"))) {
+            EXPECT_TRUE(!word.startsWith("-") || manual.contains(word)) << command << " " << word.toStdString() << " is not in the manual";
+        }
+    }
 }

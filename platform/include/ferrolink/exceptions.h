@@ -15,14 +15,16 @@ public:
     /// An exception with `message` as its text and, where the operating
     /// system told why, its error number (an errno value).
     explicit Exception(const std::string& message, int systemError = 0)
-        : std::runtime_error(message), FSystemError(systemError) {}
-    /// The text, as what() gives it.
-    std::string Message() const { return what(); }
+        : std::runtime_error(message), FMessage(message), FSystemError(systemError) {}
+    /// The whole text; unlike what(), not cut at a NUL byte (a text may
+    /// quote bytes that came from the network).
+    const std::string& Message() const { return FMessage; }
     /// The operating system's error number (errno) behind the failure, 0
     /// when none is known. The text stays fixed; this tells the cause.
     int SystemError() const { return FSystemError; }
 
 private:
+    std::string FMessage;
     int FSystemError;
 };
 

@@ -155,6 +155,12 @@ public:
     std::int32_t BytesRecvd() const { return FBytesRecvd; }
     /// True when the last wait ended by its time-out.
     bool BeenTimedOut() const { return FBeenTimedOut; }
+    /// Why the last failed name lookup, connection attempt or write wait
+    /// failed, as the socket library's notification told it: a Windows
+    /// Sockets error number (10061 refused, 10051 network unreachable,
+    /// 11001 host not found, ...; see the guide). 0 after a success, a
+    /// time-out or a cancel. The failure's own text stays fixed.
+    int FailureCause() const { return FFailureCause; }
     /// Connected: true from a successful Connect until Disconnect, the
     /// destructor, or the peer's close. Looks at nothing else.
     bool GetConnected() const { return FConnected; }
@@ -340,9 +346,16 @@ protected:
     /// ReadLn's answer to a failed receive: empty for would-block, raises
     /// through ErrorManager for anything else.
     std::string NothingUnlessBroken();
+    /// Raises through ErrorManager when the connection is known broken (the
+    /// peer reset it), without waiting; a peer that only closed its sending
+    /// side passes.
+    void RaiseIfBroken();
 
     TSocketHandle FListenHandle = 0; ///< the listening socket while a client is served
     bool FLastEventOk = false;       ///< the last notification carried no error
+    int FLastEventError = 0;         ///< the error the last notification carried
+    int FFailureCause = 0;           ///< FailureCause()
+    int FLookupError = 0;            ///< the error the lookup's reply carried
     std::int32_t FBytesSent = 0;     ///< BytesSent()
     std::int32_t FBytesRecvd = 0;    ///< BytesRecvd()
     bool FReady = false;             ///< notifications take effect (between construction and destruction)

@@ -1,0 +1,70 @@
+#include "text.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace qbmsgcli {
+
+namespace {
+
+std::string Escape(const std::string& text, bool quoted)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if ((quoted && c == '"') || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c > 0x7E) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string Printable(const std::string& text)
+{
+    return "\"" + Escape(text, true) + "\"";
+}
+
+std::string Escaped(const std::string& text)
+{
+    return Escape(text, false);
+}
+
+std::string SocketCause(int error)
+{
+    switch (error) {
+    case 0: return {};
+    case 10013: return "permission denied";
+    case 10024: return "too many open files";
+    case 10048: return "address already in use";
+    case 10049: return "address not available";
+    case 10050: return "network is down";
+    case 10051: return "network unreachable";
+    case 10053: return "connection aborted";
+    case 10054: return "connection reset by peer";
+    case 10055: return "no buffer space";
+    case 10060: return "timed out";
+    case 10061: return "connection refused";
+    case 10064: return "host is down";
+    case 10065: return "no route to host";
+    case 11001: return "host not found";
+    case 11002: return "temporary failure in name resolution";
+    case 11003: return "name server failure";
+    case 11004: return "no address for the name";
+    default: return "socket error " + std::to_string(error);
+    }
+}
+
+std::string SystemCause(int error)
+{
+    return std::strerror(error);
+}
+
+} // namespace qbmsgcli

@@ -1,0 +1,22 @@
+// What qbmsg prints: bytes from the network made safe for a terminal, and
+// the causes of failures in words.
+#pragma once
+
+#include <string>
+
+namespace qbmsgcli {
+
+// A sender's name made safe to print on one line: quoted, with quotes,
+// backslashes and bytes outside printable ASCII as escapes.
+std::string Printable(const std::string& text);
+// The same escapes without the quotes: for any line that quotes bytes that
+// came from the network (a failed length field, a reply).
+std::string Escaped(const std::string& text);
+
+// The cause a socket error number stands for, in words ("connection
+// refused"); empty for 0.
+std::string SocketCause(int error);
+// The operating system's words for an errno value.
+std::string SystemCause(int error);
+
+} // namespace qbmsgcli
