@@ -1,16 +1,21 @@
-// Time per stream message: our components, plain blocking sockets and a Qt
-// peer (QTcpSocket and QTcpServer) speaking the same wire format, each sender
-// in this process and each receiver in a child process, measured in the same
-// run. The three take turns, three rounds each; the median counts.
+// Time per stream message for bodies from 0 to 9 999 bytes: our components,
+// plain blocking sockets, a Qt peer (QTcpSocket and QTcpServer) and a
+// Boost.Asio peer speaking the same wire format, each sender in this process
+// and each receiver in a child process, measured in the same run. The four
+// take turns in every round; the median of the rounds counts.
 //
-//   messages                          runs the comparison (MESSAGES_SPLIT=1 adds
-//                                     each sender against the other receiver)
+//   messages                          runs the comparison
+//   messages profile SIZE N           ours to ours only, for callgrind or strace
+//   messages profile-plain SIZE N     plain to plain, the same way
 //   messages receive-ours PORT N      (child) serves N messages with TQBStrmServ
 //   messages receive-plain PORT N     (child) serves N messages with blocking sockets
 //   messages receive-qt PORT N        (child) serves N messages with QTcpServer
+//   messages receive-asio PORT N      (child) serves N messages with Boost.Asio
+#include "asio_peer.h"
 #include "idle.h"
-#include <ferrolink/qbmsg.h>
 #include "qt_peer.h"
+
+#include <ferrolink/qbmsg.h>
 
 #include <QCoreApplication>
 
@@ -32,8 +37,8 @@ using namespace ferro;
 
 namespace {
 
-constexpr int kMessages = 300;
-constexpr int kRounds = 3;
+constexpr int kMessages = 200;
+constexpr int kRounds = 11;
 constexpr int kWarmUp = 20;
 const std::string kReply = "OK              ";
 
@@ -167,7 +172,8 @@ Child StartReceiver(const char* mode, int port, int count)
         ::dup2(out[1], STDOUT_FILENO);
         ::close(out[0]);
         const std::string p = std::to_string(port), n = std::to_string(count);
-        ::execl("/proc/self/exe", "messages", mode, p.c_str(), n.c_str(), static_cast<char*>(nullptr));
+        const QByteArray self = QCoreApplication::applicationFilePath().toLocal8Bit(); // this program, also under a profiler
+        ::execl(self.constData(), "messages", mode, p.c_str(), n.c_str(), static_cast<char*>(nullptr));
         std::_Exit(127);
     }
     ::close(out[1]);
@@ -186,19 +192,19 @@ bool Finish(Child child)
 }
 
 template <class Post>
-double MicrosecondsPerMessage(const char* mode, Post post)
+double MicrosecondsPerMessage(const char* mode, Post post, int messages = kMessages)
 {
     const int port = FreePort();
-    const Child child = StartReceiver(mode, port, kWarmUp + kMessages);
+    const Child child = StartReceiver(mode, port, kWarmUp + messages);
     for (int i = 0; i < kWarmUp; ++i)
         post(port);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kMessages; ++i)
+    for (int i = 0; i < messages; ++i)
         post(port);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!Finish(child))
         std::fprintf(stderr, "receiver %s failed\n", mode);
-    return seconds * 1e6 / kMessages;
+    return seconds * 1e6 / messages;
 }
 
 double Median(std::vector<double> v)
@@ -207,58 +213,107 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-void PrintRow(const char* what, double us)
+// The slope of the least-squares line through (size, time): microseconds
+// per kilobyte.
+double SlopePerKilobyte(const std::vector<int>& sizes, const std::vector<double>& us)
 {
-    std::printf("  %-22s %8.1f us  %8.0f msg/s\n", what, us, 1e6 / us);
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const double x = sizes[i] / 1024.0;
+        n += 1;
+        sx += x;
+        sy += us[i];
+        sxx += x * x;
+        sxy += x * us[i];
+    }
+    return (n * sxy - sx * sy) / (n * sxx - sx * sx);
 }
+
+struct Implementation {
+    const char* Name;
+    const char* Receiver; // the child's mode
+    std::vector<double> Median; // per size
+};
 
 int Compare()
 {
-    std::printf("%d messages per round after %d to warm up, %d rounds, median shown;\n", kMessages, kWarmUp, kRounds);
-    std::printf("each sender in this process, its receiver in a child process\n");
-    double ratioPlain = 0, ratioQt = 0;
+    const std::vector<int> sizes = {0, 1, 100, 255, 256, 1000, 2000, 4000, 9999};
+    std::printf("%d messages per round after %d to warm up, %d rounds, the implementations in turn; median shown;\n",
+                kMessages, kWarmUp, kRounds);
+    std::printf("each sender in this process, its receiver in a child process, loopback\n\n");
+    Implementation plain {"plain", "receive-plain", {}}, qt {"Qt", "receive-qt", {}}, asio {"Asio", "receive-asio", {}},
+        ours {"ours", "receive-ours", {}};
     TQBStrm sender(nullptr);
     sender.Host = "127.0.0.1";
     sender.FromName = "Quillbrook";
-    for (int size : {100, 2000, 9999}) {
+    std::printf("%6s %10s %10s %10s %10s   %s\n", "bytes", "plain us", "Qt us", "Asio us", "ours us", "ours/plain ours/Qt ours/Asio");
+    for (int size : sizes) {
         const std::string body(static_cast<std::size_t>(size), 'b');
         const QByteArray qtBody(size, 'b');
         TMemoryStream stream;
         stream.WriteBuffer(body.data(), size);
-        std::vector<double> plain, qt, ours;
+        std::vector<double> p, q, a, o;
         for (int round = 0; round < kRounds; ++round) {
-            plain.push_back(MicrosecondsPerMessage("receive-plain", [&](int port) {
+            p.push_back(MicrosecondsPerMessage(plain.Receiver, [&](int port) {
                 if (!PostPlain(port, "Quillbrook", body))
                     std::fprintf(stderr, "plain post failed\n");
             }));
-            qt.push_back(MicrosecondsPerMessage("receive-qt", [&](int port) {
+            q.push_back(MicrosecondsPerMessage(qt.Receiver, [&](int port) {
                 if (PostWithQt(port, "Quillbrook", qtBody, 1) != 1)
                     std::fprintf(stderr, "Qt post failed\n");
             }));
-            ours.push_back(MicrosecondsPerMessage("receive-ours", [&](int port) {
+            a.push_back(MicrosecondsPerMessage(asio.Receiver, [&](int port) {
+                if (PostWithAsio(port, "Quillbrook", body, 1) != 1)
+                    std::fprintf(stderr, "Asio post failed\n");
+            }));
+            o.push_back(MicrosecondsPerMessage(ours.Receiver, [&](int port) {
                 sender.Port = port;
                 sender.PostIt(stream);
             }));
         }
-        std::printf("\nbody of %d bytes\n", size);
-        PrintRow("plain blocking sockets", Median(plain));
-        PrintRow("Qt peer", Median(qt));
-        PrintRow("Ferrolink components", Median(ours));
-        ratioPlain = Median(ours) / Median(plain);
-        ratioQt = Median(ours) / Median(qt);
-        std::printf("  ours / plain %.2f, ours / Qt peer %.2f\n", ratioPlain, ratioQt);
-        if (std::getenv("MESSAGES_SPLIT")) {
-            const double oursToPlain = MicrosecondsPerMessage("receive-plain", [&](int port) {
-                sender.Port = port;
-                sender.PostIt(stream);
-            });
-            const double plainToOurs = MicrosecondsPerMessage("receive-ours", [&](int port) { PostPlain(port, "Quillbrook", body); });
-            std::printf("  our sender to plain receiver %.1f us; plain sender to our receiver %.1f us\n", oursToPlain, plainToOurs);
-        }
+        plain.Median.push_back(Median(p));
+        qt.Median.push_back(Median(q));
+        asio.Median.push_back(Median(a));
+        ours.Median.push_back(Median(o));
+        std::printf("%6d %10.1f %10.1f %10.1f %10.1f   %10.2f %7.2f %9.2f\n", size, plain.Median.back(), qt.Median.back(),
+                    asio.Median.back(), ours.Median.back(), ours.Median.back() / plain.Median.back(),
+                    ours.Median.back() / qt.Median.back(), ours.Median.back() / asio.Median.back());
+        std::fflush(stdout);
     }
+    std::printf("\nslope (us per KiB):");
+    const double plainSlope = SlopePerKilobyte(sizes, plain.Median);
+    for (const Implementation* i : {&plain, &qt, &asio, &ours})
+        std::printf(" %s %.2f,", i->Name, SlopePerKilobyte(sizes, i->Median));
+    std::printf(" ours / plain %.2f\n", SlopePerKilobyte(sizes, ours.Median) / plainSlope);
     std::printf("\nidle: a Read waiting 3 s on a silent connection uses %.2f %% of a core\n", SilentReadCoreShare(3000));
-    std::printf("ratio to Qt peer at 9999 bytes: %.2f\n", ratioQt);
-    std::printf("ratio at 9999 bytes: %.2f\n", ratioPlain);
+    const std::size_t last = sizes.size() - 1;
+    std::printf("ratio to Asio peer at 9999 bytes: %.2f\n", ours.Median[last] / asio.Median[last]);
+    std::printf("ratio to Qt peer at 9999 bytes: %.2f\n", ours.Median[last] / qt.Median[last]);
+    std::printf("ratio at 9999 bytes: %.2f\n", ours.Median[last] / plain.Median[last]);
+    return 0;
+}
+
+// Our sender posting `count` messages of `size` bytes to our receiver in a
+// child process, for callgrind or strace to look at one side.
+int Profile(int size, int count)
+{
+    TQBStrm sender(nullptr);
+    sender.Host = "127.0.0.1";
+    sender.FromName = "Quillbrook";
+    const std::string body(static_cast<std::size_t>(size), 'b');
+    TMemoryStream stream;
+    stream.WriteBuffer(body.data(), size);
+    MicrosecondsPerMessage("receive-ours", [&](int port) {
+        sender.Port = port;
+        sender.PostIt(stream);
+    }, count);
+    return 0;
+}
+
+int ProfilePlain(int size, int count)
+{
+    const std::string body(static_cast<std::size_t>(size), 'b');
+    MicrosecondsPerMessage("receive-plain", [&](int port) { PostPlain(port, "Quillbrook", body); }, count);
     return 0;
 }
 
@@ -268,10 +323,16 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "profile" && argc == 4) // ours to ours: SIZE COUNT, for a profiler
+        return Profile(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (mode == "profile-plain" && argc == 4) // plain to plain, the same way
+        return ProfilePlain(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-ours" && argc == 4)
         return ReceiveOurs(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-plain" && argc == 4)
         return ReceivePlain(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (mode == "receive-asio" && argc == 4)
+        return ReceiveWithAsio(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-qt" && argc == 4)
         return ReceiveWithQt(std::atoi(argv[2]), std::atoi(argv[3]));
     return Compare();

@@ -38,6 +38,9 @@ standard error, bytes from the network escaped (\xNN).
                         milliseconds (default 10000; 0: no limit)
       --deadline MS     give up on a client whose whole message takes more
                         than MS milliseconds (default 60000; 0: no limit)
+  -b, --backlog N       let the system hold N connections waiting while one
+                        is served (default 1); many senders at once want
+                        more, such as 128
   -v, --verbose LEVEL   print the component's status texts up to LEVEL on
                         standard error
   -h, --help            show this help and exit
@@ -71,7 +74,7 @@ int ReceiveCommand(const std::vector<std::string>& args)
 {
     TCommandLine line({ValueOption("port", "p", "PORT"), ValueOption("count", "n", "N"), ValueOption("out", "o", "DIR"),
                        ValueOption("timeout", "t", "MS"), ValueOption("idle", "", "MS"), ValueOption("deadline", "", "MS"),
-                       ValueOption("verbose", "v", "LEVEL"), HelpOption()});
+                       ValueOption("backlog", "b", "N"), ValueOption("verbose", "v", "LEVEL"), HelpOption()});
     line.Parse(args);
     if (line.IsSet("help")) {
         std::fputs(kReceiveHelp, stdout);
@@ -89,6 +92,7 @@ int ReceiveCommand(const std::vector<std::string>& args)
     server.IdleLimit = static_cast<std::int32_t>(line.Number("idle", kDefaultIdleMs, 0, 2147483647));
     server.MessageDeadline = static_cast<std::int32_t>(line.Number("deadline", kDefaultDeadlineMs, 0, 2147483647));
     server.ReplyAfterHandler = true; // "OK" means stored
+    server.Backlog = static_cast<std::int32_t>(line.Number("backlog", 1, 1, 65535));
     try {
         CheckWritableFolder(folder);
     } catch (const StoreError& e) {

@@ -9,13 +9,17 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <poll.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace ferro {
 
@@ -24,7 +28,7 @@ namespace {
 struct Posted {
     HWND Target = 0;
     TMessage Message;
-    std::function<bool()> BeforeDelivery;
+    std::function<bool()> BeforeDelivery; // empty for almost every message
 };
 
 const QEvent::Type kPostedEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -75,7 +79,7 @@ public:
     HWND Allocate(TWndMethod wndProc)
     {
         const HWND window = ++gLastWindow;
-        FWindows.emplace(window, std::move(wndProc));
+        FWindows.emplace(window, std::make_unique<TWndMethod>(std::move(wndProc)));
         const std::lock_guard lock(gWindowsLock);
         WindowQueues()[window] = this;
         return window;
@@ -83,26 +87,41 @@ public:
 
     void Deallocate(HWND window)
     {
-        FWindows.erase(window);
+        auto it = FWindows.find(window);
+        if (it != FWindows.end()) {
+            // A procedure still running (its window destroyed by itself or
+            // by a handler in a nested pump) lives to return.
+            if (std::find(FDelivering.begin(), FDelivering.end(), window) != FDelivering.end())
+                FRetired.push_back(std::move(it->second));
+            FWindows.erase(it);
+        }
+        if (window == FLastWindow)
+            FLastWindow = 0;
         const std::lock_guard lock(gWindowsLock);
         WindowQueues().erase(window);
     }
 
     void PostLocal(Posted posted) { FLocal.push_back(std::move(posted)); }
 
+    // A window of this queue, known without the lock: this thread's own.
+    bool Owns(HWND window) { return Procedure(window) != nullptr; }
+
     // Delivers the messages waiting in our queue, in order, including those
     // that their handlers post meanwhile.
     void DrainLocal()
     {
-        while (!FLocal.empty()) {
-            Posted next = std::move(FLocal.front());
-            FLocal.pop_front();
+        // A vector read from its front and emptied at the end: the queue is
+        // drained to nothing at every pass, so it never grows.
+        while (FHead < FLocal.size()) {
+            Posted next = std::move(FLocal[FHead++]);
             ++FDelivered;
             Deliver(next);
         }
+        FLocal.clear();
+        FHead = 0;
     }
 
-    bool HasLocal() const { return !FLocal.empty(); }
+    bool HasLocal() const { return FHead < FLocal.size(); }
 
     // Processes Qt's events; with `wait`, sleeps until one arrives first,
     // but never after having handled one in this pass.
@@ -166,21 +185,42 @@ private:
 
     void Deliver(Posted& posted)
     {
-        auto it = FWindows.find(posted.Target);
-        if (it == FWindows.end())
+        TWndMethod* wndProc = Procedure(posted.Target);
+        if (!wndProc)
             return;
-        // A copy, so that a procedure that destroys its own window is safe.
-        TWndMethod wndProc = it->second;
+        FDelivering.push_back(posted.Target);
         try {
             if (!posted.BeforeDelivery || posted.BeforeDelivery())
-                wndProc(posted.Message);
+                (*wndProc)(posted.Message);
         } catch (...) {
             HandleCurrentException();
         }
+        FDelivering.pop_back();
+        if (FDelivering.empty())
+            FRetired.clear();
     }
 
-    std::unordered_map<HWND, TWndMethod> FWindows;
-    std::deque<Posted> FLocal;
+    // The procedure of a window of this queue, or null; the last one asked
+    // for is remembered, as a component's own messages come in runs.
+    TWndMethod* Procedure(HWND window)
+    {
+        if (window != 0 && window == FLastWindow)
+            return FLastProcedure;
+        auto it = FWindows.find(window);
+        if (it == FWindows.end())
+            return nullptr;
+        FLastWindow = window;
+        FLastProcedure = it->second.get();
+        return FLastProcedure;
+    }
+
+    std::unordered_map<HWND, std::unique_ptr<TWndMethod>> FWindows;
+    HWND FLastWindow = 0;
+    TWndMethod* FLastProcedure = nullptr; // not owned: FWindows' entry for FLastWindow
+    std::vector<HWND> FDelivering;        // the windows whose procedures run now, innermost last
+    std::vector<std::unique_ptr<TWndMethod>> FRetired; // destroyed windows' procedures, kept until they return
+    std::vector<Posted> FLocal;
+    std::size_t FHead = 0;
     bool FDrainPosted = false;
     bool FWaiting = false;
     unsigned long FDelivered = 0;
@@ -232,6 +272,7 @@ struct ThreadReadable {
 thread_local ThreadReadable tReadable;
 
 constexpr std::chrono::microseconds kEventLoopInterval(500);
+constexpr int kQuickLookMs = 1;
 
 } // namespace
 
@@ -262,6 +303,10 @@ bool PostMessageWith(HWND window, unsigned msg, std::uintptr_t wParam, std::intp
         return false;
     Posted posted {window, TMessage {msg, wParam, lParam, 0}, std::move(beforeDelivery)};
     MessageQueue* own = CurrentQueue();
+    if (own && own->Owns(window)) {
+        own->PostLocal(std::move(posted)); // the common case: a window of this thread
+        return true;
+    }
     const std::lock_guard lock(gWindowsLock);
     auto it = WindowQueues().find(window);
     if (it == WindowQueues().end())
@@ -307,6 +352,17 @@ void WaitAndProcessMessages()
 
 void WaitAndProcessMessagesOrReadable(int fd)
 {
+    // Data is mostly a moment away: a short look at the socket costs less
+    // than a turn of the event loop with a notifier, which the loop must
+    // register and unregister. Meanwhile events wait at most that long.
+    if (MessageQueue* queue = CurrentQueue(); queue && queue->HasLocal()) {
+        queue->DrainLocal();
+        return;
+    }
+    if (AwaitReadable(fd, kQuickLookMs)) {
+        ProcessMessages();
+        return;
+    }
     QSocketNotifier*& readable = tReadable.Notifier;
     if (!readable || readable->socket() != fd) {
         delete readable;
@@ -316,6 +372,12 @@ void WaitAndProcessMessagesOrReadable(int fd)
     readable->setEnabled(true);
     WaitAndProcessMessages();
     readable->setEnabled(false);
+}
+
+bool AwaitReadable(int fd, int ms)
+{
+    pollfd look {fd, POLLIN, 0};
+    return ::poll(&look, 1, ms) > 0;
 }
 
 void NoteEventHandled()

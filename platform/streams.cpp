@@ -61,10 +61,15 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count)
 {
     if (count <= 0)
         return 0;
-    const auto end = static_cast<std::size_t>(FPosition + count);
-    if (end > FData.size())
-        FData.resize(end);
-    std::memcpy(FData.data() + FPosition, buffer, static_cast<std::size_t>(count));
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    const auto position = static_cast<std::size_t>(FPosition);
+    const auto length = static_cast<std::size_t>(count);
+    if (position > FData.size())
+        FData.resize(position); // a write beyond the end leaves zeros between
+    // What overwrites is copied, what extends is appended (not zeroed first).
+    const std::size_t over = std::min(length, FData.size() - position);
+    std::memcpy(FData.data() + position, bytes, over);
+    FData.insert(FData.end(), bytes + over, bytes + length);
     FPosition += count;
     return count;
 }

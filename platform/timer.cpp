@@ -33,8 +33,11 @@ void TTimer::SetInterval(int interval)
 
 void TTimer::UpdateTimer()
 {
-    FTimer->stop();
-    if (FEnabled && FInterval > 0)
+    // Most waits arm a timer of interval 0, which never runs: nothing to do.
+    if (FRunning)
+        FTimer->stop();
+    FRunning = FEnabled && FInterval > 0;
+    if (FRunning)
         FTimer->start(FInterval);
 }
 

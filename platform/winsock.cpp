@@ -34,6 +34,11 @@ constexpr int kSocketLevel = 0xFFFF;    // winsock::SOL_SOCKET
 constexpr int kLingerOption = 0x0080;   // winsock::SO_LINGER
 std::atomic<int> gStartups {0};
 
+// Payload that a connection's send buffer surely takes while it has sent no
+// more than this: well below the smallest buffer Linux gives a socket
+// (SOCK_MIN_SNDBUF, 4 608 bytes, accounting included).
+constexpr std::size_t kSurelyFree = 2048;
+
 // How long a close may wait to hand over bytes kept back by "more follows".
 constexpr int kCloseFlushMs = 2000;
 
@@ -53,10 +58,10 @@ int Fail(int error)
 
 int FailErrno() { return Fail(ErrorFromErrno(errno)); }
 
+// The stand-in's sockets carry no other status flag, so none is read first.
 bool SetNonBlocking(int fd)
 {
-    const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+    return ::fcntl(fd, F_SETFL, O_RDWR | O_NONBLOCK) == 0;
 }
 
 // Errors after which the connection can carry nothing more.
@@ -136,6 +141,19 @@ void AbortOnClose(int fd)
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
 }
 
+// Small writes leave at once: the components' sends are whole messages or
+// the last part of one. Set when a socket first connects or listens (an
+// accepted connection inherits it), so that a socket made and closed unused
+// costs no more.
+void NoDelay(detail::SocketState& state)
+{
+    if (state.NoDelay)
+        return;
+    const int on = 1;
+    ::setsockopt(state.Fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    state.NoDelay = true;
+}
+
 // Puts a new system socket under the number of one whose connection attempt
 // failed: the system's socket cannot try again, the interface's can.
 bool Renew(detail::SocketState& state)
@@ -143,8 +161,6 @@ bool Renew(detail::SocketState& state)
     const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (state.NonBlocking ? SOCK_NONBLOCK : 0), 0);
     if (fresh < 0)
         return false;
-    const int on = 1;
-    ::setsockopt(fresh, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     const bool moved = ::dup3(fresh, state.Fd, O_CLOEXEC) == state.Fd;
     const int error = errno;
     ::close(fresh);
@@ -280,8 +296,6 @@ SOCKET TPosixWinsock::socket(int af, int type, int protocol)
         FailErrno();
         return INVALID_SOCKET;
     }
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     detail::Register(fd, detail::Phase::Fresh);
     return static_cast<SOCKET>(fd);
 }
@@ -308,6 +322,7 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
         return Fail(WSAEFAULT);
     if (state->AttemptFailed && !Renew(*state))
         return FailErrno();
+    NoDelay(*state);
     const ::sockaddr_in to = ToPosix(name);
     if (::connect(state->Fd, reinterpret_cast<const ::sockaddr*>(&to), sizeof to) == 0) {
         detail::ConnectCompleted(*state, 0);
@@ -319,9 +334,13 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
         // outcome is announced at once instead of through the readiness watch.
         pollfd ready {state->Fd, POLLOUT, 0};
         if (::poll(&ready, 1, 0) == 1) {
+            // Writable without an error or hang-up is connected; only
+            // otherwise is the outcome asked for.
             int result = 0;
-            socklen_t resultLength = sizeof result;
-            ::getsockopt(state->Fd, SOL_SOCKET, SO_ERROR, &result, &resultLength);
+            if (ready.revents != POLLOUT) {
+                socklen_t resultLength = sizeof result;
+                ::getsockopt(state->Fd, SOL_SOCKET, SO_ERROR, &result, &resultLength);
+            }
             detail::ConnectCompleted(*state, ErrorFromErrno(result));
         } else {
             detail::ConnectStarted(*state);
@@ -341,6 +360,9 @@ int TPosixWinsock::bind(SOCKET s, const sockaddr* name, int nameLen)
         return Fail(WSAENOTSOCK);
     if (nameLen < 16)
         return Fail(WSAEFAULT);
+    // A socket is bound once, as the system would answer again.
+    if (state->Bound)
+        return Fail(WSAEINVAL);
     // A listener may take a port whose earlier connections linger in
     // TIME_WAIT, but never one another listener holds.
     const int on = 1;
@@ -360,8 +382,13 @@ int TPosixWinsock::listen(SOCKET s, int backlog)
     // An unbound socket cannot listen (POSIX would pick a port at random).
     if (!state->Bound)
         return Fail(WSAEINVAL);
+    // Listening again with the same backlog changes nothing.
+    if (state->State == detail::Phase::Listening && state->Backlog == backlog)
+        return 0;
+    NoDelay(*state);
     if (::listen(state->Fd, backlog) != 0)
         return FailErrno();
+    state->Backlog = backlog;
     detail::ListenStarted(*state);
     return 0;
 }
@@ -384,6 +411,7 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
     }
     detail::SocketState& accepted = detail::Register(fd, detail::Phase::Connected);
     accepted.NonBlocking = state->NonBlocking;
+    accepted.NoDelay = state->NoDelay;
     if (addr && addrLen && *addrLen >= 16) {
         winsock::sockaddr_in peer {};
         peer.sin_family = AF_INET;
@@ -406,9 +434,21 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     std::string& ahead = state->SendAhead;
     if (flags & kMoreComing) {
         // More follows: keep it while the system is sure to take all that
-        // is kept, as it would have taken it now.
-        if (ahead.empty())
-            state->SendAheadRoom = std::min(SendRoom(state->Fd), detail::kSendAheadSize);
+        // is kept, as it would have taken it now. A connection that has sent
+        // little and never found its buffer full has room for a small batch
+        // without asking (the smallest buffer the system gives is larger);
+        // a batch that grows beyond asks the system once.
+        if (ahead.empty()) {
+            const bool fresh = !state->SendBlocked && state->SentTotal < kSurelyFree;
+            state->RoomAsked = !fresh;
+            state->SendAheadRoom = fresh ? kSurelyFree - state->SentTotal : std::min(SendRoom(state->Fd), detail::kSendAheadSize);
+            if (ahead.capacity() < detail::kSendAheadSize)
+                ahead.reserve(detail::kSendAheadSize);
+        }
+        if (ahead.size() + length > state->SendAheadRoom && !state->RoomAsked) {
+            state->RoomAsked = true;
+            state->SendAheadRoom = std::max(state->SendAheadRoom, std::min(SendRoom(state->Fd), detail::kSendAheadSize));
+        }
         if (ahead.size() + length <= state->SendAheadRoom) {
             ahead.append(buf, length);
             return len;
@@ -431,6 +471,7 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
         return Fail(error);
     }
     const auto sent = static_cast<std::size_t>(n);
+    state->SentTotal += sent;
     if (sent < ahead.size()) {
         // Not even what waited went out (the system ran short of memory):
         // this send took nothing, and the rest waits for the next.

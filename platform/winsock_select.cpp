@@ -2,8 +2,10 @@
 // one posted message per occurrence, re-armed by the matching call.
 #include "winsock_sockets.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <unordered_map>
@@ -12,6 +14,7 @@ namespace ferro::winsock::detail {
 namespace {
 
 std::mutex gSocketsLock;
+std::atomic<unsigned> gTableChanges {0}; // a change of the table ends what Find remembers
 
 std::unordered_map<SOCKET, std::unique_ptr<SocketState>>& Sockets()
 {
@@ -53,10 +56,19 @@ bool WantsWrite(const SocketState& state)
     return state.State == Phase::Connected && Selected(state, FD_WRITE) && state.WriteArmed;
 }
 
+// Tells the event loop only what changes: every change of a watch costs it.
 void UpdateWatch(SocketState& state)
 {
-    state.Watch->WatchRead(WantsRead(state));
-    state.Watch->WatchWrite(WantsWrite(state));
+    const bool read = WantsRead(state);
+    const bool write = WantsWrite(state);
+    if (read != state.ReadWatched) {
+        state.Watch->WatchRead(read);
+        state.ReadWatched = read;
+    }
+    if (write != state.WriteWatched) {
+        state.Watch->WatchWrite(write);
+        state.WriteWatched = write;
+    }
 }
 
 // Data already read ahead is announced without waiting for the connection.
@@ -141,10 +153,22 @@ void OnWritable(SOCKET s)
 SocketState* Find(SOCKET s)
 {
     // A socket's state is used by the thread of its component alone; the
-    // table is shared by every thread.
+    // table is shared by every thread. A thread mostly asks for the same
+    // socket again: that answer holds until the table changes.
+    struct Last {
+        SOCKET Socket = INVALID_SOCKET;
+        SocketState* State = nullptr;
+        unsigned Changes = 0;
+    };
+    thread_local Last last;
+    const unsigned changes = gTableChanges.load(std::memory_order_acquire);
+    if (last.State && last.Socket == s && last.Changes == changes)
+        return last.State;
     const std::lock_guard lock(gSocketsLock);
     auto it = Sockets().find(s);
-    return it == Sockets().end() ? nullptr : it->second.get();
+    SocketState* state = it == Sockets().end() ? nullptr : it->second.get();
+    last = {s, state, changes};
+    return state;
 }
 
 SocketState& Register(int fd, Phase phase)
@@ -155,6 +179,7 @@ SocketState& Register(int fd, Phase phase)
     const auto s = static_cast<SOCKET>(fd);
     state->Watch = std::make_unique<TSocketWatch>(fd, [s] { OnReadable(s); }, [s] { OnWritable(s); });
     const std::lock_guard lock(gSocketsLock);
+    ++gTableChanges;
     auto& slot = Sockets()[s];
     slot = std::move(state);
     return *slot;
@@ -169,6 +194,7 @@ void Unregister(SOCKET s)
         return;
     gone = std::move(it->second);
     Sockets().erase(it);
+    ++gTableChanges;
 }
 
 void Select(SocketState& state, HWND window, unsigned msg, long events)
@@ -189,6 +215,14 @@ void Select(SocketState& state, HWND window, unsigned msg, long events)
     if (state.State == Phase::Connected && Selected(state, FD_WRITE) && !state.SendBlocked) {
         state.WriteArmed = false;
         Post(state, FD_WRITE, 0);
+    }
+    // So is a connection already pending on a listening socket.
+    if (state.State == Phase::Listening && Selected(state, FD_ACCEPT)) {
+        pollfd pending {state.Fd, POLLIN, 0};
+        if (::poll(&pending, 1, 0) == 1) {
+            state.AcceptArmed = false;
+            Post(state, FD_ACCEPT, 0);
+        }
     }
     UpdateWatch(state);
 }
@@ -217,6 +251,8 @@ void Renewed(SocketState& state)
 {
     state.State = Phase::Fresh;
     state.Bound = false;
+    state.NoDelay = false;
+    state.Backlog = -1;
     state.AttemptFailed = false;
     state.BrokenBy = 0;
     state.AbortOnClose = false;
@@ -225,6 +261,7 @@ void Renewed(SocketState& state)
     state.AheadBegin = state.AheadEnd = 0;
     state.EndOfStream = false;
     state.SendAhead.clear();
+    state.SentTotal = 0;
     UpdateWatch(state);
 }
 

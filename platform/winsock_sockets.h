@@ -18,7 +18,9 @@ struct SocketState {
     int Fd = -1;
     Phase State = Phase::Fresh;
     bool Bound = false;
+    int Backlog = -1; // of a listening socket
     bool NonBlocking = false;
+    bool NoDelay = false; // TCP_NODELAY is set
 
     // The selection: where notifications go and which events.
     HWND Window = 0;
@@ -54,6 +56,8 @@ struct SocketState {
     // system's.
     std::string SendAhead;
     std::size_t SendAheadRoom = 0;
+    bool RoomAsked = false; // the system was asked for this batch's room
+    std::size_t SentTotal = 0; // bytes the system has taken on this connection
 
     // The connection broke (a reset, an abort): every later receive and send
     // reports this error, as the interface does, instead of the end of stream
@@ -66,6 +70,8 @@ struct SocketState {
     bool AbortOnClose = false;
 
     std::unique_ptr<TSocketWatch> Watch;
+    bool ReadWatched = false;  // what the watch was last told
+    bool WriteWatched = false;
 };
 
 constexpr std::size_t kReadAheadSize = 16384;

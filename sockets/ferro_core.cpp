@@ -205,7 +205,9 @@ void TFerrolink::RequestCloseSocket()
         ErrorManager(kToleratedError);
         return;
     }
-    if (!FDestroying)
+    if (FDestroying || FNoRenewal)
+        FHandle = kNoSocket;
+    else
         FHandle = ToHandle(socket(AF_INET, SOCK_STREAM, 0), false);
 }
 

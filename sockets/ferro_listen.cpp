@@ -19,7 +19,7 @@ void TFerrolink::Listen(bool synchronous)
     // listen that fails tells that the port could not be had.
     const int bindError = bind(FHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr) == 0 ? 0 : WSAGetLastError();
     WSAAsyncSelect(FHandle, FNotifyWindow, synchronous ? WM_SOCKETDONE : WM_SOCKETNOTIFY, FD_ALL_EVENTS);
-    if (listen(FHandle, 1) != 0) {
+    if (listen(FHandle, Backlog) != 0) {
         const int error = bindError ? bindError : WSAGetLastError();
         const std::string text = "Cannot Listen On Port " + std::to_string(Port) + " (Unknown Error No. " + std::to_string(error) + ")";
         StatusMessage(kLevelOperation, text);

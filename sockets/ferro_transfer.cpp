@@ -75,7 +75,7 @@ void TFerrolink::SendBuffer(const char* text, std::uint16_t length)
     int remaining = length;
     while (remaining > 0) {
         WaitForWrite();
-        const int sent = send(FHandle, text + position, remaining, 0);
+        const int sent = send(FHandle, text + position, remaining, FHoldWrites ? MSG_MORE : 0);
         if (sent == SOCKET_ERROR) {
             ErrorManager(kToleratedError); // would-block: offer the same bytes again
             continue;
@@ -165,6 +165,7 @@ std::string TFerrolink::Read(std::uint16_t count)
     StatusMessage(kLevelTrace, "Read( " + std::to_string(count) + " )");
 
     std::string result;
+    result.reserve(count == 0 ? kPartSize : count);
     int total = 0;
     bool singleReceive = false;
     bool closed = false;

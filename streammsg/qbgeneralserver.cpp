@@ -11,6 +11,9 @@ namespace {
 // How long the server stops accepting when the system has no descriptor (or
 // memory) for a new connection: the client waits in the backlog meanwhile.
 constexpr int kAcceptRetryMs = 100;
+// How long a server that has served a client looks for the next one before
+// it goes back to the event loop; nothing else is handled meanwhile.
+constexpr int kNextClientLookMs = 1;
 
 bool ShortOfResources(int error)
 {
@@ -80,17 +83,24 @@ void TQBGeneralServer::ServeClient(TComponent*)
 void TQBGeneralServer::EndService()
 {
     std::exception_ptr failure;
+    // The fresh socket Disconnect would put in place of the client's is
+    // never made: the listening socket is the only one a serving server
+    // keeps.
+    FNoRenewal = true;
     try {
         Disconnect();
     } catch (...) {
         failure = std::current_exception();
     }
-    // Disconnect put a fresh socket in place of the client's (or, failing,
-    // left the client's): the listening socket is the only one a serving
-    // server keeps.
+    FNoRenewal = false;
+    // A close that failed left the client's socket.
     if (FHandle != kNoSocket && FHandle != FListenHandle)
         winsock::closesocket(FHandle);
     FHandle = FListenHandle;
+    // The next client is often a moment away (a sender posting one message
+    // after another): a short look at the listening socket lets the new
+    // selection announce it at once, without a turn of the event loop.
+    AwaitReadable(FHandle, kNextClientLookMs);
     Listen(false);
     if (failure)
         std::rethrow_exception(failure);

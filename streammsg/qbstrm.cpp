@@ -16,11 +16,16 @@ std::string TQBStrm::PostIt(TStream& stream)
     Connect();
     std::string reply;
     try {
+        // The two fields travel with the body; the body's last chunk hands
+        // them over, a failure resets the connection.
+        FHoldWrites = true;
         Write(qbmsg::EncodeHeader(FromName));
         Write(qbmsg::EncodeBodyLength(size));
+        FHoldWrites = false;
         SendFile(stream);
         reply = Read(qbmsg::kReplySize);
     } catch (...) {
+        FHoldWrites = false;
         // The receiver must not take what it got for a whole message: a post
         // reported as failed is never delivered later.
         try {

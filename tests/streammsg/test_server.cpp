@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <chrono>
 #include <filesystem>
 
 using namespace ferro;
@@ -209,4 +212,33 @@ TEST(Server, TwoClientsAreServedOneAfterTheOther)
     EXPECT_EQ(a.get(), "aa");
     EXPECT_EQ(b.get(), "bb");
     EXPECT_EQ(most, 1);
+}
+
+TEST(Server, ItsBacklogSaysHowManyConnectionsWaitForIt)
+{
+    // The server is not pumped: every connection waits in the system's
+    // queue, which holds as many as the backlog allows (Linux: one more).
+    const auto waitingAfterConnects = [](int backlog) {
+        Server server;
+        server.Backlog = backlog;
+        server.Loaded();
+        std::vector<int> clients;
+        for (int i = 0; i < 6; ++i)
+            clients.push_back(ConnectNonBlocking(static_cast<std::uint16_t>(server.Port)));
+        // Each handshake is awaited for what is left of 300 ms.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        int connected = 0;
+        for (int fd : clients) {
+            pollfd p {fd, POLLOUT, 0};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            ::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0)));
+            int error = 0;
+            socklen_t length = sizeof error;
+            connected += (p.revents & POLLOUT) && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+            CloseFd(fd);
+        }
+        return connected;
+    };
+    EXPECT_EQ(waitingAfterConnects(8), 6);
+    EXPECT_LT(waitingAfterConnects(1), 6);
 }

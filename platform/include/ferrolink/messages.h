@@ -56,6 +56,9 @@ void ProcessMessages();
 void WaitAndProcessMessages();
 /// As WaitAndProcessMessages, but also returns when `fd` turns readable.
 void WaitAndProcessMessagesOrReadable(int fd);
+/// Waits, handling nothing, until `fd` turns readable or `ms` milliseconds
+/// pass (a moment only: no event is handled meanwhile); true when readable.
+bool AwaitReadable(int fd, int ms);
 /// Tells this thread's pump that one of the platform's own event handlers
 /// (a socket's readiness, a timer tick) has run, so a waiting pass returns.
 void NoteEventHandled();

@@ -40,6 +40,7 @@ private:
 
     bool FEnabled = true;
     int FInterval = 1000;
+    bool FRunning = false; ///< the Qt timer counts down
     std::unique_ptr<QTimer> FTimer;
 };
 

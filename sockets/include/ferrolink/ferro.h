@@ -112,6 +112,11 @@ public:
     /// true until the next Connect clears it: every wait fails at once
     /// meanwhile (a server, which never connects, stays canceled).
     bool BeenCanceled = false;
+    /// How many connections the system may hold waiting for Accept while one
+    /// is served (Listen's backlog); 1 by default. With many senders at once,
+    /// a larger one keeps them from waiting in the system's connection
+    /// retries (a second, then three more, ...).
+    std::int32_t Backlog = 1;
     /// Which status texts are reported: those whose level is at most this
     /// (1 transaction replies, 2 operations, 4 socket steps, 8 tracing, 16
     /// the error check). 0 or less reports none.
@@ -185,7 +190,7 @@ public:
     ///   Connected is false then and the handle unchanged.
     virtual void Disconnect();
 
-    /// Binds to every local address on Port and listens (backlog 1). With
+    /// Binds to every local address on Port and listens (with Backlog). With
     /// `synchronous` false the notifications go to the hooks (an incoming
     /// connection calls FAcceptHook); with true they only complete a
     /// following Accept. Reports "Listening" at level 2. A port that cannot
@@ -380,6 +385,14 @@ protected:
     int FAcceptFailure = 0;          ///< the socket error of the last failed accept, 0 after one that worked
     bool FWinsockStarted = false;    ///< the socket library was started, so it is stopped once
     std::thread::id FThread;         ///< the thread that made the component, the only one that may use it
+    /// SendBuffer's texts may wait to travel with what follows: for an
+    /// operation of a descendant that sends more at once, and hands them
+    /// over (SendFile's last chunk, a plain send) or resets the connection
+    /// before it returns.
+    bool FHoldWrites = false;
+    /// RequestCloseSocket makes no fresh socket (Handle becomes kNoSocket):
+    /// for a server, which closes it again at once.
+    bool FNoRenewal = false;
 };
 
 } // namespace ferro
