@@ -68,7 +68,8 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count)
         FData.resize(position); // a write beyond the end leaves zeros between
     // What overwrites is copied, what extends is appended (not zeroed first).
     const std::size_t over = std::min(length, FData.size() - position);
-    std::memcpy(FData.data() + position, bytes, over);
+    if (over > 0)
+        std::memcpy(FData.data() + position, bytes, over);
     FData.insert(FData.end(), bytes + over, bytes + length);
     FPosition += count;
     return count;
