@@ -63,8 +63,24 @@ struct Desktop {
         for (int attempt = 0; attempt < 5 && !Ready; ++attempt) {
             Manager.start("openbox", {});
             PumpUntil([&] { return managed() || Manager.state() == QProcess::NotRunning; }, 10000);
-            Ready = managed();
+            Ready = managed() && FramesAWindow();
         }
+    }
+
+    // openbox announces itself a while before it manages windows (a window
+    // mapped meanwhile is shown late): it is at work once it has framed one.
+    bool FramesAWindow()
+    {
+        QProcess probe;
+        probe.setProcessEnvironment(Environment);
+        probe.start("xmessage", {"-title", "ferrolink-probe", "probe"});
+        const bool framed = PumpUntil([&] {
+            const qulonglong window = Window("ferrolink-probe", 0);
+            return window != 0 && RunCommand("xprop", {"-id", QString::number(window), "_NET_FRAME_EXTENTS"}, Environment).contains('=');
+        }, 10000);
+        probe.kill();
+        probe.waitForFinished(5000);
+        return framed;
     }
     ~Desktop()
     {
