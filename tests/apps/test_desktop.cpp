@@ -68,19 +68,24 @@ struct Desktop {
     }
 
     // openbox announces itself a while before it manages windows (a window
-    // mapped meanwhile is shown late): it is at work once it has framed one.
+    // mapped meanwhile is shown late, or not framed at all): it is at work
+    // once it has framed one.
     bool FramesAWindow()
     {
-        QProcess probe;
-        probe.setProcessEnvironment(Environment);
-        probe.start("xmessage", {"-title", "ferrolink-probe", "probe"});
-        const bool framed = PumpUntil([&] {
-            const qulonglong window = Window("ferrolink-probe", 0);
-            return window != 0 && RunCommand("xprop", {"-id", QString::number(window), "_NET_FRAME_EXTENTS"}, Environment).contains('=');
-        }, 10000);
-        probe.kill();
-        probe.waitForFinished(5000);
-        return framed;
+        for (int attempt = 0; attempt < 10 && Manager.state() == QProcess::Running; ++attempt) {
+            QProcess probe;
+            probe.setProcessEnvironment(Environment);
+            probe.start("xmessage", {"-title", "ferrolink-probe", "probe"});
+            const bool framed = PumpUntil([&] {
+                const qulonglong window = Window("ferrolink-probe", 0);
+                return window != 0 && RunCommand("xprop", {"-id", QString::number(window), "_NET_FRAME_EXTENTS"}, Environment).contains('=');
+            }, 1000);
+            probe.kill();
+            probe.waitForFinished(5000);
+            if (framed)
+                return true;
+        }
+        return false;
     }
     ~Desktop()
     {
