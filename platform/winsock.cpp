@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 // glibc may define these as macros; the stand-in defines functions of the
 // same names.
@@ -58,10 +59,16 @@ int Fail(int error)
 
 int FailErrno() { return Fail(ErrorFromErrno(errno)); }
 
-// The stand-in's sockets carry no other status flag, so none is read first.
-bool SetNonBlocking(int fd)
+// Every system socket of the stand-in is made non-blocking, so selecting
+// costs no system call. A call on a socket in the interface's blocking mode
+// that found it not ready waits here until it is; true when the call is to be
+// made again.
+bool WaitIfBlocking(const detail::SocketState& state, short events)
 {
-    return ::fcntl(fd, F_SETFL, O_RDWR | O_NONBLOCK) == 0;
+    if (state.NonBlocking || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        return false;
+    pollfd ready {state.Fd, events, 0};
+    return ::poll(&ready, 1, -1) >= 0 || errno == EINTR;
 }
 
 // Errors after which the connection can carry nothing more.
@@ -105,15 +112,33 @@ std::size_t SendRoom(int fd)
     return buffer > queued ? (buffer - queued) / 2 : 0;
 }
 
+// Small writes leave at once: the components' sends are whole messages or
+// the last part of one. Only a send behind bytes already sent can be held
+// back for their acknowledgement, so a connection sets it before its second
+// send (see SendNow); a listening socket sets it once for all its
+// connections.
+void NoDelay(detail::SocketState& state)
+{
+    if (state.NoDelay)
+        return;
+    const int on = 1;
+    ::setsockopt(state.Fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    state.NoDelay = true;
+}
+
 // Hands bytes kept back by "more follows" to the system without waiting;
 // true when none are left.
 bool FlushSendAhead(detail::SocketState& state)
 {
     std::string& ahead = state.SendAhead;
     while (!ahead.empty()) {
+        if (state.SentTotal > 0)
+            NoDelay(state);
         const ssize_t n = ::send(state.Fd, ahead.data(), ahead.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n <= 0)
             break;
+        state.SentTotal += static_cast<std::size_t>(n);
+        state.JustSent = true;
         ahead.erase(0, static_cast<std::size_t>(n));
     }
     return ahead.empty();
@@ -134,6 +159,34 @@ bool DeliverSendAhead(detail::SocketState& state)
     return true;
 }
 
+// Sends both parts in one system call; in blocking mode all of them, waiting
+// for room as the system's blocking send would. The bytes sent, or -1 with
+// errno set.
+ssize_t SendParts(const detail::SocketState& state, iovec (&parts)[2], int flags)
+{
+    msghdr message {};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    std::size_t total = 0;
+    for (;;) {
+        const ssize_t n = ::sendmsg(state.Fd, &message, flags);
+        if (n < 0 && WaitIfBlocking(state, POLLOUT))
+            continue;
+        if (n < 0)
+            return total > 0 ? static_cast<ssize_t>(total) : -1;
+        total += static_cast<std::size_t>(n);
+        auto skip = static_cast<std::size_t>(n);
+        for (iovec& part : parts) {
+            const std::size_t taken = std::min(skip, part.iov_len);
+            part.iov_base = static_cast<char*>(part.iov_base) + taken;
+            part.iov_len -= taken;
+            skip -= taken;
+        }
+        if (state.NonBlocking || parts[1].iov_len == 0)
+            return static_cast<ssize_t>(total);
+    }
+}
+
 // Makes the close that follows reset the connection.
 void AbortOnClose(int fd)
 {
@@ -141,24 +194,11 @@ void AbortOnClose(int fd)
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
 }
 
-// Small writes leave at once: the components' sends are whole messages or
-// the last part of one. Set when a socket first connects or listens (an
-// accepted connection inherits it), so that a socket made and closed unused
-// costs no more.
-void NoDelay(detail::SocketState& state)
-{
-    if (state.NoDelay)
-        return;
-    const int on = 1;
-    ::setsockopt(state.Fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    state.NoDelay = true;
-}
-
 // Puts a new system socket under the number of one whose connection attempt
 // failed: the system's socket cannot try again, the interface's can.
 bool Renew(detail::SocketState& state)
 {
-    const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (state.NonBlocking ? SOCK_NONBLOCK : 0), 0);
+    const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fresh < 0)
         return false;
     const bool moved = ::dup3(fresh, state.Fd, O_CLOEXEC) == state.Fd;
@@ -168,6 +208,20 @@ bool Renew(detail::SocketState& state)
     if (moved)
         detail::Renewed(state);
     return moved;
+}
+
+// A blocking connect: waits for the outcome of the attempt under way.
+int ConnectBlocking(detail::SocketState& state)
+{
+    pollfd done {state.Fd, POLLOUT, 0};
+    while (::poll(&done, 1, -1) < 0 && errno == EINTR) {
+    }
+    int result = 0;
+    socklen_t resultLength = sizeof result;
+    ::getsockopt(state.Fd, SOL_SOCKET, SO_ERROR, &result, &resultLength);
+    const int error = ErrorFromErrno(result);
+    detail::ConnectCompleted(state, error);
+    return error ? Fail(error) : 0;
 }
 
 ::sockaddr_in ToPosix(const sockaddr* name)
@@ -291,7 +345,7 @@ SOCKET TPosixWinsock::socket(int af, int type, int protocol)
         Fail(WSANOTINITIALISED);
         return INVALID_SOCKET;
     }
-    const int fd = ::socket(af, type | SOCK_CLOEXEC, protocol);
+    const int fd = ::socket(af, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
     if (fd < 0) {
         FailErrno();
         return INVALID_SOCKET;
@@ -322,13 +376,14 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
         return Fail(WSAEFAULT);
     if (state->AttemptFailed && !Renew(*state))
         return FailErrno();
-    NoDelay(*state);
     const ::sockaddr_in to = ToPosix(name);
     if (::connect(state->Fd, reinterpret_cast<const ::sockaddr*>(&to), sizeof to) == 0) {
         detail::ConnectCompleted(*state, 0);
         return 0;
     }
     const int error = ErrorFromErrno(errno);
+    if (errno == EINPROGRESS && !state->NonBlocking)
+        return ConnectBlocking(*state);
     if (errno == EINPROGRESS) {
         // Near peers (this machine above all) have answered by now: then the
         // outcome is announced at once instead of through the readiness watch.
@@ -402,8 +457,10 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
     }
     ::sockaddr_in from {};
     socklen_t fromLen = sizeof from;
-    const int flags = SOCK_CLOEXEC | (state->NonBlocking ? SOCK_NONBLOCK : 0);
-    const int fd = ::accept4(state->Fd, reinterpret_cast<::sockaddr*>(&from), &fromLen, flags);
+    int fd;
+    do
+        fd = ::accept4(state->Fd, reinterpret_cast<::sockaddr*>(&from), &fromLen, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    while (fd < 0 && WaitIfBlocking(*state, POLLIN));
     detail::Accepted(*state);
     if (fd < 0) {
         FailErrno();
@@ -458,12 +515,10 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     }
     // Whatever waits goes first, together with this send; a send of no
     // bytes hands over what waits.
+    if (state->SentTotal > 0)
+        NoDelay(*state);
     iovec parts[2] = {{ahead.data(), ahead.size()}, {const_cast<char*>(buf), length}};
-    msghdr message {};
-    message.msg_iov = parts;
-    message.msg_iovlen = 2;
-    const int posixFlags = (flags & ~(kMoreComing | MSG_PEEK)) | MSG_NOSIGNAL;
-    const ssize_t n = ::sendmsg(state->Fd, &message, posixFlags);
+    const ssize_t n = SendParts(*state, parts, (flags & ~(kMoreComing | MSG_PEEK)) | MSG_NOSIGNAL);
     if (n < 0) {
         const int error = Broken(*state, errno);
         if (error == WSAEWOULDBLOCK)
@@ -472,6 +527,7 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     }
     const auto sent = static_cast<std::size_t>(n);
     state->SentTotal += sent;
+    state->JustSent = true;
     if (sent < ahead.size()) {
         // Not even what waited went out (the system ran short of memory):
         // this send took nothing, and the rest waits for the next.
@@ -495,6 +551,13 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
         detail::Received(*state);
         return Fail(state->BrokenBy);
     }
+    // A request has just left: asking for its answer now would only find
+    // nothing. The caller waits for readiness, which the answer brings.
+    const bool justSent = std::exchange(state->JustSent, false);
+    if (justSent && state->NonBlocking && state->Buffered() == 0 && !state->EndOfStream && wanted > 0) {
+        detail::Received(*state);
+        return Fail(WSAEWOULDBLOCK);
+    }
     if (state->Buffered() < wanted && state->Buffered() < detail::kReadAheadSize && !state->EndOfStream && !state->BrokenBy) {
         // Take what the connection holds now: all of it when nothing is
         // buffered (as a receive would), more without waiting when some is,
@@ -506,8 +569,10 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
         state->AheadEnd = state->Buffered();
         state->AheadBegin = 0;
         const bool some = state->AheadEnd > 0;
-        const ssize_t n = ::recv(state->Fd, ahead + state->AheadEnd, detail::kReadAheadSize - state->AheadEnd,
-                                 some ? MSG_DONTWAIT : 0);
+        ssize_t n;
+        do
+            n = ::recv(state->Fd, ahead + state->AheadEnd, detail::kReadAheadSize - state->AheadEnd, 0);
+        while (n < 0 && !some && WaitIfBlocking(*state, POLLIN));
         const int error = n < 0 ? Broken(*state, errno) : 0;
         if (n < 0 && !some) {
             detail::Received(*state);
@@ -551,11 +616,7 @@ int TPosixWinsock::WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long even
     detail::SocketState* state = detail::Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    if (!state->NonBlocking) {
-        if (!SetNonBlocking(state->Fd))
-            return FailErrno();
-        state->NonBlocking = true;
-    }
+    state->NonBlocking = true;
     detail::Select(*state, window, msg, events);
     return 0;
 }

@@ -194,5 +194,10 @@ std::uint16_t htons(std::uint16_t value);
 int ErrorFromErrno(int error);
 // How many start-ups are not yet matched by a clean-up.
 int StartupCount();
+// Beyond the interface: waits up to `ms` for a connection pending on the
+// listening socket `s` and tells whether one is. The socket's next selection
+// takes this answer (FD_ACCEPT at once, or the readiness watch) instead of
+// asking the system again.
+bool LookForConnection(SOCKET s, int ms);
 
 } // namespace ferro::winsock

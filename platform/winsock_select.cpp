@@ -30,6 +30,12 @@ void Post(const SocketState& state, long event, int error)
         PostMessage(state.Window, state.Msg, static_cast<std::uintptr_t>(state.Fd), WSAMAKESELECTREPLY(static_cast<int>(event), error));
 }
 
+bool Pending(int fd, int ms)
+{
+    pollfd look {fd, POLLIN, 0};
+    return ::poll(&look, 1, ms) == 1;
+}
+
 bool Selected(const SocketState& state, long event) { return state.Msg != 0 && (state.Events & event); }
 
 bool WantsRead(const SocketState& state)
@@ -218,12 +224,14 @@ void Select(SocketState& state, HWND window, unsigned msg, long events)
     }
     // So is a connection already pending on a listening socket.
     if (state.State == Phase::Listening && Selected(state, FD_ACCEPT)) {
-        pollfd pending {state.Fd, POLLIN, 0};
-        if (::poll(&pending, 1, 0) == 1) {
+        const bool pending = state.Looked == SocketState::Look::None ? Pending(state.Fd, 0)
+                                                                      : state.Looked == SocketState::Look::Pending;
+        if (pending) {
             state.AcceptArmed = false;
             Post(state, FD_ACCEPT, 0);
         }
     }
+    state.Looked = SocketState::Look::None;
     UpdateWatch(state);
 }
 
@@ -283,6 +291,7 @@ void Received(SocketState& state)
 void Accepted(SocketState& state)
 {
     state.AcceptArmed = true;
+    state.Looked = SocketState::Look::None;
     UpdateWatch(state);
 }
 
@@ -293,3 +302,17 @@ void ListenStarted(SocketState& state)
 }
 
 } // namespace ferro::winsock::detail
+
+namespace ferro::winsock {
+
+bool LookForConnection(SOCKET s, int ms)
+{
+    detail::SocketState* state = detail::Find(s);
+    if (!state || state->State != detail::Phase::Listening)
+        return false;
+    const bool pending = detail::Pending(state->Fd, ms);
+    state->Looked = pending ? detail::SocketState::Look::Pending : detail::SocketState::Look::Empty;
+    return pending;
+}
+
+} // namespace ferro::winsock

@@ -19,6 +19,8 @@ struct SocketState {
     Phase State = Phase::Fresh;
     bool Bound = false;
     int Backlog = -1; // of a listening socket
+    // The interface's mode: the system socket never blocks, and a blocking
+    // socket's calls wait for readiness themselves.
     bool NonBlocking = false;
     bool NoDelay = false; // TCP_NODELAY is set
 
@@ -39,6 +41,12 @@ struct SocketState {
     // A send found the connection's buffer full; until the watch sees room
     // again, FD_WRITE waits for it.
     bool SendBlocked = false;
+    // The last system call on the connection sent a request: its answer
+    // cannot be there yet, so the next receive looks no further.
+    bool JustSent = false;
+    // A listening socket was just looked at for a pending connection; the
+    // next selection takes this answer instead of asking again.
+    enum class Look { None, Pending, Empty } Looked = Look::None;
 
     // Read-ahead: one system call takes what the connection holds, and the
     // small receives and peeks that follow are served from here.

@@ -100,7 +100,7 @@ void TQBGeneralServer::EndService()
     // The next client is often a moment away (a sender posting one message
     // after another): a short look at the listening socket lets the new
     // selection announce it at once, without a turn of the event loop.
-    AwaitReadable(FHandle, kNextClientLookMs);
+    winsock::LookForConnection(FHandle, kNextClientLookMs);
     Listen(false);
     if (failure)
         std::rethrow_exception(failure);

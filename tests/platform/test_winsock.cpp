@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 using namespace ferro;
@@ -77,6 +79,16 @@ struct Connection {
     SOCKET s = INVALID_SOCKET;
     int peer = -1;
 };
+
+// A listening socket of ours on a free port.
+SOCKET ListenOn(std::uint16_t port)
+{
+    const SOCKET l = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const sockaddr_in a = LoopbackAddress(port);
+    bind(l, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    listen(l, 4);
+    return l;
+}
 
 } // namespace
 
@@ -257,6 +269,74 @@ TEST(WinsockSelect, ListeningSocketAnnouncesEachPendingConnection)
     CloseFd(c2);
 }
 
+TEST(WinsockSelect, ALookAtAListeningSocketIsTheNextSelectionsAnswer)
+{
+    Started started;
+    Recorder r;
+    const std::uint16_t port = FreePort();
+    const SOCKET l = ListenOn(port);
+    // Nothing pending at the look: a client that comes after it is still
+    // announced, by the readiness watch.
+    EXPECT_FALSE(LookForConnection(l, 0));
+    WSAAsyncSelect(l, r.Window, kMsg, FD_ACCEPT);
+    const int c1 = ConnectTo(port);
+    ASSERT_TRUE(PumpUntil([&] { return r.Events(l).size() == 1; }));
+    const SOCKET s1 = accept(l, nullptr, nullptr);
+    EXPECT_NE(s1, INVALID_SOCKET);
+    // One pending at the look: the selection announces it at once.
+    const int c2 = ConnectTo(port);
+    EXPECT_TRUE(LookForConnection(l, 1000));
+    WSAAsyncSelect(l, r.Window, kMsg, FD_ACCEPT);
+    ProcessMessages();
+    EXPECT_EQ(r.Events(l), (std::vector<int> {FD_ACCEPT, FD_ACCEPT}));
+    closesocket(s1);
+    closesocket(l);
+    CloseFd(c1);
+    CloseFd(c2);
+}
+
+// Sockets never selected keep the interface's blocking mode: each call waits
+// until it can do what it was asked.
+TEST(WinsockBlocking, CallsOnANeverSelectedSocketWaitAsTheSystemsWould)
+{
+    Started started;
+    TcpListener listener;
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const sockaddr_in a = LoopbackAddress(listener.Port());
+    ASSERT_EQ(connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    const int peer = listener.Accept();
+
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        SendAll(peer, "late");
+    });
+    char buf[8] = {};
+    EXPECT_EQ(recv(s, buf, 4, 0), 4);
+    EXPECT_EQ(std::string(buf, 4), "late");
+    late.join();
+
+    // More than the connection's buffers hold: all of it, once the peer reads.
+    const std::string big(4 << 20, 'b');
+    std::thread reader([&] { EXPECT_EQ(RecvSome(peer, big.size(), 20000).size(), big.size()); });
+    EXPECT_EQ(send(s, big.data(), static_cast<int>(big.size()), 0), static_cast<int>(big.size()));
+    reader.join();
+
+    const std::uint16_t port = FreePort();
+    const SOCKET l = ListenOn(port);
+    int client = -1;
+    std::thread comes([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        client = ConnectTo(port);
+    });
+    const SOCKET accepted = accept(l, nullptr, nullptr);
+    EXPECT_NE(accepted, INVALID_SOCKET);
+    comes.join();
+    for (const SOCKET each : {s, l, accepted})
+        closesocket(each);
+    CloseFd(peer);
+    CloseFd(client);
+}
+
 TEST(WinsockLookup, LaysTheHostEntryOutInTheCallersBuffer)
 {
     Started started;
@@ -336,6 +416,17 @@ TEST(WinsockSend, MoreFollowsIsKeptAndLeavesWithTheNextPlainSend)
     EXPECT_EQ(RecvSome(c.peer, 6, 100), ""); // kept back
     EXPECT_EQ(send(c.s, "g", 1, 0), 1);
     EXPECT_EQ(RecvSome(c.peer, 7), "abcdefg");
+}
+
+TEST(WinsockSend, ASendBehindSentBytesIsNotHeldForTheirAcknowledgement)
+{
+    Started started;
+    Recorder r;
+    Connection c(r);
+    EXPECT_EQ(send(c.s, "a", 1, 0), 1);
+    EXPECT_EQ(send(c.s, "b", 1, 0), 1);
+    EXPECT_TRUE(NoDelayOn(static_cast<int>(c.s))) << "the second send may wait for the first one's acknowledgement";
+    EXPECT_EQ(RecvSome(c.peer, 2), "ab");
 }
 
 TEST(WinsockSend, KeptBytesLeaveBeforeAReceiveAndBeforeTheClose)

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -135,6 +136,13 @@ void ResetFd(int fd)
     linger l {1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     ::close(fd);
+}
+
+bool NoDelayOn(int fd)
+{
+    int on = 0;
+    socklen_t length = sizeof on;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &length) == 0 && on != 0;
 }
 
 bool IsOpenFd(int fd)

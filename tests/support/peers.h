@@ -41,6 +41,8 @@ void CloseFd(int fd);
 // Closes with a reset instead of an orderly close.
 void ResetFd(int fd);
 bool IsOpenFd(int fd);
+// Whether TCP_NODELAY is set on the system socket `fd`.
+bool NoDelayOn(int fd);
 // True when something listens on `port`: read from the kernel's socket table,
 // so that looking does not count as a client.
 bool ListensOn(std::uint16_t port);
