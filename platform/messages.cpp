@@ -272,7 +272,6 @@ struct ThreadReadable {
 thread_local ThreadReadable tReadable;
 
 constexpr std::chrono::microseconds kEventLoopInterval(500);
-constexpr int kQuickLookMs = 1;
 
 } // namespace
 
@@ -352,15 +351,8 @@ void WaitAndProcessMessages()
 
 void WaitAndProcessMessagesOrReadable(int fd)
 {
-    // Data is mostly a moment away: a short look at the socket costs less
-    // than a turn of the event loop with a notifier, which the loop must
-    // register and unregister. Meanwhile events wait at most that long.
     if (MessageQueue* queue = CurrentQueue(); queue && queue->HasLocal()) {
         queue->DrainLocal();
-        return;
-    }
-    if (AwaitReadable(fd, kQuickLookMs)) {
-        ProcessMessages();
         return;
     }
     QSocketNotifier*& readable = tReadable.Notifier;

@@ -31,6 +31,7 @@ namespace {
 thread_local int tLastError = 0;
 // The interface's values of names that the system headers take for their own.
 constexpr int kMoreComing = 0x8000;     // winsock::MSG_MORE
+constexpr int kWaitMoment = 0x4000;     // winsock::MSG_WAITMOMENT
 constexpr int kSocketLevel = 0xFFFF;    // winsock::SOL_SOCKET
 constexpr int kLingerOption = 0x0080;   // winsock::SO_LINGER
 std::atomic<int> gStartups {0};
@@ -42,6 +43,13 @@ constexpr std::size_t kSurelyFree = 2048;
 
 // How long a close may wait to hand over bytes kept back by "more follows".
 constexpr int kCloseFlushMs = 2000;
+
+// How long a call of a socket in non-blocking mode may wait in the system
+// (a connect, a look for a connection, a receive with MSG_WAITMOMENT): what
+// it waits for is mostly a moment away on this machine or a near one, and a
+// wait in the call costs less than one in the event loop. Nothing else is
+// handled meanwhile.
+constexpr ::timeval kMoment {0, 1000};
 
 TPosixWinsock& DefaultApi()
 {
@@ -59,16 +67,21 @@ int Fail(int error)
 
 int FailErrno() { return Fail(ErrorFromErrno(errno)); }
 
-// Every system socket of the stand-in is made non-blocking, so selecting
-// costs no system call. A call on a socket in the interface's blocking mode
-// that found it not ready waits here until it is; true when the call is to be
-// made again.
-bool WaitIfBlocking(const detail::SocketState& state, short events)
+// The flag that keeps a call of a socket in non-blocking mode from waiting.
+int DontWait(const detail::SocketState& state) { return state.NonBlocking ? MSG_DONTWAIT : 0; }
+
+// A call bounded by the time-outs of a moment that ran out, or that a signal
+// ended (such calls are never restarted), would have blocked.
+bool MomentPassed() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
+
+// Gives a socket in non-blocking mode its time-outs of a moment.
+void MomentTimeOuts(detail::SocketState& state)
 {
-    if (state.NonBlocking || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-        return false;
-    pollfd ready {state.Fd, events, 0};
-    return ::poll(&ready, 1, -1) >= 0 || errno == EINTR;
+    if (state.MomentTimeOuts || !state.NonBlocking)
+        return;
+    ::setsockopt(state.Fd, SOL_SOCKET, SO_RCVTIMEO, &kMoment, sizeof kMoment);
+    ::setsockopt(state.Fd, SOL_SOCKET, SO_SNDTIMEO, &kMoment, sizeof kMoment);
+    state.MomentTimeOuts = true;
 }
 
 // Errors after which the connection can carry nothing more.
@@ -138,7 +151,6 @@ bool FlushSendAhead(detail::SocketState& state)
         if (n <= 0)
             break;
         state.SentTotal += static_cast<std::size_t>(n);
-        state.JustSent = true;
         ahead.erase(0, static_cast<std::size_t>(n));
     }
     return ahead.empty();
@@ -159,34 +171,6 @@ bool DeliverSendAhead(detail::SocketState& state)
     return true;
 }
 
-// Sends both parts in one system call; in blocking mode all of them, waiting
-// for room as the system's blocking send would. The bytes sent, or -1 with
-// errno set.
-ssize_t SendParts(const detail::SocketState& state, iovec (&parts)[2], int flags)
-{
-    msghdr message {};
-    message.msg_iov = parts;
-    message.msg_iovlen = 2;
-    std::size_t total = 0;
-    for (;;) {
-        const ssize_t n = ::sendmsg(state.Fd, &message, flags);
-        if (n < 0 && WaitIfBlocking(state, POLLOUT))
-            continue;
-        if (n < 0)
-            return total > 0 ? static_cast<ssize_t>(total) : -1;
-        total += static_cast<std::size_t>(n);
-        auto skip = static_cast<std::size_t>(n);
-        for (iovec& part : parts) {
-            const std::size_t taken = std::min(skip, part.iov_len);
-            part.iov_base = static_cast<char*>(part.iov_base) + taken;
-            part.iov_len -= taken;
-            skip -= taken;
-        }
-        if (state.NonBlocking || parts[1].iov_len == 0)
-            return static_cast<ssize_t>(total);
-    }
-}
-
 // Makes the close that follows reset the connection.
 void AbortOnClose(int fd)
 {
@@ -198,7 +182,7 @@ void AbortOnClose(int fd)
 // failed: the system's socket cannot try again, the interface's can.
 bool Renew(detail::SocketState& state)
 {
-    const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fresh < 0)
         return false;
     const bool moved = ::dup3(fresh, state.Fd, O_CLOEXEC) == state.Fd;
@@ -208,20 +192,6 @@ bool Renew(detail::SocketState& state)
     if (moved)
         detail::Renewed(state);
     return moved;
-}
-
-// A blocking connect: waits for the outcome of the attempt under way.
-int ConnectBlocking(detail::SocketState& state)
-{
-    pollfd done {state.Fd, POLLOUT, 0};
-    while (::poll(&done, 1, -1) < 0 && errno == EINTR) {
-    }
-    int result = 0;
-    socklen_t resultLength = sizeof result;
-    ::getsockopt(state.Fd, SOL_SOCKET, SO_ERROR, &result, &resultLength);
-    const int error = ErrorFromErrno(result);
-    detail::ConnectCompleted(state, error);
-    return error ? Fail(error) : 0;
 }
 
 ::sockaddr_in ToPosix(const sockaddr* name)
@@ -345,7 +315,7 @@ SOCKET TPosixWinsock::socket(int af, int type, int protocol)
         Fail(WSANOTINITIALISED);
         return INVALID_SOCKET;
     }
-    const int fd = ::socket(af, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
+    const int fd = ::socket(af, type | SOCK_CLOEXEC, protocol);
     if (fd < 0) {
         FailErrno();
         return INVALID_SOCKET;
@@ -363,6 +333,8 @@ int TPosixWinsock::closesocket(SOCKET s)
     // by a reset: a plain end would pass a cut stream off as whole.
     if (!state->AbortOnClose && !DeliverSendAhead(*state))
         AbortOnClose(state->Fd);
+    if (state->Taken >= 0)
+        ::close(state->Taken); // a connection a look took and nobody accepted
     detail::Unregister(s);
     return ::close(static_cast<int>(s)) == 0 ? 0 : FailErrno();
 }
@@ -376,36 +348,27 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
         return Fail(WSAEFAULT);
     if (state->AttemptFailed && !Renew(*state))
         return FailErrno();
+    MomentTimeOuts(*state);
     const ::sockaddr_in to = ToPosix(name);
-    if (::connect(state->Fd, reinterpret_cast<const ::sockaddr*>(&to), sizeof to) == 0) {
-        detail::ConnectCompleted(*state, 0);
-        return 0;
+    const bool connected = ::connect(state->Fd, reinterpret_cast<const ::sockaddr*>(&to), sizeof to) == 0;
+    const int error = connected ? 0 : ErrorFromErrno(errno);
+    if (!state->NonBlocking) {
+        if (connected)
+            detail::ConnectCompleted(*state, 0);
+        return connected ? 0 : Fail(error);
     }
-    const int error = ErrorFromErrno(errno);
-    if (errno == EINPROGRESS && !state->NonBlocking)
-        return ConnectBlocking(*state);
-    if (errno == EINPROGRESS) {
-        // Near peers (this machine above all) have answered by now: then the
-        // outcome is announced at once instead of through the readiness watch.
-        pollfd ready {state->Fd, POLLOUT, 0};
-        if (::poll(&ready, 1, 0) == 1) {
-            // Writable without an error or hang-up is connected; only
-            // otherwise is the outcome asked for.
-            int result = 0;
-            if (ready.revents != POLLOUT) {
-                socklen_t resultLength = sizeof result;
-                ::getsockopt(state->Fd, SOL_SOCKET, SO_ERROR, &result, &resultLength);
-            }
-            detail::ConnectCompleted(*state, ErrorFromErrno(result));
-        } else {
-            detail::ConnectStarted(*state);
-        }
+    // The attempt has waited a moment: near peers (this machine above all)
+    // have answered by then, and the outcome is announced at once; otherwise
+    // it comes through the readiness watch. Either way the interface's
+    // non-blocking connect reports would-block.
+    if (!connected && (errno == EINPROGRESS || errno == EINTR)) {
+        detail::ConnectStarted(*state);
         return Fail(WSAEWOULDBLOCK);
     }
-    // Refused at once: the outcome is announced like a late one.
-    if (state->NonBlocking && error != WSAEISCONN && error != WSAEALREADY)
-        detail::ConnectCompleted(*state, error);
-    return Fail(error);
+    if (error == WSAEISCONN || error == WSAEALREADY)
+        return Fail(error);
+    detail::ConnectCompleted(*state, error);
+    return Fail(connected ? WSAEWOULDBLOCK : error);
 }
 
 int TPosixWinsock::bind(SOCKET s, const sockaddr* name, int nameLen)
@@ -455,12 +418,15 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
         Fail(WSAENOTSOCK);
         return INVALID_SOCKET;
     }
-    ::sockaddr_in from {};
-    socklen_t fromLen = sizeof from;
-    int fd;
-    do
-        fd = ::accept4(state->Fd, reinterpret_cast<::sockaddr*>(&from), &fromLen, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    while (fd < 0 && WaitIfBlocking(*state, POLLIN));
+    ::sockaddr_in from = state->TakenFrom;
+    int fd = std::exchange(state->Taken, -1); // the one a look took, if any
+    if (fd < 0) {
+        // In non-blocking mode a moment at most, as nothing may be pending.
+        socklen_t fromLen = sizeof from;
+        fd = ::accept4(state->Fd, reinterpret_cast<::sockaddr*>(&from), &fromLen, SOCK_CLOEXEC);
+        if (fd < 0 && state->NonBlocking && MomentPassed())
+            errno = EAGAIN;
+    }
     detail::Accepted(*state);
     if (fd < 0) {
         FailErrno();
@@ -468,6 +434,7 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
     }
     detail::SocketState& accepted = detail::Register(fd, detail::Phase::Connected);
     accepted.NonBlocking = state->NonBlocking;
+    accepted.MomentTimeOuts = state->MomentTimeOuts; // the system's accepted socket inherits them
     accepted.NoDelay = state->NoDelay;
     if (addr && addrLen && *addrLen >= 16) {
         winsock::sockaddr_in peer {};
@@ -518,7 +485,11 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     if (state->SentTotal > 0)
         NoDelay(*state);
     iovec parts[2] = {{ahead.data(), ahead.size()}, {const_cast<char*>(buf), length}};
-    const ssize_t n = SendParts(*state, parts, (flags & ~(kMoreComing | MSG_PEEK)) | MSG_NOSIGNAL);
+    msghdr message {};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    const int posixFlags = (flags & ~(kMoreComing | kWaitMoment | MSG_PEEK)) | MSG_NOSIGNAL | DontWait(*state);
+    const ssize_t n = ::sendmsg(state->Fd, &message, posixFlags);
     if (n < 0) {
         const int error = Broken(*state, errno);
         if (error == WSAEWOULDBLOCK)
@@ -527,7 +498,6 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     }
     const auto sent = static_cast<std::size_t>(n);
     state->SentTotal += sent;
-    state->JustSent = true;
     if (sent < ahead.size()) {
         // Not even what waited went out (the system ran short of memory):
         // this send took nothing, and the rest waits for the next.
@@ -551,13 +521,6 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
         detail::Received(*state);
         return Fail(state->BrokenBy);
     }
-    // A request has just left: asking for its answer now would only find
-    // nothing. The caller waits for readiness, which the answer brings.
-    const bool justSent = std::exchange(state->JustSent, false);
-    if (justSent && state->NonBlocking && state->Buffered() == 0 && !state->EndOfStream && wanted > 0) {
-        detail::Received(*state);
-        return Fail(WSAEWOULDBLOCK);
-    }
     if (state->Buffered() < wanted && state->Buffered() < detail::kReadAheadSize && !state->EndOfStream && !state->BrokenBy) {
         // Take what the connection holds now: all of it when nothing is
         // buffered (as a receive would), more without waiting when some is,
@@ -569,10 +532,13 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
         state->AheadEnd = state->Buffered();
         state->AheadBegin = 0;
         const bool some = state->AheadEnd > 0;
-        ssize_t n;
-        do
-            n = ::recv(state->Fd, ahead + state->AheadEnd, detail::kReadAheadSize - state->AheadEnd, 0);
-        while (n < 0 && !some && WaitIfBlocking(*state, POLLIN));
+        // With nothing buffered, a receive in blocking mode waits, and one
+        // with MSG_WAITMOMENT waits a moment.
+        const bool wait = !some && (!state->NonBlocking || ((flags & kWaitMoment) && state->MomentTimeOuts));
+        const ssize_t n = ::recv(state->Fd, ahead + state->AheadEnd, detail::kReadAheadSize - state->AheadEnd,
+                                 wait ? 0 : MSG_DONTWAIT);
+        if (n < 0 && state->NonBlocking && MomentPassed())
+            errno = EAGAIN;
         const int error = n < 0 ? Broken(*state, errno) : 0;
         if (n < 0 && !some) {
             detail::Received(*state);
@@ -617,6 +583,7 @@ int TPosixWinsock::WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long even
     if (!state)
         return Fail(WSAENOTSOCK);
     state->NonBlocking = true;
+    MomentTimeOuts(*state);
     detail::Select(*state, window, msg, events);
     return 0;
 }

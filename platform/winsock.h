@@ -32,6 +32,12 @@ constexpr int MSG_PEEK = 2;
 // system is sure to take; the next plain send (one of no bytes too), receive
 // or close hands them over.
 constexpr int MSG_MORE = 0x8000;
+// An extension of this stand-in, for a receive on a socket that is not in
+// blocking mode: when nothing has arrived yet, the receive itself waits a
+// moment (a millisecond) before it reports would-block. A caller about to
+// wait for data saves the readiness check it would make; nothing else is
+// handled meanwhile.
+constexpr int MSG_WAITMOMENT = 0x4000;
 constexpr int SOL_SOCKET = 0xFFFF;
 constexpr int SO_LINGER = 0x0080;
 constexpr std::uint32_t INADDR_ANY = 0;
@@ -194,10 +200,10 @@ std::uint16_t htons(std::uint16_t value);
 int ErrorFromErrno(int error);
 // How many start-ups are not yet matched by a clean-up.
 int StartupCount();
-// Beyond the interface: waits up to `ms` for a connection pending on the
-// listening socket `s` and tells whether one is. The socket's next selection
-// takes this answer (FD_ACCEPT at once, or the readiness watch) instead of
-// asking the system again.
-bool LookForConnection(SOCKET s, int ms);
+// Beyond the interface: waits a moment (a millisecond) for a connection on
+// the listening socket `s` and tells whether one is pending. The socket's
+// next selection takes this answer (FD_ACCEPT at once, or the readiness
+// watch) instead of asking the system again.
+bool LookForConnection(SOCKET s);
 
 } // namespace ferro::winsock

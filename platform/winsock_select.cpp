@@ -224,8 +224,8 @@ void Select(SocketState& state, HWND window, unsigned msg, long events)
     }
     // So is a connection already pending on a listening socket.
     if (state.State == Phase::Listening && Selected(state, FD_ACCEPT)) {
-        const bool pending = state.Looked == SocketState::Look::None ? Pending(state.Fd, 0)
-                                                                      : state.Looked == SocketState::Look::Pending;
+        const bool pending = state.Taken >= 0 || (state.Looked == SocketState::Look::None ? Pending(state.Fd, 0)
+                                                                                          : state.Looked == SocketState::Look::Pending);
         if (pending) {
             state.AcceptArmed = false;
             Post(state, FD_ACCEPT, 0);
@@ -262,6 +262,7 @@ void Renewed(SocketState& state)
     state.NoDelay = false;
     state.Backlog = -1;
     state.AttemptFailed = false;
+    state.MomentTimeOuts = false; // the new system socket has none
     state.BrokenBy = 0;
     state.AbortOnClose = false;
     state.CloseReported = false;
@@ -305,14 +306,28 @@ void ListenStarted(SocketState& state)
 
 namespace ferro::winsock {
 
-bool LookForConnection(SOCKET s, int ms)
+bool LookForConnection(SOCKET s)
 {
+    using Look = detail::SocketState::Look;
     detail::SocketState* state = detail::Find(s);
     if (!state || state->State != detail::Phase::Listening)
         return false;
-    const bool pending = detail::Pending(state->Fd, ms);
-    state->Looked = pending ? detail::SocketState::Look::Pending : detail::SocketState::Look::Empty;
-    return pending;
+    if (state->Taken >= 0)
+        return true;
+    if (!state->MomentTimeOuts) {
+        const bool pending = detail::Pending(state->Fd, 1);
+        state->Looked = pending ? Look::Pending : Look::Empty;
+        return pending;
+    }
+    // The accept waits the moment itself, and keeps what it takes for the
+    // next accept: one system call instead of a look and an accept.
+    socklen_t fromLength = sizeof state->TakenFrom;
+    state->Taken = ::accept4(state->Fd, reinterpret_cast<::sockaddr*>(&state->TakenFrom), &fromLength, SOCK_CLOEXEC);
+    // No connection came, or one came that cannot be taken now (out of
+    // descriptors): then the accept that follows meets the cause itself.
+    const bool none = state->Taken < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+    state->Looked = none ? Look::Empty : Look::Pending;
+    return !none;
 }
 
 } // namespace ferro::winsock

@@ -6,6 +6,8 @@
 
 #include "socketwatch.h"
 
+#include <netinet/in.h>
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -19,9 +21,12 @@ struct SocketState {
     Phase State = Phase::Fresh;
     bool Bound = false;
     int Backlog = -1; // of a listening socket
-    // The interface's mode: the system socket never blocks, and a blocking
-    // socket's calls wait for readiness themselves.
+    // The interface's mode. The system socket blocks, but in non-blocking
+    // mode each call either passes MSG_DONTWAIT or, where a wait of a moment
+    // is wanted (a connect, a look, MSG_WAITMOMENT), is bounded by the
+    // socket's time-outs of a moment.
     bool NonBlocking = false;
+    bool MomentTimeOuts = false; // SO_RCVTIMEO and SO_SNDTIMEO are a moment
     bool NoDelay = false; // TCP_NODELAY is set
 
     // The selection: where notifications go and which events.
@@ -41,12 +46,12 @@ struct SocketState {
     // A send found the connection's buffer full; until the watch sees room
     // again, FD_WRITE waits for it.
     bool SendBlocked = false;
-    // The last system call on the connection sent a request: its answer
-    // cannot be there yet, so the next receive looks no further.
-    bool JustSent = false;
     // A listening socket was just looked at for a pending connection; the
-    // next selection takes this answer instead of asking again.
+    // next selection takes this answer instead of asking again. A connection
+    // the look took waits here for the next accept.
     enum class Look { None, Pending, Empty } Looked = Look::None;
+    int Taken = -1;
+    ::sockaddr_in TakenFrom {};
 
     // Read-ahead: one system call takes what the connection holds, and the
     // small receives and peeks that follow are served from here.

@@ -35,8 +35,11 @@ void TFerrolink::WaitForData()
     TimerOn();
     int lastError = 0;
     for (;;) {
+        // Data is mostly a moment away: waiting that moment in the receive
+        // costs less than a turn of the event loop with a readiness watch,
+        // which the loop must register and unregister. Events wait that long.
         char byte;
-        const int peeked = recv(FHandle, &byte, 1, MSG_PEEK);
+        const int peeked = recv(FHandle, &byte, 1, MSG_PEEK | MSG_WAITMOMENT);
         if (peeked == SOCKET_ERROR)
             lastError = WSAGetLastError();
         // Data, the end of the stream or a real error: the receive that

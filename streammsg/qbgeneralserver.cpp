@@ -11,9 +11,6 @@ namespace {
 // How long the server stops accepting when the system has no descriptor (or
 // memory) for a new connection: the client waits in the backlog meanwhile.
 constexpr int kAcceptRetryMs = 100;
-// How long a server that has served a client looks for the next one before
-// it goes back to the event loop; nothing else is handled meanwhile.
-constexpr int kNextClientLookMs = 1;
 
 bool ShortOfResources(int error)
 {
@@ -100,7 +97,7 @@ void TQBGeneralServer::EndService()
     // The next client is often a moment away (a sender posting one message
     // after another): a short look at the listening socket lets the new
     // selection announce it at once, without a turn of the event loop.
-    winsock::LookForConnection(FHandle, kNextClientLookMs);
+    winsock::LookForConnection(FHandle);
     Listen(false);
     if (failure)
         std::rethrow_exception(failure);

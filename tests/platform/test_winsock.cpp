@@ -275,24 +275,39 @@ TEST(WinsockSelect, ALookAtAListeningSocketIsTheNextSelectionsAnswer)
     Recorder r;
     const std::uint16_t port = FreePort();
     const SOCKET l = ListenOn(port);
+    WSAAsyncSelect(l, r.Window, kMsg, FD_ACCEPT);
     // Nothing pending at the look: a client that comes after it is still
     // announced, by the readiness watch.
-    EXPECT_FALSE(LookForConnection(l, 0));
+    EXPECT_FALSE(LookForConnection(l));
     WSAAsyncSelect(l, r.Window, kMsg, FD_ACCEPT);
     const int c1 = ConnectTo(port);
     ASSERT_TRUE(PumpUntil([&] { return r.Events(l).size() == 1; }));
     const SOCKET s1 = accept(l, nullptr, nullptr);
     EXPECT_NE(s1, INVALID_SOCKET);
-    // One pending at the look: the selection announces it at once.
+    // One pending at the look: the selection announces it at once, and the
+    // accept hands over the connection with its peer.
     const int c2 = ConnectTo(port);
-    EXPECT_TRUE(LookForConnection(l, 1000));
+    EXPECT_TRUE(LookForConnection(l));
     WSAAsyncSelect(l, r.Window, kMsg, FD_ACCEPT);
     ProcessMessages();
     EXPECT_EQ(r.Events(l), (std::vector<int> {FD_ACCEPT, FD_ACCEPT}));
-    closesocket(s1);
+    sockaddr_in peer {};
+    int length = sizeof peer;
+    const SOCKET s2 = accept(l, reinterpret_cast<sockaddr*>(&peer), &length);
+    ASSERT_NE(s2, INVALID_SOCKET);
+    EXPECT_EQ(peer.sin_addr.s_addr, inet_addr("127.0.0.1"));
+    EXPECT_TRUE(SendAll(c2, "hi"));
+    char buf[2];
+    EXPECT_TRUE(PumpUntil([&] { return recv(s2, buf, 2, 0) == 2; }));
+    // A connection a look took and nobody accepted goes with its listener.
+    const int c3 = ConnectTo(port);
+    EXPECT_TRUE(LookForConnection(l));
     closesocket(l);
-    CloseFd(c1);
-    CloseFd(c2);
+    EXPECT_TRUE(PeerClosed(c3));
+    for (const SOCKET each : {s1, s2})
+        closesocket(each);
+    for (const int each : {c1, c2, c3})
+        CloseFd(each);
 }
 
 // Sockets never selected keep the interface's blocking mode: each call waits
