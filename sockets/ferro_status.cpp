@@ -7,13 +7,19 @@ namespace ferro {
 
 void TFerrolink::StatusMessage(std::uint8_t level, const std::string& text)
 {
-    if (level > ReportLevel)
+    if (!Reports(level))
         return;
     FStatus = CutShort(text);
     if (FStatusHook)
         FStatusHook(this, FStatus);
     if (OnStatus)
         OnStatus(this, FStatus);
+}
+
+void TFerrolink::StatusMessage(std::uint8_t level, const char* text)
+{
+    if (Reports(level))
+        StatusMessage(level, std::string(text));
 }
 
 void TFerrolink::ErrorManager(std::uint16_t tolerated)

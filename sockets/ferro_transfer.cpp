@@ -163,35 +163,39 @@ void TFerrolink::PushHeldChunks()
 
 std::string TFerrolink::Read(std::uint16_t count)
 {
+    char buffer[kPartSize];
+    const int received = ReadInto(buffer, count);
+    return std::string(buffer, static_cast<std::size_t>(received));
+}
+
+int TFerrolink::ReadInto(char* into, std::uint16_t count)
+{
     if (count > kPartSize)
         throw ESockError(TooLong("Read Count Too Large", count, "at most 255"));
-    StatusMessage(kLevelTrace, "Read( " + std::to_string(count) + " )");
+    if (Reports(kLevelTrace))
+        StatusMessage(kLevelTrace, "Read( " + std::to_string(count) + " )");
 
-    std::string result;
-    result.reserve(count == 0 ? kPartSize : count);
     int total = 0;
     bool singleReceive = false;
     bool closed = false;
-    char buffer[kPartSize];
     do {
         WaitForData();
         if (count == 0) {
             count = kPartSize;
             singleReceive = true;
         }
-        const int received = recv(FHandle, buffer, count - total, 0);
+        const int received = recv(FHandle, into + total, count - total, 0);
         if (received == SOCKET_ERROR) {
             ErrorManager(kToleratedError);
             continue;
         }
         closed = received == 0;
         total += received;
-        result.append(buffer, static_cast<std::size_t>(received));
         if (received > 0 && FReceivedHook)
             FReceivedHook(this);
     } while (!singleReceive && !closed && total != count && !BeenCanceled && !FBeenTimedOut);
     Deselect();
-    return result;
+    return total;
 }
 
 std::string TFerrolink::ReadLn()

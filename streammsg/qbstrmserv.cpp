@@ -95,12 +95,13 @@ void TQBStrmServ::ReadBody(TMemoryStream& body)
 {
     const std::int32_t length = ReadLength();
     // Never more than is missing, so surplus bytes stay out of the body.
+    char part[255];
     while (body.Size() < length) {
-        const auto missing = static_cast<std::uint16_t>(std::min<std::int64_t>(255, length - body.Size()));
-        const std::string part = Read(missing);
-        if (part.empty())
+        const auto missing = static_cast<std::uint16_t>(std::min<std::int64_t>(sizeof part, length - body.Size()));
+        const int received = ReadInto(part, missing);
+        if (received == 0)
             throw ESockError("Read Failed"); // the sender closed before the body was whole
-        body.WriteBuffer(part.data(), static_cast<std::int64_t>(part.size()));
+        body.WriteBuffer(part, received);
     }
 }
 

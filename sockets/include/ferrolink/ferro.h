@@ -246,6 +246,9 @@ public:
     ///   failures, "Unknown Error No. N" for a broken connection (10054 for a
     ///   reset, on this receive and every later one).
     std::string Read(std::uint16_t count);
+    /// As Read, into `into` (room for `count` bytes, 255 for 0) instead of
+    /// a string; returns how many bytes came.
+    int ReadInto(char* into, std::uint16_t count);
     /// Receives one line, line end (LF, and a CR before it) included. A line
     /// longer than 255 bytes comes in pieces of 255; a line whose end has not
     /// come after 100 quick passes (not a span of time) comes as far as it
@@ -286,6 +289,11 @@ protected:
     /// Reports `text` when `level` is at most ReportLevel: it becomes
     /// Status(), then goes to FStatusHook and OnStatus.
     void StatusMessage(std::uint8_t level, const std::string& text);
+    /// As above, for a fixed text: nothing is made of it unless reported.
+    void StatusMessage(std::uint8_t level, const char* text);
+    /// Whether a text at `level` is reported: a text that takes work to
+    /// make is made only then.
+    bool Reports(std::uint8_t level) const { return level <= ReportLevel; }
     /// After a failed socket call: reads the error into LastErrorNo; returns
     /// when it carries all bits of `tolerated`; otherwise calls FErrorHook
     /// and OnError and raises ESockError with its text.
