@@ -205,6 +205,10 @@ void Unregister(SOCKET s)
 
 void Select(SocketState& state, HWND window, unsigned msg, long events)
 {
+    // Deselecting a socket that nothing is selected for changes nothing: the
+    // next selection arms every event afresh anyway.
+    if (msg == 0 && state.Msg == 0)
+        return;
     state.Window = window;
     state.Msg = msg;
     state.Events = msg != 0 ? events : 0;
