@@ -38,7 +38,7 @@ using namespace ferro;
 namespace {
 
 constexpr int kMessages = 200;
-constexpr int kRounds = 11;
+constexpr int kRounds = 15;
 constexpr int kWarmUp = 20;
 const std::string kReply = "OK              ";
 
@@ -229,10 +229,21 @@ double SlopePerKilobyte(const std::vector<int>& sizes, const std::vector<double>
     return (n * sxy - sx * sy) / (n * sxx - sx * sx);
 }
 
+// The median of each round's ratio: the two were measured one right after
+// the other, so a drift of the machine's speed between rounds cancels out.
+double MedianRatio(const std::vector<double>& ours, const std::vector<double>& theirs)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < ours.size(); ++i)
+        ratios.push_back(ours[i] / theirs[i]);
+    return Median(ratios);
+}
+
 struct Implementation {
     const char* Name;
     const char* Receiver; // the child's mode
     std::vector<double> Median; // per size
+    std::vector<double> OursOverThis; // per size: the median of the rounds' ratios
 };
 
 int Compare()
@@ -240,9 +251,10 @@ int Compare()
     const std::vector<int> sizes = {0, 1, 100, 255, 256, 1000, 2000, 4000, 9999};
     std::printf("%d messages per round after %d to warm up, %d rounds, the implementations in turn; median shown;\n",
                 kMessages, kWarmUp, kRounds);
+    std::printf("a ratio is the median of the rounds' ratios;\n");
     std::printf("each sender in this process, its receiver in a child process, loopback\n\n");
-    Implementation plain {"plain", "receive-plain", {}}, qt {"Qt", "receive-qt", {}}, asio {"Asio", "receive-asio", {}},
-        ours {"ours", "receive-ours", {}};
+    Implementation plain {"plain", "receive-plain", {}, {}}, qt {"Qt", "receive-qt", {}, {}}, asio {"Asio", "receive-asio", {}, {}},
+        ours {"ours", "receive-ours", {}, {}};
     TQBStrm sender(nullptr);
     sender.Host = "127.0.0.1";
     sender.FromName = "Quillbrook";
@@ -275,9 +287,12 @@ int Compare()
         qt.Median.push_back(Median(q));
         asio.Median.push_back(Median(a));
         ours.Median.push_back(Median(o));
+        plain.OursOverThis.push_back(MedianRatio(o, p));
+        qt.OursOverThis.push_back(MedianRatio(o, q));
+        asio.OursOverThis.push_back(MedianRatio(o, a));
         std::printf("%6d %10.1f %10.1f %10.1f %10.1f   %10.2f %7.2f %9.2f\n", size, plain.Median.back(), qt.Median.back(),
-                    asio.Median.back(), ours.Median.back(), ours.Median.back() / plain.Median.back(),
-                    ours.Median.back() / qt.Median.back(), ours.Median.back() / asio.Median.back());
+                    asio.Median.back(), ours.Median.back(), plain.OursOverThis.back(), qt.OursOverThis.back(),
+                    asio.OursOverThis.back());
         std::fflush(stdout);
     }
     std::printf("\nslope (us per KiB):");
@@ -287,9 +302,9 @@ int Compare()
     std::printf(" ours / plain %.2f\n", SlopePerKilobyte(sizes, ours.Median) / plainSlope);
     std::printf("\nidle: a Read waiting 3 s on a silent connection uses %.2f %% of a core\n", SilentReadCoreShare(3000));
     const std::size_t last = sizes.size() - 1;
-    std::printf("ratio to Asio peer at 9999 bytes: %.2f\n", ours.Median[last] / asio.Median[last]);
-    std::printf("ratio to Qt peer at 9999 bytes: %.2f\n", ours.Median[last] / qt.Median[last]);
-    std::printf("ratio at 9999 bytes: %.2f\n", ours.Median[last] / plain.Median[last]);
+    std::printf("ratio to Asio peer at 9999 bytes: %.2f\n", asio.OursOverThis[last]);
+    std::printf("ratio to Qt peer at 9999 bytes: %.2f\n", qt.OursOverThis[last]);
+    std::printf("ratio at 9999 bytes: %.2f\n", plain.OursOverThis[last]);
     return 0;
 }
 

@@ -102,6 +102,7 @@ public:
     }
 
     void PostLocal(Posted posted) { FLocal.push_back(std::move(posted)); }
+    void PostLocal(HWND window, const TMessage& message) { FLocal.push_back(Posted {window, message, {}}); }
 
     // A window of this queue, known without the lock: this thread's own.
     bool Owns(HWND window) { return Procedure(window) != nullptr; }
@@ -319,6 +320,11 @@ bool PostMessageWith(HWND window, unsigned msg, std::uintptr_t wParam, std::intp
 
 bool PostMessage(HWND window, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
 {
+    // The common case, a window of this thread, makes no function object.
+    if (MessageQueue* own = CurrentQueue(); own && window != 0 && own->Owns(window)) {
+        own->PostLocal(window, TMessage {msg, wParam, lParam, 0});
+        return true;
+    }
     return PostMessageWith(window, msg, wParam, lParam, nullptr);
 }
 

@@ -51,12 +51,9 @@ constexpr int kCloseFlushMs = 2000;
 // handled meanwhile.
 constexpr ::timeval kMoment {0, 1000};
 
-TPosixWinsock& DefaultApi()
-{
-    static TPosixWinsock api;
-    return api;
-}
-
+// Made before any code runs (it holds nothing), so asking for it costs no
+// check of a first use.
+constinit TPosixWinsock gPosixApi;
 TWinsockApi* gApi = nullptr;
 
 int Fail(int error)
@@ -209,7 +206,7 @@ bool Renew(detail::SocketState& state)
 
 TWinsockApi& Api()
 {
-    return gApi ? *gApi : DefaultApi();
+    return gApi ? *gApi : gPosixApi;
 }
 
 TWinsockOverride::TWinsockOverride(TWinsockApi& api) : FPrevious(gApi)

@@ -154,6 +154,26 @@ void OnWritable(SOCKET s)
     UpdateWatch(*state);
 }
 
+// The selections around each send of a stream: FD_WRITE alone on a
+// connection with room, and the deselection after it, while the watch rests.
+// Neither changes the watch, nor has anything else to announce.
+bool SelectsQuickly(SocketState& state, HWND window, unsigned msg, long events)
+{
+    if (state.State != Phase::Connected || state.ReadWatched || state.WriteWatched)
+        return false;
+    if (msg != 0 && (events != FD_WRITE || state.SendBlocked))
+        return false;
+    state.Window = window;
+    state.Msg = msg;
+    state.Events = msg != 0 ? events : 0;
+    state.ReadArmed = state.AcceptArmed = true;
+    state.ReadBlocked = false;
+    state.WriteArmed = msg == 0;
+    if (msg != 0)
+        Post(state, FD_WRITE, 0);
+    return true;
+}
+
 } // namespace
 
 SocketState* Find(SOCKET s)
@@ -208,6 +228,8 @@ void Select(SocketState& state, HWND window, unsigned msg, long events)
     // Deselecting a socket that nothing is selected for changes nothing: the
     // next selection arms every event afresh anyway.
     if (msg == 0 && state.Msg == 0)
+        return;
+    if (SelectsQuickly(state, window, msg, events))
         return;
     state.Window = window;
     state.Msg = msg;
@@ -289,6 +311,9 @@ void Received(SocketState& state)
 {
     state.ReadArmed = true;
     state.ReadBlocked = false;
+    // Nothing selected and nothing watched: nothing to announce or change.
+    if (state.Msg == 0 && !state.ReadWatched && !state.WriteWatched)
+        return;
     AnnounceBuffered(state);
     UpdateWatch(state);
 }

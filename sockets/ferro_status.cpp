@@ -16,12 +16,6 @@ void TFerrolink::StatusMessage(std::uint8_t level, const std::string& text)
         OnStatus(this, FStatus);
 }
 
-void TFerrolink::StatusMessage(std::uint8_t level, const char* text)
-{
-    if (Reports(level))
-        StatusMessage(level, std::string(text));
-}
-
 void TFerrolink::ErrorManager(std::uint16_t tolerated)
 {
     StatusMessage(kLevelErrorCheck, "Checking Error In Error Manager");

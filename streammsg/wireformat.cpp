@@ -2,7 +2,7 @@
 
 #include <ferrolink/ferro.h>
 
-#include <cstdio>
+#include <charconv>
 
 namespace ferro::qbmsg {
 
@@ -16,18 +16,29 @@ void CheckEncodable(const std::string& name, std::int64_t bodySize)
         throw ESockError("Sender name holds a NUL character");
 }
 
+namespace {
+
+// `value` in decimal, at least four characters wide: `pad` fills the left.
+std::string FourWide(std::int64_t value, char pad)
+{
+    char digits[24];
+    const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    std::string field(static_cast<const char*>(digits), end);
+    if (field.size() < 4)
+        field.insert(0, 4 - field.size(), pad);
+    return field;
+}
+
+} // namespace
+
 std::string EncodeHeader(const std::string& name)
 {
-    char field[16];
-    std::snprintf(field, sizeof field, "%.4d", static_cast<int>(name.size()));
-    return CutShort(field + name);
+    return CutShort(FourWide(static_cast<std::int64_t>(name.size()), '0') + name);
 }
 
 std::string EncodeBodyLength(std::int64_t bodySize)
 {
-    char field[24];
-    std::snprintf(field, sizeof field, "%4lld", static_cast<long long>(bodySize));
-    return field;
+    return FourWide(bodySize, ' ');
 }
 
 std::int32_t ParseLength(const std::string& field)

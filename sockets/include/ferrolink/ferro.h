@@ -290,7 +290,11 @@ protected:
     /// Status(), then goes to FStatusHook and OnStatus.
     void StatusMessage(std::uint8_t level, const std::string& text);
     /// As above, for a fixed text: nothing is made of it unless reported.
-    void StatusMessage(std::uint8_t level, const char* text);
+    void StatusMessage(std::uint8_t level, const char* text)
+    {
+        if (Reports(level))
+            StatusMessage(level, std::string(text));
+    }
     /// Whether a text at `level` is reported: a text that takes work to
     /// make is made only then.
     bool Reports(std::uint8_t level) const { return level <= ReportLevel; }
