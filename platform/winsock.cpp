@@ -265,7 +265,26 @@ int ErrorFromErrno(int error)
 
 std::uint32_t inet_addr(const char* text)
 {
-    return ::inet_addr(text);
+    // The common form, four decimal numbers without leading zeros, is read
+    // here; every other form (octal, hexadecimal, fewer parts) the system's
+    // way. Each connect and listen asks.
+    unsigned char bytes[4];
+    const char* at = text;
+    for (unsigned char& byte : bytes) {
+        const bool last = &byte == &bytes[3];
+        unsigned value = 0;
+        const char* digits = at;
+        while (*at >= '0' && *at <= '9' && at - digits < 3)
+            value = value * 10 + static_cast<unsigned>(*at++ - '0');
+        const bool plain = at > digits && value <= 255 && !(*digits == '0' && at - digits > 1);
+        if (!plain || *at != (last ? '\0' : '.'))
+            return ::inet_addr(text);
+        byte = static_cast<unsigned char>(value);
+        ++at;
+    }
+    std::uint32_t address; // network order: the bytes as written
+    std::memcpy(&address, bytes, sizeof address);
+    return address;
 }
 
 std::uint16_t htons(std::uint16_t value)

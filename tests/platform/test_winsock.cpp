@@ -125,6 +125,15 @@ TEST(WinsockAddresses, DottedTextsOnly)
     EXPECT_EQ(inet_addr("localhost"), INADDR_NONE);
     EXPECT_EQ(inet_addr("255.255.255.255"), INADDR_NONE);
     EXPECT_EQ(htons(6711), 0x371A);
+    // The other forms of a dotted address read as the system reads them.
+    const std::pair<const char*, const char*> same[] = {
+        {"127.1", "127.0.0.1"}, {"010.0.0.1", "8.0.0.1"}, {"0x7f.0.0.1", "127.0.0.1"}, {"1.2.3.04", "1.2.3.4"},
+        {"192.168.0.255", "192.168.0.255"}};
+    for (const auto& [form, plain] : same)
+        EXPECT_EQ(inet_addr(form), inet_addr(plain)) << form;
+    EXPECT_EQ(inet_addr("10.20.30.40"), htons(0x0A14) | (htons(0x1E28) << 16));
+    for (const char* bad : {"256.1.1.1", "1.2.3.4.5", "1..2.3", "", "1.2.3.4x", "1.2.3.256"})
+        EXPECT_EQ(inet_addr(bad), INADDR_NONE) << bad;
 }
 
 TEST(WinsockSelect, ConnectReportsSuccessThenWriteReadinessOnce)
