@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -64,16 +65,25 @@ struct Result {
     int FailedMessages = 0;
 };
 
-Result Run(int senders, int backlog, int port)
+Result Run(int senders, int backlog, int& port)
 {
     // The bodies go to memory, so that the disk's flushes do not set the pace.
     QTemporaryDir out(QDir("/dev/shm").exists() ? "/dev/shm/ferrolink-XXXXXX" : QDir::tempPath() + "/ferrolink-XXXXXX");
     QProcess receiver;
     receiver.setStandardOutputFile(QProcess::nullDevice()); // a pipe nobody reads would stop it when full
-    receiver.setStandardErrorFile(QProcess::nullDevice());
-    receiver.start(QBMSG, {"receive", "-p", QString::number(port), "-o", out.path(), "-b", QString::number(backlog)});
-    while (!Listening(port))
-        ::usleep(10000);
+    receiver.setStandardErrorFile(out.filePath("receiver.err"));
+    // A port that a connection of an earlier run still holds cannot be
+    // listened on: the next one is tried.
+    for (;; ++port) {
+        receiver.start(QBMSG, {"receive", "-p", QString::number(port), "-o", out.path(), "-b", QString::number(backlog)});
+        while (!Listening(port) && !receiver.waitForFinished(10)) {
+        }
+        if (Listening(port))
+            break;
+        QFile err(out.filePath("receiver.err"));
+        err.open(QIODevice::ReadOnly);
+        std::fprintf(stderr, "port %d: %s", port, err.readAll().constData());
+    }
     const QByteArray self = QCoreApplication::applicationFilePath().toLocal8Bit();
     const auto start = std::chrono::steady_clock::now();
     std::vector<pid_t> children;
