@@ -94,6 +94,7 @@ std::string TQBStrmServ::ReadName()
 void TQBStrmServ::ReadBody(TMemoryStream& body)
 {
     const std::int32_t length = ReadLength();
+    body.Reserve(length);
     // Never more than is missing, so surplus bytes stay out of the body.
     char part[255];
     while (body.Size() < length) {

@@ -4,6 +4,7 @@
 /// demand the whole count and raise otherwise.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -61,6 +62,9 @@ public:
     const std::uint8_t* Memory() const { return FData.data(); }
     /// Empties the stream; the position goes to 0.
     void Clear();
+    /// Makes room for `bytes` bytes in all, so that writing up to that size
+    /// moves nothing; the content, size and position stay as they are.
+    void Reserve(std::int64_t bytes) { FData.reserve(static_cast<std::size_t>(std::max<std::int64_t>(bytes, 0))); }
 
 private:
     std::vector<std::uint8_t> FData;
