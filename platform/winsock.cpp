@@ -48,7 +48,7 @@ constexpr int kCloseFlushMs = 2000;
 // (a connect, a look for a connection, a receive with MSG_WAITMOMENT): what
 // it waits for is mostly a moment away on this machine or a near one, and a
 // wait in the call costs less than one in the event loop. Nothing else is
-// handled meanwhile.
+// handled meanwhile. The system rounds it up to a tick of its clock.
 constexpr ::timeval kMoment {0, 1000};
 
 // Made before any code runs (it holds nothing), so asking for it costs no

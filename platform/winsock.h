@@ -34,9 +34,9 @@ constexpr int MSG_PEEK = 2;
 constexpr int MSG_MORE = 0x8000;
 // An extension of this stand-in, for a receive on a socket that is not in
 // blocking mode: when nothing has arrived yet, the receive itself waits a
-// moment (a millisecond) before it reports would-block. A caller about to
-// wait for data saves the readiness check it would make; nothing else is
-// handled meanwhile.
+// moment (one tick of the system's clock, 1 to 10 ms) before it reports
+// would-block. A caller about to wait for data saves the readiness check it
+// would make; nothing else is handled meanwhile.
 constexpr int MSG_WAITMOMENT = 0x4000;
 constexpr int SOL_SOCKET = 0xFFFF;
 constexpr int SO_LINGER = 0x0080;
@@ -200,7 +200,7 @@ std::uint16_t htons(std::uint16_t value);
 int ErrorFromErrno(int error);
 // How many start-ups are not yet matched by a clean-up.
 int StartupCount();
-// Beyond the interface: waits a moment (a millisecond) for a connection on
+// Beyond the interface: waits a moment (as MSG_WAITMOMENT) for a connection on
 // the listening socket `s` and tells whether one is pending. The socket's
 // next selection takes this answer (FD_ACCEPT at once, or the readiness
 // watch) instead of asking the system again.
