@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 
 #include <csignal>
+#include <optional>
 
 using namespace ferro;
 
@@ -36,8 +37,8 @@ QString RunCommand(const QString& program, const QStringList& args, const QProce
 }
 
 // An X server of its own, with openbox managing it when asked.
-struct Desktop {
-    explicit Desktop(bool windowManager)
+struct ManagedDesktop {
+    explicit ManagedDesktop(bool windowManager)
     {
         // A display of its own: the search for a free one starts at a number
         // of this process's, so that servers of tests running at once, or
@@ -87,7 +88,7 @@ struct Desktop {
         }
         return false;
     }
-    ~Desktop()
+    ~ManagedDesktop()
     {
         for (QProcess* p : {&Manager, &Server}) {
             p->terminate();
@@ -148,7 +149,7 @@ struct Desktop {
 
 // Sendwell started in `folder`, with its receiver beside it.
 struct RunningSendwell {
-    RunningSendwell(Desktop& desktop, const QString& folder)
+    RunningSendwell(ManagedDesktop& desktop, const QString& folder)
     {
         QProcessEnvironment env = desktop.Environment;
         env.insert("FERROLINK_TRACE_STARTUP", "1");
@@ -198,16 +199,25 @@ bool Alive(qint64 pid)
     return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0;
 }
 
+// Sendwell started in a folder of its own on a desktop that openbox manages.
+struct Desktop : ::testing::Test {
+    void SetUp() override
+    {
+        ASSERT_TRUE(desktop.Ready) << "Xvfb and openbox are needed (scripts/setup installs them); display "
+                                   << desktop.Environment.value("DISPLAY").toStdString();
+        sendwell.emplace(desktop, here.Dir.path());
+        sendwell->Process.setReadChannel(QProcess::StandardError);
+    }
+    ManagedDesktop desktop {true};
+    InTemporaryFolder here;
+    std::optional<RunningSendwell> sendwell;
+};
+
 } // namespace
 
-TEST(Desktop, TheSplashIsOnTheScreenDuringTheDelayUnderAWindowManager)
+TEST_F(Desktop, TheSplashIsOnTheScreenDuringTheDelayUnderAWindowManager)
 {
-    Desktop desktop(true);
-    ASSERT_TRUE(desktop.Ready) << "Xvfb and openbox are needed (scripts/setup installs them); display "
-                               << desktop.Environment.value("DISPLAY").toStdString();
-    InTemporaryFolder here;
-    RunningSendwell sendwell(desktop, here.Dir.path());
-    sendwell.Process.setReadChannel(QProcess::StandardError);
+    RunningSendwell& sendwell = *this->sendwell;
     ASSERT_TRUE(sendwell.Step("splash shown"));
     // Held still inside its busy delay, the way a slow machine would show it.
     ::kill(static_cast<pid_t>(sendwell.Process.processId()), SIGSTOP);
@@ -226,14 +236,9 @@ TEST(Desktop, TheSplashIsOnTheScreenDuringTheDelayUnderAWindowManager)
     sendwell.Receiver = receiver.toLongLong();
 }
 
-TEST(Desktop, AHiddenReceiverOutlivesItsErrorBoxWhichSitsCentredByItsFrame)
+TEST_F(Desktop, AHiddenReceiverOutlivesItsErrorBoxWhichSitsCentredByItsFrame)
 {
-    Desktop desktop(true);
-    ASSERT_TRUE(desktop.Ready) << "Xvfb and openbox are needed (scripts/setup installs them); display "
-                               << desktop.Environment.value("DISPLAY").toStdString();
-    InTemporaryFolder here;
-    RunningSendwell sendwell(desktop, here.Dir.path());
-    sendwell.Process.setReadChannel(QProcess::StandardError);
+    RunningSendwell& sendwell = *this->sendwell;
     QString receiver;
     ASSERT_TRUE(sendwell.Step("receiver started", &receiver));
     sendwell.Receiver = receiver.toLongLong();
