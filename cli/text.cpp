@@ -7,9 +7,15 @@ namespace qbmsgcli {
 
 namespace {
 
+// Quoted, the text is framed in double quotes; the output is built by
+// appending alone (a quote put before a temporary made GCC 12 see an
+// overlapping copy that cannot happen).
 std::string Escape(const std::string& text, bool quoted)
 {
     std::string out;
+    out.reserve(text.size() + 2);
+    if (quoted)
+        out += '"';
     for (unsigned char c : text) {
         if ((quoted && c == '"') || c == '\\') {
             out += '\\';
@@ -22,6 +28,8 @@ std::string Escape(const std::string& text, bool quoted)
             out += static_cast<char>(c);
         }
     }
+    if (quoted)
+        out += '"';
     return out;
 }
 
@@ -29,7 +37,7 @@ std::string Escape(const std::string& text, bool quoted)
 
 std::string Printable(const std::string& text)
 {
-    return "\"" + Escape(text, true) + "\"";
+    return Escape(text, true);
 }
 
 std::string Escaped(const std::string& text)
