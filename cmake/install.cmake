@@ -1,6 +1,7 @@
 # Install rules: the libraries with their headers under include/ferrolink,
 # the CMake package (find_package(Ferrolink 1.0 CONFIG)) and the pkg-config
-# file; the programs and their help file when they are built.
+# file; the programs and their help file when they are built; the guide and
+# the reference.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -52,4 +53,11 @@ if(TARGET qbmsg)
     # Sendwell opens its help file from its own folder.
     install(FILES ${PROJECT_SOURCE_DIR}/sender/QBMSG.HLP DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES ${PROJECT_SOURCE_DIR}/cli/qbmsg.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# The guide and, where Doxygen made it, the reference, in the package's
+# documentation folder (share/doc/Ferrolink).
+install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(FERROLINK_REFERENCE_BUILT)
+    install(DIRECTORY ${PROJECT_BINARY_DIR}/docs/html/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/reference)
 endif()
