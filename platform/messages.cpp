@@ -50,6 +50,7 @@ std::unordered_map<HWND, MessageQueue*>& WindowQueues()
     return *queues;
 }
 std::atomic<HWND> gLastWindow {0};
+std::atomic<unsigned> gQuitRequests {0};
 
 // The windows of one thread and that thread's own message queue.
 //
@@ -162,10 +163,12 @@ protected:
         return QObject::event(e);
     }
 
-    // Counts every event the application delivers.
-    bool eventFilter(QObject*, QEvent*) override
+    // Counts every event the application delivers, and the requests to quit.
+    bool eventFilter(QObject*, QEvent* e) override
     {
         ++FDelivered;
+        if (e->type() == QEvent::Quit)
+            ++gQuitRequests;
         return false;
     }
 
@@ -376,6 +379,11 @@ bool AwaitReadable(int fd, int ms)
 {
     pollfd look {fd, POLLIN, 0};
     return ::poll(&look, 1, ms) > 0;
+}
+
+unsigned QuitRequests()
+{
+    return gQuitRequests.load(std::memory_order_relaxed);
 }
 
 void NoteEventHandled()

@@ -14,10 +14,10 @@ void TFerrolink::Connect()
     CheckThread();
     BeenCanceled = false;
     if (FConnected)
-        throw ESockError("Already connected");
+        Raise("Already connected", 0);
     ResolveHost();
     if (FSockAddr.sin_addr.s_addr == 0)
-        throw ESockError("Null Remote Address");
+        Raise("Null Remote Address", 0);
     StatusMessage(kLevelOperation, "Connecting");
     FSockAddr.sin_family = AF_INET;
     FSockAddr.sin_port = htons(static_cast<std::uint16_t>(Port & 0xFFFF));
@@ -46,7 +46,7 @@ void TFerrolink::ResolveHost()
     if (FLookupTask == 0) {
         // The request could not even start: no reply will ever come.
         TimerOff();
-        throw ESockError("Host Lookup Failed");
+        Raise("Host Lookup Failed", WSAGetLastError());
     }
     PumpUntilDone();
     TimerOff();
@@ -54,20 +54,20 @@ void TFerrolink::ResolveHost()
     if (!FAsyncDone)
         WSACancelAsyncRequest(task); // its late reply must not end a later wait
     if (FBeenTimedOut)
-        throw ESockError("Host Lookup Timed Out");
+        Raise("Host Lookup Timed Out", 0);
     if (BeenCanceled)
-        throw ESockError("Host Lookup Canceled");
+        Raise("Host Lookup Canceled", 0);
     // Decided by the lookup's own reply: a later message may have rewritten
     // FLastEventOk meanwhile.
     if (!FLookupFilled) {
         FFailureCause = FLookupError;
-        throw ESockError("Host Lookup Failed");
+        Raise("Host Lookup Failed", FFailureCause);
     }
 
     hostent entry;
     std::memcpy(&entry, FHostEntBuffer.get(), sizeof entry);
     if (!entry.h_addr_list || !entry.h_addr_list[0])
-        throw ESockError("Host Lookup Failed");
+        Raise("Host Lookup Failed", 0);
     std::memcpy(&FSockAddr.sin_addr.s_addr, entry.h_addr_list[0], 4);
     if (FHostResolvedHook)
         FHostResolvedHook(this);

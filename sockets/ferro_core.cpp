@@ -229,9 +229,18 @@ void TFerrolink::Deselect()
 
 void TFerrolink::PumpUntilDone()
 {
+    const unsigned quits = QuitRequests();
     ProcessMessages();
-    while (!FAsyncDone && !FBeenTimedOut && !BeenCanceled)
+    while (!FAsyncDone && !FBeenTimedOut && !CanceledOrQuit(quits))
         WaitAndProcessMessages();
+}
+
+bool TFerrolink::CanceledOrQuit(unsigned quitsAtStart)
+{
+    // The application is ending: a wait must not keep it alive.
+    if (QuitRequests() != quitsAtStart)
+        BeenCanceled = true;
+    return BeenCanceled;
 }
 
 TFerrolink::TWaitEnd TFerrolink::AwaitCompletion(long event, const std::function<void()>& request)
@@ -259,9 +268,9 @@ void TFerrolink::RaiseUnlessDone(TWaitEnd end, const TWaitTexts& texts)
 {
     switch (end) {
     case TWaitEnd::Done: return;
-    case TWaitEnd::TimedOut: throw ESockError(texts.TimedOut);
-    case TWaitEnd::Canceled: throw ESockError(texts.Canceled);
-    case TWaitEnd::Failed: throw ESockError(texts.Failed);
+    case TWaitEnd::TimedOut: Raise(texts.TimedOut, 0);
+    case TWaitEnd::Canceled: Raise(texts.Canceled, 0);
+    case TWaitEnd::Failed: Raise(texts.Failed, FFailureCause);
     }
 }
 

@@ -36,7 +36,7 @@ void TFerrolink::Accept()
         WaitAndProcessMessages();
     Deselect();
     if (!FLastEventOk)
-        throw ESockError("Error creating Data Connection");
+        Raise("Error creating Data Connection", FLastEventError);
     StatusMessage(kLevelSocketStep, "Accepting");
     sockaddr_in peer {};
     int length = sizeof peer;

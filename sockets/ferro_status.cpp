@@ -25,11 +25,16 @@ void TFerrolink::ErrorManager(std::uint16_t tolerated)
     if ((tolerated & FLastErrorNo) == tolerated)
         return;
     const auto errorNo = static_cast<std::uint16_t>(FLastErrorNo);
-    const std::string text = LookUpErrorMessage(errorNo);
+    Raise(LookUpErrorMessage(errorNo), errorNo);
+}
+
+void TFerrolink::Raise(const std::string& text, int errorNo)
+{
+    const auto number = static_cast<std::uint16_t>(errorNo);
     if (FErrorHook)
-        FErrorHook(this, errorNo, text);
+        FErrorHook(this, number, text);
     if (OnError)
-        OnError(this, errorNo, text);
+        OnError(this, number, text);
     throw ESockError(text);
 }
 

@@ -33,6 +33,7 @@ void TFerrolink::WaitForData()
 {
     CheckThread();
     TimerOn();
+    const unsigned quits = QuitRequests();
     int lastError = 0;
     for (;;) {
         // Data is mostly a moment away: waiting that moment in the receive
@@ -48,18 +49,18 @@ void TFerrolink::WaitForData()
             return;
         // Nothing waiting: sleep in the event loop until an event comes or the
         // socket turns readable, unless the wait is over already.
-        if (peeked == SOCKET_ERROR && !BeenCanceled && !FBeenTimedOut)
+        if (peeked == SOCKET_ERROR && !CanceledOrQuit(quits) && !FBeenTimedOut)
             WaitAndProcessMessagesOrReadable(FHandle);
         else
             ProcessMessages();
-        if (peeked >= 0 || BeenCanceled || FBeenTimedOut)
+        if (peeked >= 0 || CanceledOrQuit(quits) || FBeenTimedOut)
             break;
     }
     TimerOff();
     if (FBeenTimedOut)
-        throw ESockError("Read Timed Out");
+        Raise("Read Timed Out", 0);
     if (BeenCanceled)
-        throw ESockError("Read Canceled");
+        Raise("Read Canceled", 0);
 }
 
 void TFerrolink::SendBuffer(const char* text, std::uint16_t length)
@@ -70,9 +71,9 @@ void TFerrolink::SendBuffer(const char* text, std::uint16_t length)
     if (length == 0)
         length = static_cast<std::uint16_t>(std::min<std::size_t>(available, 0xFFFF));
     if (length > kPartSize)
-        throw ESockError(TooLong("Send Buffer Too Long", length, "at most 255 bytes"));
+        Raise(TooLong("Send Buffer Too Long", length, "at most 255 bytes"), 0);
     if (length > available)
-        throw ESockError(TooLong("Send Buffer Beyond Its Text", length, "text holds " + std::to_string(available)));
+        Raise(TooLong("Send Buffer Beyond Its Text", length, "text holds " + std::to_string(available)), 0);
 
     int position = 0;
     int remaining = length;
@@ -88,9 +89,19 @@ void TFerrolink::SendBuffer(const char* text, std::uint16_t length)
     }
 }
 
+void TFerrolink::RaiseIfTextTooLong(const std::string& text)
+{
+    // What would go out ends at the first NUL; more than one call carries
+    // is refused whole rather than cut.
+    const std::size_t length = std::strlen(text.c_str());
+    if (length > kPartSize)
+        Raise("Text Too Long (" + std::to_string(length) + " bytes, at most 255)", 0);
+}
+
 void TFerrolink::Write(const std::string& text)
 {
     StatusMessage(kLevelOperation, "Write");
+    RaiseIfTextTooLong(text);
     const std::string part = CutShort(text);
     std::memcpy(FSendBuffer.get(), part.c_str(), part.size() + 1);
     SendBuffer(FSendBuffer.get(), 0);
@@ -99,6 +110,7 @@ void TFerrolink::Write(const std::string& text)
 void TFerrolink::WriteLn(const std::string& text)
 {
     StatusMessage(kLevelOperation, "WriteLn");
+    RaiseIfTextTooLong(text);
     // Each addition is cut at 255: 254 characters go out with CR only, 255
     // with no line end at all.
     const std::string line = CutShort(CutShort(CutShort(text) + '\r') + '\n');
@@ -171,7 +183,7 @@ std::string TFerrolink::Read(std::uint16_t count)
 int TFerrolink::ReadInto(char* into, std::uint16_t count)
 {
     if (count > kPartSize)
-        throw ESockError(TooLong("Read Count Too Large", count, "at most 255"));
+        Raise(TooLong("Read Count Too Large", count, "at most 255"), 0);
     if (Reports(kLevelTrace))
         StatusMessage(kLevelTrace, "Read( " + std::to_string(count) + " )");
 

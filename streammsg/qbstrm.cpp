@@ -12,7 +12,8 @@ TQBStrm::TQBStrm(TComponent* owner) : TFerrolink(owner)
 std::string TQBStrm::PostIt(TStream& stream)
 {
     const std::int64_t size = stream.Size();
-    qbmsg::CheckEncodable(FromName, size);
+    if (std::string problem = qbmsg::EncodingProblem(FromName, size); !problem.empty())
+        Raise(problem, 0);
     Connect();
     std::string reply;
     try {

@@ -79,7 +79,7 @@ std::int32_t TQBStrmServ::ReadLength()
     // A field cut short by the sender's close can still read as a number
     // ("0" of "0005"): only a whole field counts.
     if (field.size() < qbmsg::kLengthFieldSize)
-        throw ESockError("Read Failed");
+        Raise("Read Failed", 0);
     return length;
 }
 
@@ -87,7 +87,7 @@ std::string TQBStrmServ::ReadName()
 {
     const std::int32_t length = ReadLength();
     if (length > qbmsg::kMaxNameField)
-        throw ESockError("Invalid name length (" + std::to_string(length) + ", at most 255)");
+        Raise("Invalid name length (" + std::to_string(length) + ", at most 255)", 0);
     return length > 0 ? Read(static_cast<std::uint16_t>(length)) : std::string();
 }
 
@@ -101,7 +101,7 @@ void TQBStrmServ::ReadBody(TMemoryStream& body)
         const auto missing = static_cast<std::uint16_t>(std::min<std::int64_t>(sizeof part, length - body.Size()));
         const int received = ReadInto(part, missing);
         if (received == 0)
-            throw ESockError("Read Failed"); // the sender closed before the body was whole
+            Raise("Read Failed", 0); // the sender closed before the body was whole
         body.WriteBuffer(part, received);
     }
 }

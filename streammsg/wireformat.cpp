@@ -6,14 +6,21 @@
 
 namespace ferro::qbmsg {
 
-void CheckEncodable(const std::string& name, std::int64_t bodySize)
+std::string EncodingProblem(const std::string& name, std::int64_t bodySize)
 {
     if (bodySize > kMaxBodySize)
-        throw ESockError("Message body too large (" + std::to_string(bodySize) + " bytes, at most 9999)");
+        return "Message body too large (" + std::to_string(bodySize) + " bytes, at most 9999)";
     if (name.size() > static_cast<std::size_t>(kMaxNameLength))
-        throw ESockError("Sender name too long (" + std::to_string(name.size()) + " characters, at most 251)");
+        return "Sender name too long (" + std::to_string(name.size()) + " characters, at most 251)";
     if (name.find('\0') != std::string::npos)
-        throw ESockError("Sender name holds a NUL character");
+        return "Sender name holds a NUL character";
+    return {};
+}
+
+void CheckEncodable(const std::string& name, std::int64_t bodySize)
+{
+    if (std::string problem = EncodingProblem(name, bodySize); !problem.empty())
+        throw ESockError(problem);
 }
 
 namespace {

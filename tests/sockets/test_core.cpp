@@ -1,14 +1,19 @@
 #include "winsock.h"
 #include "probe.h"
 
+#include "connected.h"
+#include "helpers.h"
 #include "peers.h"
 #include "recorder.h"
 
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+
+#include <functional>
 
 using namespace ferro;
 
@@ -195,6 +200,35 @@ TEST(FerrolinkWait, ACancelSetByAHandlerInsideThePumpEndsIt)
     TProbe link;
     QTimer::singleShot(50, [&] { link.BeenCanceled = true; });
     EXPECT_EQ(link.AwaitCompletion(FD_READ), TProbe::TWaitEnd::Canceled);
+}
+
+// A program whose user closes it during a post must end, not wait for the
+// network: asking the application to quit ends every wait under way as a
+// cancel, and only those.
+TEST(FerrolinkWait, AnApplicationAskedToQuitEndsTheWaitsUnderWayAsCancels)
+{
+    UnansweringListener unanswering;
+    TcpListener silent;
+    const std::pair<const char*, std::function<void(TProbe&)>> waits[] = {
+        {"Connection Canceled", [&](TProbe& l) { l.Port = unanswering.Listener.Port(); l.Connect(); }},
+        {"Read Canceled", [&](TProbe& l) { l.Port = silent.Port(); l.Connect(); l.Read(1); }},
+    };
+    for (const auto& [text, wait] : waits) {
+        TProbe link;
+        link.Host = "127.0.0.1";
+        link.TimeOut = 5000; // what would end the wait otherwise
+        std::string failure;
+        QTimer::singleShot(0, [&, wait = wait] { failure = FailureOf([&] { wait(link); }); });
+        QTimer::singleShot(100, [] { QCoreApplication::quit(); });
+        QElapsedTimer clock;
+        clock.start();
+        QCoreApplication::exec();
+        EXPECT_EQ(failure, text);
+        EXPECT_LT(clock.elapsed(), 4000);
+    }
+    TProbe later; // a wait that starts after the quit is not canceled by it
+    later.Post(WM_SOCKETDONE, FD_WRITE);
+    EXPECT_EQ(later.AwaitCompletion(FD_READ), TProbe::TWaitEnd::Done);
 }
 
 TEST(FerrolinkWait, TimeOutWinsOverCancel)

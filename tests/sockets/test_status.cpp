@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include <functional>
+
 using namespace ferro;
 
 using namespace winsock;
@@ -126,6 +128,44 @@ TEST(FerrolinkErrors, AtLevelEightTheStatusShowsTheLookedUpText)
     WSASetLastError(WSAECONNRESET);
     EXPECT_THROW(link.ErrorManager(WSAEWOULDBLOCK), ESockError);
     EXPECT_THAT(link.Statuses, ElementsAre("Checking Error In Error Manager", "Looking Up Error MessageUnknown Error No. 10054"));
+}
+
+// Every failure a component raises reaches OnError once, with the text of the
+// exception and the socket error that caused it (0 when none did).
+TEST(FerrolinkErrors, EveryRaisedFailureReachesOnErrorOnceWithItsCause)
+{
+    TcpListener silent;
+    struct Case {
+        const char* Text;
+        int Cause;
+        std::function<void(TProbe&)> Operation;
+    };
+    const Case cases[] = {
+        {"Connection Failed", 10061, [](TProbe& l) { l.Host = "127.0.0.1"; l.Port = UnusedPort(); l.Connect(); }},
+        {"Host Lookup Failed", -1, [](TProbe& l) { l.Host = "no-such-host.invalid"; l.Connect(); }},
+        {"Null Remote Address", 0, [](TProbe& l) { l.Host = "0.0.0.0"; l.Connect(); }},
+        {"Read Timed Out", 0, [&](TProbe& l) { l.Host = "127.0.0.1"; l.Port = silent.Port(); l.Connect(); l.TimeOut = 50; l.Read(1); }},
+        {"Text Too Long (300 bytes, at most 255)", 0, [](TProbe& l) { l.Write(std::string(300, 'x')); }},
+        {"Read Count Too Large (256, at most 255)", 0, [](TProbe& l) { l.Read(256); }},
+    };
+    for (const Case& c : cases) {
+        TProbe link;
+        std::vector<std::pair<int, std::string>> told;
+        link.OnError = [&](TComponent*, std::uint16_t no, const std::string& text) { told.emplace_back(no, text); };
+        std::string raised;
+        try {
+            c.Operation(link);
+        } catch (const ESockError& e) {
+            raised = e.Message();
+        }
+        EXPECT_EQ(raised, c.Text);
+        ASSERT_EQ(told.size(), 1u) << c.Text;
+        EXPECT_EQ(told[0].second, c.Text);
+        if (c.Cause >= 0)
+            EXPECT_EQ(told[0].first, c.Cause) << c.Text;
+        else
+            EXPECT_EQ(told[0].first, link.FailureCause()) << c.Text; // the resolver's answer, whatever it is
+    }
 }
 
 // --- faults of the socket library ------------------------------------------------

@@ -10,6 +10,8 @@
 
 #include <QTimer>
 
+#include <functional>
+
 using namespace ferro;
 
 using namespace winsock;
@@ -67,6 +69,25 @@ TEST(WriteLn, AddsCarriageReturnAndLineFeedWithinTwoHundredFiftyFiveBytes)
         pair.Link.WriteLn(text);
         pair.Link.Disconnect();
         EXPECT_EQ(RecvAll(pair.Peer), wire) << text.size() << " characters";
+    }
+}
+
+TEST(Write, ATextOneCallCannotCarryIsRefusedBeforeAnythingIsSent)
+{
+    const std::function<void(TFerrolink&, const std::string&)> writes[] = {
+        [](TFerrolink& l, const std::string& t) { l.Write(t); },
+        [](TFerrolink& l, const std::string& t) { l.WriteLn(t); },
+    };
+    for (const auto& write : writes) {
+        for (std::size_t length : {256u, 300u}) {
+            ConnectedPair pair;
+            EXPECT_EQ(FailureOf([&] { write(pair.Link, std::string(length, 'x')); }),
+                      "Text Too Long (" + std::to_string(length) + " bytes, at most 255)");
+            // The text up to a NUL is what counts: this one fits.
+            write(pair.Link, "short" + std::string(1, '\0') + std::string(300, 'y'));
+            pair.Link.Disconnect();
+            EXPECT_EQ(RecvAll(pair.Peer).substr(0, 5), "short");
+        }
     }
 }
 

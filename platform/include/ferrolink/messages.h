@@ -59,6 +59,12 @@ void WaitAndProcessMessagesOrReadable(int fd);
 /// Waits, handling nothing, until `fd` turns readable or `ms` milliseconds
 /// pass (a moment only: no event is handled meanwhile); true when readable.
 bool AwaitReadable(int fd, int ms);
+/// How often the application has been asked to quit (QCoreApplication::quit,
+/// or its last window closed), as seen on the application's thread once a
+/// window of that thread exists. A wait compares it with its value at the
+/// start: a change ends the wait as a cancel, so a quitting program ends
+/// promptly instead of waiting for the network.
+unsigned QuitRequests();
 /// Tells this thread's pump that one of the platform's own event handlers
 /// (a socket's readiness, a timer tick) has run, so a waiting pass returns.
 void NoteEventHandled();

@@ -110,7 +110,10 @@ public:
     /// Set to true (by a handler that runs during a wait, for example a
     /// Cancel button) to end the wait with its "... Canceled" failure. Stays
     /// true until the next Connect clears it: every wait fails at once
-    /// meanwhile (a server, which never connects, stays canceled).
+    /// meanwhile (a server, which never connects, stays canceled). A wait
+    /// under way when the application is asked to quit (QCoreApplication::
+    /// quit(), or its last window closed) sets it too and ends as canceled,
+    /// so a closing program never waits for the network.
     bool BeenCanceled = false;
     /// How many connections the system may hold waiting for Accept while one
     /// is served (Listen's backlog); 1 by default. With many senders at once,
@@ -131,10 +134,14 @@ public:
     /// ReportLevel), with the text, after the descendants' status hook. Not
     /// fired during destruction.
     TSockStatusEvent OnStatus;
-    /// Fired for every socket error that ErrorManager raises, with its number
-    /// and text, just before the exception; and by Listen for a port it cannot
-    /// have ("Cannot Listen On Port 6711 (Unknown Error No. 10048)"), which
-    /// raises nothing. Not fired during destruction.
+    /// Fired once for every ESockError the component raises, just before
+    /// the exception, with the failure's text and the socket error number
+    /// that caused it (FailureCause(), the failed call's error, or 0 when
+    /// none did: a time-out, a cancel, a refused argument). Also fired by
+    /// Listen for a port it cannot have ("Cannot Listen On Port 6711 (Unknown
+    /// Error No. 10048)"), which raises nothing. An exception that is not an
+    /// ESockError (ERangeError, EThreadError) does not fire it. Not fired
+    /// during destruction.
     TSockErrorEvent OnError;
     /// LastErrorNo: the last socket error number that ErrorManager read
     /// (tolerated or not), or the last value set; no operation clears it.
@@ -222,12 +229,15 @@ public:
     ///   "Send Buffer Beyond Its Text (N, text holds M)" before anything is
     ///   sent; the waits' failures; "Unknown Error No. N" for a failed send.
     void SendBuffer(const char* text, std::uint16_t length);
-    /// Sends the text as it is, at most 255 bytes, up to a NUL character.
-    /// Reports "Write" at level 2. Raises as SendBuffer.
+    /// Sends the text as it is, up to a NUL character. Reports "Write" at
+    /// level 2.
+    /// @throws ESockError "Text Too Long (N bytes, at most 255)" for a text
+    ///   of more than 255 bytes (before its NUL), before anything is sent;
+    ///   otherwise as SendBuffer.
     void Write(const std::string& text);
     /// Sends the text with CR and LF, all within 255 bytes (254 characters go
     /// out with CR only, 255 with no line end). Reports "WriteLn" at level 2.
-    /// Raises as SendBuffer.
+    /// @throws ESockError as Write.
     void WriteLn(const std::string& text);
     /// Sends the whole stream, from its first byte whatever its position, in
     /// chunks of at most 255 bytes, each after WaitForWrite, firing
@@ -277,7 +287,7 @@ protected:
     TNotifyEvent FOOBHook;
     /// Called for FD_ACCEPT notifications: a server serves the connection.
     TNotifyEvent FAcceptHook;
-    /// Called by ErrorManager before it raises.
+    /// Called before every ESockError the component raises (see Raise).
     TSockErrorEvent FErrorHook;
     /// Called after a successful name lookup.
     TNotifyEvent FHostResolvedHook;
@@ -299,9 +309,14 @@ protected:
     /// make is made only then.
     bool Reports(std::uint8_t level) const { return level <= ReportLevel; }
     /// After a failed socket call: reads the error into LastErrorNo; returns
-    /// when it carries all bits of `tolerated`; otherwise calls FErrorHook
-    /// and OnError and raises ESockError with its text.
+    /// when it carries all bits of `tolerated`; otherwise raises its text
+    /// with Raise.
     void ErrorManager(std::uint16_t tolerated);
+    /// The one way a component fails: calls FErrorHook and OnError with
+    /// `errorNo` (the socket error that caused the failure, 0 for none) and
+    /// `text`, then raises ESockError with `text`. Descendants raise their
+    /// own failures through it too, so OnError hears every one once.
+    [[noreturn]] void Raise(const std::string& text, int errorNo);
     /// "Unknown Error No. " and the number; empty for 0. Reports it at level 8.
     std::string LookUpErrorMessage(std::uint16_t errorNo);
 
@@ -336,8 +351,12 @@ protected:
     /// or a cancel, disarms and deselects.
     TWaitEnd AwaitCompletion(long event, const std::function<void()>& request = {});
     /// Pumps the queue at least once, then until FAsyncDone, BeenTimedOut or
-    /// BeenCanceled is set, sleeping in the event loop between events.
+    /// BeenCanceled is set or the application is asked to quit, sleeping in
+    /// the event loop between events.
     void PumpUntilDone();
+    /// BeenCanceled, set first when the application has been asked to quit
+    /// since QuitRequests() was `quitsAtStart`.
+    bool CanceledOrQuit(unsigned quitsAtStart);
     /// The failure texts of one wait.
     struct TWaitTexts {
         const char* TimedOut; ///< raised for TWaitEnd::TimedOut
@@ -345,7 +364,7 @@ protected:
         const char* Failed;   ///< raised for TWaitEnd::Failed
     };
     /// Raises the text of `end` unless the wait ended by its notification.
-    static void RaiseUnlessDone(TWaitEnd end, const TWaitTexts& texts);
+    void RaiseUnlessDone(TWaitEnd end, const TWaitTexts& texts);
     /// Selects no notifications for Handle().
     void Deselect();
     /// As Disconnect, but the connection is reset instead of ended, and bytes
@@ -363,6 +382,9 @@ protected:
     /// ReadLn's answer to a failed receive: empty for would-block, raises
     /// through ErrorManager for anything else.
     std::string NothingUnlessBroken();
+    /// Raises "Text Too Long (N bytes, at most 255)" for a text that Write
+    /// or WriteLn cannot send whole.
+    void RaiseIfTextTooLong(const std::string& text);
     /// Raises through ErrorManager when the connection is known broken (the
     /// peer reset it), without waiting; a peer that only closed its sending
     /// side passes.

@@ -34,8 +34,11 @@ constexpr int kReplySize = 16;
 /// The reply: "OK" and 14 blanks.
 inline const std::string kReply = "OK" + std::string(14, ' ');
 
-/// Raises ESockError, naming the problem and the limit, for a name or a body
-/// that has no valid encoding.
+/// What keeps a name or a body from having a valid encoding, naming the
+/// limit ("Message body too large (12000 bytes, at most 9999)"); empty when
+/// both can be encoded.
+std::string EncodingProblem(const std::string& name, std::int64_t bodySize);
+/// Raises ESockError with EncodingProblem's text when it is not empty.
 void CheckEncodable(const std::string& name, std::int64_t bodySize);
 
 /// "%.4d" of the name's length, then the name.
