@@ -1,5 +1,7 @@
 #include <ferrolink/streams.h>
 
+#include <ferrolink/durablefile.h>
+
 #include <ferrolink/exceptions.h>
 
 #include <fcntl.h>
@@ -156,76 +158,16 @@ std::string FolderOf(const std::string& fileName)
     return slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
 }
 
-// A new file beside `fileName`, never one that exists or a link.
-int CreateBeside(const std::string& fileName, std::string& partName)
-{
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        partName = fileName + "." + std::to_string(::getpid()) + "." + std::to_string(++counter) + ".part";
-        const int fd = ::open(partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-void WriteAll(int fd, TStream& source, std::int64_t count)
-{
-    char chunk[8192];
-    while (count > 0) {
-        const auto n = std::min<std::int64_t>(count, sizeof chunk);
-        source.ReadBuffer(chunk, n);
-        for (std::int64_t done = 0; done < n;) {
-            const ssize_t written = ::write(fd, chunk + done, static_cast<std::size_t>(n - done));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                throw EWriteError(written < 0 ? errno : ENOSPC);
-            done += written;
-        }
-        count -= n;
-    }
-}
-
-void FlushFolder(const std::string& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int error = fd < 0 || ::fsync(fd) != 0 ? errno : 0;
-    if (fd >= 0)
-        ::close(fd);
-    if (error)
-        throw EWriteError(error);
-}
-
 } // namespace
 
 void WriteFileReplacing(const std::string& fileName, TStream& source, std::int64_t count, bool durable)
 {
-    std::string partName;
-    const int fd = CreateBeside(fileName, partName);
-    if (fd < 0)
-        throw EFCreateError("Cannot create file " + fileName, errno);
-    bool open = true;
-    try {
-        WriteAll(fd, source, count);
-        if (durable && ::fsync(fd) != 0)
-            throw EWriteError(errno);
-        open = false;
-        if (::close(fd) != 0)
-            throw EWriteError(errno); // a deferred write failed
-    } catch (...) {
-        if (open)
-            ::close(fd);
-        ::unlink(partName.c_str());
-        throw;
-    }
-    if (::rename(partName.c_str(), fileName.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(partName.c_str());
-        throw EFCreateError("Cannot create file " + fileName, error);
-    }
+    TDurableFile file(AT_FDCWD, fileName + ".", fileName);
+    file.Write(source, count);
+    file.Finish(durable);
+    file.Commit(fileName, true);
     if (durable)
-        FlushFolder(FolderOf(fileName));
+        SyncFolder(FolderOf(fileName));
 }
 
 } // namespace ferro

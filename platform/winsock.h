@@ -1,5 +1,7 @@
 // The socket library the components are written against (version 1.1 of the
-// Windows Sockets interface), standing on POSIX sockets.
+// Windows Sockets interface), standing on POSIX sockets: the stand-in. Its
+// mechanisms and every place it departs from that interface are listed in
+// docs/transport.md; its extensions are in namespace ext below.
 //
 // Error numbers are the interface's own (10035 would-block, 10061 refused,
 // ...), read with WSAGetLastError after a call fails. Notifications arrive as
@@ -26,18 +28,6 @@ constexpr int AF_INET = 2;
 constexpr int SOCK_STREAM = 1;
 constexpr int IPPROTO_TCP = 6;
 constexpr int MSG_PEEK = 2;
-// An extension of this stand-in: more data follows at once, so the system may
-// join this send with the next into fewer packets. The bytes do not change.
-// Bytes of such a send may wait in the stand-in, but only as many as the
-// system is sure to take; the next plain send (one of no bytes too), receive
-// or close hands them over.
-constexpr int MSG_MORE = 0x8000;
-// An extension of this stand-in, for a receive on a socket that is not in
-// blocking mode: when nothing has arrived yet, the receive itself waits a
-// moment (one tick of the system's clock, 1 to 10 ms) before it reports
-// would-block. A caller about to wait for data saves the readiness check it
-// would make; nothing else is handled meanwhile.
-constexpr int MSG_WAITMOMENT = 0x4000;
 constexpr int SOL_SOCKET = 0xFFFF;
 constexpr int SO_LINGER = 0x0080;
 constexpr std::uint32_t INADDR_ANY = 0;
@@ -200,10 +190,39 @@ std::uint16_t htons(std::uint16_t value);
 int ErrorFromErrno(int error);
 // How many start-ups are not yet matched by a clean-up.
 int StartupCount();
-// Beyond the interface: waits a moment (as MSG_WAITMOMENT) for a connection on
-// the listening socket `s` and tells whether one is pending. The socket's
-// next selection takes this answer (FD_ACCEPT at once, or the readiness
-// watch) instead of asking the system again.
-bool LookForConnection(SOCKET s);
+// Beyond the interface: the stand-in's extensions, named apart so that a
+// caller shows at a glance where it goes beyond the old socket interface.
+// docs/transport.md lists them with every other departure.
+namespace ext {
+
+// More data follows at once, so the system may join this send with the next
+// into fewer packets (send batching). The bytes do not change. Bytes of such
+// a send may be kept by the stand-in, but only as many as the system is
+// sure to take; the next plain send, PushHeld, a receive or the close hands
+// them over.
+constexpr int MSG_MORE = 0x8000;
+// For a receive on a socket that is not in blocking mode: when nothing has
+// arrived yet, the receive itself waits a moment (a bounded wait of one tick
+// of the system's clock, 1 to 10 ms) before it reports would-block. A caller
+// about to wait for data saves the readiness check it would make; nothing
+// else is handled meanwhile.
+constexpr int MSG_WAITMOMENT = 0x4000;
+
+// Hands the bytes kept by MSG_MORE sends to the system now. 0, or
+// SOCKET_ERROR with the send's error (would-block: the rest stays kept).
+int PushHeld(SOCKET s);
+// The early accept: waits a moment for a connection on the listening socket
+// `s` and tells whether one is pending. The socket's next selection takes
+// this answer (FD_ACCEPT at once, or the readiness watch) instead of asking
+// the system again, and the next accept takes a connection it took.
+bool AcceptEarly(SOCKET s);
+// Gives up a connection attempt of `s` whose outcome is not wanted any more
+// (its wait timed out or was canceled). The system's attempt ends at once,
+// so a late answer can neither complete it nor reach the next connect; the
+// socket keeps its number and is as before connect (renewal). False when
+// `s` is not a socket or no fresh system socket can be had.
+bool AbandonConnect(SOCKET s);
+
+} // namespace ext
 
 } // namespace ferro::winsock

@@ -287,7 +287,7 @@ TEST(WinsockSelect, ALookAtAListeningSocketIsTheNextSelectionsAnswer)
     WSAAsyncSelect(l, r.Window, kMsg, FD_ACCEPT);
     // Nothing pending at the look: a client that comes after it is still
     // announced, by the readiness watch.
-    EXPECT_FALSE(LookForConnection(l));
+    EXPECT_FALSE(ext::AcceptEarly(l));
     WSAAsyncSelect(l, r.Window, kMsg, FD_ACCEPT);
     const int c1 = ConnectTo(port);
     ASSERT_TRUE(PumpUntil([&] { return r.Events(l).size() == 1; }));
@@ -296,7 +296,7 @@ TEST(WinsockSelect, ALookAtAListeningSocketIsTheNextSelectionsAnswer)
     // One pending at the look: the selection announces it at once, and the
     // accept hands over the connection with its peer.
     const int c2 = ConnectTo(port);
-    EXPECT_TRUE(LookForConnection(l));
+    EXPECT_TRUE(ext::AcceptEarly(l));
     WSAAsyncSelect(l, r.Window, kMsg, FD_ACCEPT);
     ProcessMessages();
     EXPECT_EQ(r.Events(l), (std::vector<int> {FD_ACCEPT, FD_ACCEPT}));
@@ -310,7 +310,7 @@ TEST(WinsockSelect, ALookAtAListeningSocketIsTheNextSelectionsAnswer)
     EXPECT_TRUE(PumpUntil([&] { return recv(s2, buf, 2, 0) == 2; }));
     // A connection a look took and nobody accepted goes with its listener.
     const int c3 = ConnectTo(port);
-    EXPECT_TRUE(LookForConnection(l));
+    EXPECT_TRUE(ext::AcceptEarly(l));
     closesocket(l);
     EXPECT_TRUE(PeerClosed(c3));
     for (const SOCKET each : {s1, s2})
@@ -435,8 +435,8 @@ TEST(WinsockSend, MoreFollowsIsKeptAndLeavesWithTheNextPlainSend)
     Started started;
     Recorder r;
     Connection c(r);
-    EXPECT_EQ(send(c.s, "abc", 3, MSG_MORE), 3);
-    EXPECT_EQ(send(c.s, "def", 3, MSG_MORE), 3);
+    EXPECT_EQ(send(c.s, "abc", 3, ext::MSG_MORE), 3);
+    EXPECT_EQ(send(c.s, "def", 3, ext::MSG_MORE), 3);
     EXPECT_EQ(RecvSome(c.peer, 6, 100), ""); // kept back
     EXPECT_EQ(send(c.s, "g", 1, 0), 1);
     EXPECT_EQ(RecvSome(c.peer, 7), "abcdefg");
@@ -458,12 +458,12 @@ TEST(WinsockSend, KeptBytesLeaveBeforeAReceiveAndBeforeTheClose)
     Started started;
     Recorder r;
     Connection c(r);
-    EXPECT_EQ(send(c.s, "question", 8, MSG_MORE), 8);
+    EXPECT_EQ(send(c.s, "question", 8, ext::MSG_MORE), 8);
     char buf[4];
     EXPECT_EQ(recv(c.s, buf, sizeof buf, 0), SOCKET_ERROR); // nothing came yet...
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
     EXPECT_EQ(RecvSome(c.peer, 8), "question"); // ...but the question left
-    EXPECT_EQ(send(c.s, "bye", 3, MSG_MORE), 3);
+    EXPECT_EQ(send(c.s, "bye", 3, ext::MSG_MORE), 3);
     closesocket(c.s);
     c.s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     EXPECT_EQ(RecvAll(c.peer), "bye");

@@ -56,9 +56,6 @@ void ProcessMessages();
 void WaitAndProcessMessages();
 /// As WaitAndProcessMessages, but also returns when `fd` turns readable.
 void WaitAndProcessMessagesOrReadable(int fd);
-/// Waits, handling nothing, until `fd` turns readable or `ms` milliseconds
-/// pass (a moment only: no event is handled meanwhile); true when readable.
-bool AwaitReadable(int fd, int ms);
 /// How often the application has been asked to quit (QCoreApplication::quit,
 /// or its last window closed), as seen on the application's thread once a
 /// window of that thread exists. A wait compares it with its value at the

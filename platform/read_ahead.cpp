@@ -1,0 +1,42 @@
+#include "read_ahead.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace ferro::winsock::detail {
+
+long TReadAhead::Fill(int fd, bool wait)
+{
+    if (!FBytes)
+        FBytes = std::make_unique_for_overwrite<char[]>(kSize);
+    char* bytes = FBytes.get();
+    std::memmove(bytes, bytes + FBegin, Buffered());
+    FEnd = Buffered();
+    FBegin = 0;
+    const ssize_t n = ::recv(fd, bytes + FEnd, kSize - FEnd, wait ? 0 : MSG_DONTWAIT);
+    if (n == 0)
+        FEndOfStream = true;
+    else if (n > 0)
+        FEnd += static_cast<std::size_t>(n);
+    return static_cast<long>(n);
+}
+
+std::size_t TReadAhead::Take(char* into, std::size_t length, bool peek)
+{
+    const std::size_t n = std::min(Buffered(), length);
+    if (n > 0)
+        std::memcpy(into, FBytes.get() + FBegin, n);
+    if (!peek)
+        FBegin += n;
+    return n;
+}
+
+void TReadAhead::Clear()
+{
+    FBegin = FEnd = 0;
+    FEndOfStream = false;
+}
+
+} // namespace ferro::winsock::detail

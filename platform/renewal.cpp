@@ -1,0 +1,25 @@
+#include "renewal.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ferro::winsock::detail {
+
+bool Renew(SocketState& state)
+{
+    const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fresh < 0)
+        return false;
+    const bool moved = ::dup3(fresh, state.Fd, O_CLOEXEC) == state.Fd;
+    const int error = errno;
+    ::close(fresh);
+    errno = error;
+    if (moved)
+        Renewed(state);
+    return moved;
+}
+
+} // namespace ferro::winsock::detail

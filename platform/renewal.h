@@ -1,0 +1,14 @@
+// Renewal: a system socket whose connection attempt failed (or was given up)
+// cannot try again, but the interface's socket can, under the same number.
+// A fresh system socket is put under that number (dup3), and the parts of
+// the state that belong to a connection begin again; the selection stays.
+#pragma once
+
+#include "socket_state.h"
+
+namespace ferro::winsock::detail {
+
+// False (errno set) when no fresh system socket can be had.
+bool Renew(SocketState& state);
+
+} // namespace ferro::winsock::detail

@@ -1,0 +1,20 @@
+// Internal to the socket library stand-in: how a call fails, and the
+// conversion of addresses to the system's form.
+#pragma once
+
+#include "winsock.h"
+
+#include <netinet/in.h>
+
+namespace ferro::winsock::detail {
+
+// Sets the thread's last error; returns SOCKET_ERROR.
+int Fail(int error);
+// Fail with the interface's number for errno.
+int FailErrno();
+// Whether the library is started (WSAStartup without its WSACleanup).
+bool Started();
+// An interface address as the system's.
+::sockaddr_in ToPosix(const sockaddr* name);
+
+} // namespace ferro::winsock::detail
