@@ -15,16 +15,21 @@ void TFerrolink::Connect()
     BeenCanceled = false;
     if (FConnected)
         Raise("Already connected", 0);
+    const std::uint16_t port = RangeCheckedWord(Port);
     ResolveHost();
     if (FSockAddr.sin_addr.s_addr == 0)
         Raise("Null Remote Address", 0);
     StatusMessage(kLevelOperation, "Connecting");
     FSockAddr.sin_family = AF_INET;
-    FSockAddr.sin_port = htons(static_cast<std::uint16_t>(Port & 0xFFFF));
+    FSockAddr.sin_port = htons(port);
     const TWaitEnd end = AwaitCompletion(FD_CONNECT, [this] {
         // The outcome comes with FD_CONNECT; the immediate result says nothing.
         connect(FHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr);
     });
+    // An attempt whose wait ended without its outcome must not complete
+    // later, to this destination, in the next Connect's place.
+    if (end != TWaitEnd::Done)
+        ext::AbandonConnect(FHandle);
     RaiseUnlessDone(end, {"Connection Timed Out", "Connection Canceled", "Connection Failed"});
     FConnected = true;
 }
@@ -83,11 +88,16 @@ void TFerrolink::Disconnect()
 
 void TFerrolink::AbortConnection()
 {
+    ResetOnClose();
+    Disconnect();
+}
+
+void TFerrolink::ResetOnClose()
+{
     // A reset tells the peer that what it has received is not all there was;
     // an orderly end would let it take a cut message as whole.
     const linger now {1, 0};
     setsockopt(FHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now), sizeof now);
-    Disconnect();
 }
 
 } // namespace ferro

@@ -59,6 +59,9 @@ TFerrolink::TFerrolink(TComponent* owner) : TComponent(owner), FThread(std::this
 
 TFerrolink::~TFerrolink()
 {
+    // An operation under way (this may run inside one of its handlers)
+    // sees this and ends without touching the component again.
+    *FAlive = false;
     // The published events are the application's: what they capture may be
     // gone by now. The descendants' hooks still hear the last texts.
     OnStatus = nullptr;
@@ -124,13 +127,20 @@ void TFerrolink::WndProc(TMessage& message)
     // A lookup reply carries a length where the event code stands; it is
     // never a close, whatever that length is.
     const bool lookupReply = message.Msg == WM_SOCKETDONE && FLookupTask != 0 && message.WParam == FLookupTask;
+    const TLife life = FAlive;
     if (event == FD_CLOSE && !lookupReply) {
         FConnected = false;
         if (OnDisconnect)
             OnDisconnect(this);
+        if (!*life)
+            return;
     }
     if (message.Msg == WM_SOCKETNOTIFY) {
-        DispatchSocketEvent(event);
+        try {
+            DispatchSocketEvent(event);
+        } catch (const EComponentDestroyed&) {
+            // A server destroyed in its own service: nothing to report.
+        }
     } else if (message.Msg == WM_SOCKETDONE) {
         if (lookupReply)
             FLookupFilled = FLastEventOk && event > 0; // the event code holds the entry's length
@@ -230,9 +240,13 @@ void TFerrolink::Deselect()
 void TFerrolink::PumpUntilDone()
 {
     const unsigned quits = QuitRequests();
+    const TLife life = FAlive;
     ProcessMessages();
-    while (!FAsyncDone && !FBeenTimedOut && !CanceledOrQuit(quits))
+    RaiseIfDestroyed(life);
+    while (!FAsyncDone && !FBeenTimedOut && !CanceledOrQuit(quits)) {
         WaitAndProcessMessages();
+        RaiseIfDestroyed(life);
+    }
 }
 
 bool TFerrolink::CanceledOrQuit(unsigned quitsAtStart)
@@ -240,7 +254,7 @@ bool TFerrolink::CanceledOrQuit(unsigned quitsAtStart)
     // The application is ending: a wait must not keep it alive.
     if (QuitRequests() != quitsAtStart)
         BeenCanceled = true;
-    return BeenCanceled;
+    return BeenCanceled && FCancelHeld == 0;
 }
 
 TFerrolink::TWaitEnd TFerrolink::AwaitCompletion(long event, const std::function<void()>& request)
@@ -258,7 +272,7 @@ TFerrolink::TWaitEnd TFerrolink::AwaitCompletion(long event, const std::function
     FFailureCause = 0;
     if (FBeenTimedOut)
         return TWaitEnd::TimedOut;
-    if (BeenCanceled)
+    if (BeenCanceled && FCancelHeld == 0)
         return TWaitEnd::Canceled;
     FFailureCause = FLastEventOk ? 0 : FLastEventError;
     return FLastEventOk ? TWaitEnd::Done : TWaitEnd::Failed;

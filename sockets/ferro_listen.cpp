@@ -32,8 +32,17 @@ void TFerrolink::Listen(bool synchronous)
 void TFerrolink::Accept()
 {
     CheckThread();
-    while (!FAsyncDone)
+    const TLife life = FAlive;
+    while (!FAsyncDone) {
         WaitAndProcessMessages();
+        RaiseIfDestroyed(life);
+    }
+    TakePendingConnection();
+}
+
+void TFerrolink::TakePendingConnection()
+{
+    CheckThread();
     Deselect();
     if (!FLastEventOk)
         Raise("Error creating Data Connection", FLastEventError);
@@ -55,6 +64,45 @@ void TFerrolink::Accept()
     FListenHandle = FHandle;
     FHandle = static_cast<TSocketHandle>(accepted);
     FSockAddr = peer;
+}
+
+void TFerrolink::RestoreListeningSocket()
+{
+    if (FHandle != kNoSocket && FHandle != FListenHandle)
+        closesocket(FHandle);
+    FHandle = FListenHandle;
+}
+
+void TFerrolink::CloseListeningSocket()
+{
+    closesocket(FListenHandle);
+}
+
+void TFerrolink::CloseSocketForGood()
+{
+    FNoRenewal = true;
+    try {
+        RequestCloseSocket();
+    } catch (...) {
+        FNoRenewal = false;
+        throw;
+    }
+    FNoRenewal = false;
+}
+
+void TFerrolink::LookForNextConnection()
+{
+    ext::AcceptEarly(FHandle);
+}
+
+void TFerrolink::ResumeListening()
+{
+    WSAAsyncSelect(FHandle, FNotifyWindow, WM_SOCKETNOTIFY, FD_ALL_EVENTS);
+}
+
+bool TFerrolink::AcceptShortOfResources() const
+{
+    return FAcceptFailure == WSAEMFILE || FAcceptFailure == WSAENOBUFS;
 }
 
 } // namespace ferro

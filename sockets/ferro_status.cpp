@@ -10,10 +10,14 @@ void TFerrolink::StatusMessage(std::uint8_t level, const std::string& text)
     if (!Reports(level))
         return;
     FStatus = CutShort(text);
+    const TLife life = FAlive;
+    const bool alive = *life; // texts of the destructor itself go on
     if (FStatusHook)
         FStatusHook(this, FStatus);
-    if (OnStatus)
+    if (*life && OnStatus)
         OnStatus(this, FStatus);
+    if (alive)
+        RaiseIfDestroyed(life);
 }
 
 void TFerrolink::ErrorManager(std::uint16_t tolerated)
@@ -31,11 +35,16 @@ void TFerrolink::ErrorManager(std::uint16_t tolerated)
 void TFerrolink::Raise(const std::string& text, int errorNo)
 {
     const auto number = static_cast<std::uint16_t>(errorNo);
+    const TLife life = FAlive;
+    const bool alive = *life;
+    const std::string failure = text; // `text` may be the component's own
     if (FErrorHook)
-        FErrorHook(this, number, text);
-    if (OnError)
-        OnError(this, number, text);
-    throw ESockError(text);
+        FErrorHook(this, number, failure);
+    if (*life && OnError)
+        OnError(this, number, failure);
+    if (alive)
+        RaiseIfDestroyed(life);
+    throw ESockError(failure);
 }
 
 std::string TFerrolink::LookUpErrorMessage(std::uint16_t errorNo)

@@ -34,13 +34,14 @@ void TFerrolink::WaitForData()
     CheckThread();
     TimerOn();
     const unsigned quits = QuitRequests();
+    const TLife life = FAlive;
     int lastError = 0;
     for (;;) {
         // Data is mostly a moment away: waiting that moment in the receive
         // costs less than a turn of the event loop with a readiness watch,
         // which the loop must register and unregister. Events wait that long.
         char byte;
-        const int peeked = recv(FHandle, &byte, 1, MSG_PEEK | MSG_WAITMOMENT);
+        const int peeked = recv(FHandle, &byte, 1, MSG_PEEK | ext::MSG_WAITMOMENT);
         if (peeked == SOCKET_ERROR)
             lastError = WSAGetLastError();
         // Data, the end of the stream or a real error: the receive that
@@ -53,13 +54,14 @@ void TFerrolink::WaitForData()
             WaitAndProcessMessagesOrReadable(FHandle);
         else
             ProcessMessages();
+        RaiseIfDestroyed(life);
         if (peeked >= 0 || CanceledOrQuit(quits) || FBeenTimedOut)
             break;
     }
     TimerOff();
     if (FBeenTimedOut)
         Raise("Read Timed Out", 0);
-    if (BeenCanceled)
+    if (BeenCanceled && FCancelHeld == 0)
         Raise("Read Canceled", 0);
 }
 
@@ -79,7 +81,7 @@ void TFerrolink::SendBuffer(const char* text, std::uint16_t length)
     int remaining = length;
     while (remaining > 0) {
         WaitForWrite();
-        const int sent = send(FHandle, text + position, remaining, FHoldWrites ? MSG_MORE : 0);
+        const int sent = send(FHandle, text + position, remaining, FHoldWrites ? ext::MSG_MORE : 0);
         if (sent == SOCKET_ERROR) {
             ErrorManager(kToleratedError); // would-block: offer the same bytes again
             continue;
@@ -130,6 +132,7 @@ void TFerrolink::SendFile(TStream& stream)
     char chunk[kPartSize];
     std::int64_t position = 0;
     bool complete = false;
+    const TLife life = FAlive;
     try {
         do {
             WaitForWrite();
@@ -137,15 +140,19 @@ void TFerrolink::SendFile(TStream& stream)
             const int length = last ? static_cast<int>(size - position) : kPartSize;
             stream.ReadBuffer(chunk, length);
             // Chunks before the last may travel together; the last pushes them out.
-            const int sent = SendChunk(chunk, length, last ? 0 : MSG_MORE);
+            const int sent = SendChunk(chunk, length, last ? 0 : ext::MSG_MORE);
             if (sent < length)
                 stream.Seek(sent - length, TSeekOrigin::soCurrent);
             complete = last && sent == length;
             position += sent;
             FBytesRecvd += sent;
-            if (OnPacketRecvd)
+            if (OnPacketRecvd) {
                 OnPacketRecvd(this);
+                RaiseIfDestroyed(life);
+            }
         } while (!complete && !BeenCanceled && !FBeenTimedOut);
+    } catch (const EComponentDestroyed&) {
+        throw;
     } catch (...) {
         PushHeldChunks();
         throw;
@@ -170,7 +177,7 @@ void TFerrolink::PushHeldChunks()
 {
     // Chunks counted as sent may wait to travel with the next one; when
     // there is none, they leave now. A failure shows in the next operation.
-    send(FHandle, FSendBuffer.get(), 0, 0);
+    ext::PushHeld(FHandle);
 }
 
 std::string TFerrolink::Read(std::uint16_t count)
@@ -216,11 +223,13 @@ std::string TFerrolink::ReadLn()
     char buffer[kPartSize];
     int peeked = 0;
     int lineEnd = 0; // 1-based position of the first LF, 0 for none
+    const TLife life = FAlive;
     for (int attempts = 1;; ++attempts) {
         peeked = recv(FHandle, buffer, kPartSize, MSG_PEEK);
         if (peeked == SOCKET_ERROR)
             return NothingUnlessBroken();
         ProcessMessages();
+        RaiseIfDestroyed(life);
         const void* lf = std::memchr(buffer, '\n', static_cast<std::size_t>(peeked));
         lineEnd = lf ? static_cast<int>(static_cast<const char*>(lf) - buffer) + 1 : 0;
         if (peeked == kPartSize || lineEnd > 0 || BeenCanceled || attempts == kReadLnAttempts)

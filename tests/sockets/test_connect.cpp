@@ -159,16 +159,54 @@ TEST(Connect, NullAddressIsRefusedWithoutTraffic)
     EXPECT_TRUE(link.Statuses.empty()); // no wait, no timer, nothing sent
 }
 
-TEST(Connect, PortTakesItsLowSixteenBits)
+TEST(Connect, APortOutsideSixteenBitsIsARangeErrorBeforeAnyTraffic)
 {
     TcpListener listener;
-    TProbe link;
-    link.Host = "127.0.0.1";
-    link.Port = 65536 + listener.Port();
-    link.Connect();
-    const int peer = listener.Accept(2000);
-    EXPECT_GE(peer, 0);
-    CloseFd(peer);
+    for (std::int32_t port : {65536 + listener.Port(), -1}) {
+        TProbe link;
+        link.Host = "127.0.0.1";
+        link.Port = port;
+        EXPECT_THROW(link.Connect(), ERangeError) << port;
+        EXPECT_EQ(listener.Accept(100), -1) << port; // the port it once wrapped to
+    }
+}
+
+// A Connect that gave up must not complete later: when the first destination
+// answers late, the next Connect still goes where it is told, and the first
+// destination never gets a connection of ours.
+TEST(Connect, AnAttemptGivenUpNeverCompletesLater)
+{
+    for (const bool cancel : {false, true}) {
+        UnansweringListener late;
+        TcpListener other;
+        TProbe link;
+        link.Host = "127.0.0.1";
+        link.Port = late.Listener.Port();
+        if (cancel)
+            QTimer::singleShot(50, [&] { link.BeenCanceled = true; });
+        else
+            link.TimeOut = 100;
+        EXPECT_EQ(ConnectFailure(link), cancel ? "Connection Canceled" : "Connection Timed Out");
+        // The first destination makes room: an attempt still going would be answered now.
+        std::vector<int> taken;
+        for (int fd; (fd = late.Listener.Accept(200)) >= 0;)
+            taken.push_back(fd);
+        link.TimeOut = 5000;
+        link.Port = other.Port();
+        EXPECT_EQ(ConnectFailure(link), "connected") << cancel;
+        link.Write("second");
+        const int peer = other.Accept(2000);
+        EXPECT_EQ(RecvSome(peer, 6, 2000), "second") << cancel;
+        CloseFd(peer);
+        std::string onLate;
+        for (int fd; (fd = late.Listener.Accept(1500)) >= 0;)
+            taken.push_back(fd);
+        for (int fd : taken) {
+            onLate += RecvSome(fd, 6, 50);
+            CloseFd(fd);
+        }
+        EXPECT_EQ(onLate, "") << cancel;
+    }
 }
 
 TEST(Connect, AHostNameIsLookedUpThenConnected)

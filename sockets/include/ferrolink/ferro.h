@@ -39,6 +39,17 @@ public:
     using Exception::Exception;
 };
 
+/// Raised by an operation whose component was destroyed while it ran: by a
+/// handler it called (OnStatus, OnPacketRecvd, OnError, a server's OnMSG) or
+/// by any handler that ran during one of its waits. The operation ends as a
+/// cancel and touches nothing of the component after the destruction; a
+/// server destroyed in its own service just stops. Text: "Operation
+/// Canceled: Component Destroyed".
+class EComponentDestroyed : public ESockError {
+public:
+    EComponentDestroyed() : ESockError("Operation Canceled: Component Destroyed") {}
+};
+
 /// An event that passes the component alone.
 using TNotifyEvent = std::function<void(TComponent* sender)>;
 /// A status text as it is reported.
@@ -95,14 +106,16 @@ public:
     explicit TFerrolink(TComponent* owner);
     /// Closes the socket for good and stops the socket library. Fires neither
     /// OnDisconnect nor the published OnStatus and OnError. Must run on the
-    /// component's thread, and not from a handler inside one of its waits.
+    /// component's thread. May run inside one of the component's own
+    /// handlers or during one of its waits: the operation under way then
+    /// raises EComponentDestroyed without touching the component again.
     ~TFerrolink() override;
 
     /// The peer: a dotted IPv4 address ("127.0.0.1") or a host name, at most
     /// 255 characters. Read by Connect.
     std::string Host;
-    /// The peer's TCP port for Connect, or the port Listen listens on. Its
-    /// low 16 bits are used by Connect; Listen wants 0 to 65535.
+    /// The peer's TCP port for Connect, or the port Listen listens on: 0 to
+    /// 65535 (either raises ERangeError for any other value).
     std::int32_t Port = 0;
     /// The longest any single wait may last, in milliseconds; 0 for no limit.
     /// A negative value makes the next wait raise ERangeError.
@@ -187,8 +200,11 @@ public:
     ///   "Null Remote Address" (Host is "0.0.0.0"), "Host Lookup Timed Out",
     ///   "Host Lookup Canceled", "Host Lookup Failed", "Connection Timed Out",
     ///   "Connection Canceled", "Connection Failed" (refused or unreachable).
-    ///   After a failure the component is unconnected and the next Connect
-    ///   tries again.
+    ///   After a failure the component is unconnected, the system's attempt
+    ///   is given up (a late answer connects nothing), and the next Connect
+    ///   starts afresh to the Host and Port it is given.
+    /// @throws ERangeError when Port lies outside 0 to 65535, before anything
+    ///   is looked up or sent.
     virtual void Connect();
     /// Closes the socket, whether or not a connection stands, and puts a
     /// fresh one in its place; counted bytes are delivered first. Reports
@@ -354,8 +370,9 @@ protected:
     /// BeenCanceled is set or the application is asked to quit, sleeping in
     /// the event loop between events.
     void PumpUntilDone();
-    /// BeenCanceled, set first when the application has been asked to quit
-    /// since QuitRequests() was `quitsAtStart`.
+    /// Whether a cancel ends the wait now: BeenCanceled (set first when the
+    /// application has been asked to quit since QuitRequests() was
+    /// `quitsAtStart`), unless FCancelHeld.
     bool CanceledOrQuit(unsigned quitsAtStart);
     /// The failure texts of one wait.
     struct TWaitTexts {
@@ -370,6 +387,19 @@ protected:
     /// As Disconnect, but the connection is reset instead of ended, and bytes
     /// not yet delivered are dropped: for a transfer that failed half way.
     void AbortConnection();
+    /// Makes the next close of the socket a reset instead of an orderly end.
+    void ResetOnClose();
+    /// Whether the component still exists, readable after it is destroyed:
+    /// an operation keeps a copy before it calls out (a handler, a pump).
+    using TLife = std::shared_ptr<const bool>;
+    /// The component's life, for an operation to keep.
+    TLife Life() const { return FAlive; }
+    /// Raises EComponentDestroyed when `life` has ended; touches nothing else.
+    static void RaiseIfDestroyed(const TLife& life)
+    {
+        if (!*life)
+            throw EComponentDestroyed();
+    }
     /// A negative TimeOut raises ERangeError before a wait issues anything.
     void CheckTimeOut() const;
     /// Raises EThreadError on any thread but the component's own.
@@ -390,8 +420,58 @@ protected:
     /// side passes.
     void RaiseIfBroken();
 
+    // Operations a descendant builds on instead of the fields below.
+
+    /// Takes the connection the listening socket announced (FD_ACCEPT) onto
+    /// Handle(), without waiting, keeping the listening socket aside; as
+    /// Accept after its wait, with its failures.
+    void TakePendingConnection();
+    /// After serving a connection: closes it if a failed close left it, and
+    /// puts the listening socket back into Handle().
+    void RestoreListeningSocket();
+    /// Closes the listening socket kept aside during a service (for a server
+    /// destroyed in the middle of one).
+    void CloseListeningSocket();
+    /// Closes Handle() without making a fresh socket (Handle() becomes
+    /// kNoSocket): for a server, whose socket a close ends for good.
+    void CloseSocketForGood();
+    /// Looks a moment for the next connection, so that the next selection
+    /// announces it at once.
+    void LookForNextConnection();
+    /// Selects the listening socket's notifications again, without the
+    /// status text of Listen (after a pause of accepting).
+    void ResumeListening();
+    /// Whether the last failed accept failed for want of descriptors or
+    /// memory: accepting again at once would fail the same way.
+    bool AcceptShortOfResources() const;
+    /// Disarms the time-out timer without a status text: each client of a
+    /// server has the whole TimeOut.
+    void DisarmTimer() { FTimer->SetEnabled(false); }
+    /// Ends the wait under way as by its time-out (a server's own limits).
+    void EndWaitAsTimedOut() { FBeenTimedOut = true; }
+    /// While held, Write and WriteLn may keep their texts to travel with what
+    /// follows: for a descendant that sends more at once and hands them over
+    /// (SendFile's last chunk, a plain send) or resets the connection before
+    /// it returns.
+    void HoldWrites(bool hold) { FHoldWrites = hold; }
+    /// While held (the calls nest), a cancel (BeenCanceled, or the
+    /// application's quit) ends no wait; BeenCanceled stays set for what
+    /// follows. For a step that must finish once begun: the reply to a
+    /// message already stored.
+    void HoldCancels() { ++FCancelHeld; }
+    /// Ends one HoldCancels.
+    void ReleaseCancels() { --FCancelHeld; }
+
+    // State a descendant may read and the tests' probes look into.
     TSocketHandle FListenHandle = 0; ///< the listening socket while a client is served
     bool FLastEventOk = false;       ///< the last notification carried no error
+    std::unique_ptr<TTimer> FTimer;  ///< the time-out timer
+    bool FAsyncDone = false;         ///< the awaited request has completed
+    winsock::sockaddr_in FSockAddr {}; ///< the peer's address (a server's: during a service)
+    std::int16_t FReplyCode = 0;     ///< ReplyCode()
+    HWND FNotifyWindow = 0;          ///< the hidden window
+
+private:
     int FLastEventError = 0;         ///< the error the last notification carried
     int FFailureCause = 0;           ///< FailureCause()
     int FLookupError = 0;            ///< the error the lookup's reply carried
@@ -403,15 +483,10 @@ protected:
     std::int32_t FLastErrorNo = 0;   ///< LastErrorNo
     std::string FStatus;             ///< Status()
     std::unique_ptr<char[]> FSendBuffer; ///< kSendBufferSize bytes: zero-terminated text for SendBuffer
-    std::unique_ptr<TTimer> FTimer;  ///< the time-out timer
     std::int32_t FBytesTotal = 0;    ///< BytesTotal()
-    bool FAsyncDone = false;         ///< the awaited request has completed
     winsock::WSADATA FWSAData {};    ///< what the socket library told at start-up
-    winsock::sockaddr_in FSockAddr {}; ///< the peer's address (a server's: during a service)
     std::unique_ptr<char[]> FHostEntBuffer; ///< kHostEntBufferSize bytes: the host entry of a lookup
     std::string FTransactionReply;   ///< TransactionReply()
-    std::int16_t FReplyCode = 0;     ///< ReplyCode()
-    HWND FNotifyWindow = 0;          ///< the hidden window
     bool FConnected = false;         ///< GetConnected()
     TSocketHandle FHandle = 0;       ///< Handle()
     winsock::HANDLE FLookupTask = 0; ///< the lookup whose reply is awaited, 0 for none
@@ -419,14 +494,10 @@ protected:
     int FAcceptFailure = 0;          ///< the socket error of the last failed accept, 0 after one that worked
     bool FWinsockStarted = false;    ///< the socket library was started, so it is stopped once
     std::thread::id FThread;         ///< the thread that made the component, the only one that may use it
-    /// SendBuffer's texts may wait to travel with what follows: for an
-    /// operation of a descendant that sends more at once, and hands them
-    /// over (SendFile's last chunk, a plain send) or resets the connection
-    /// before it returns.
-    bool FHoldWrites = false;
-    /// RequestCloseSocket makes no fresh socket (Handle becomes kNoSocket):
-    /// for a server, which closes it again at once.
-    bool FNoRenewal = false;
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true); ///< false from the destructor's start
+    bool FHoldWrites = false;        ///< see HoldWrites
+    int FCancelHeld = 0;             ///< see HoldCancels
+    bool FNoRenewal = false;         ///< RequestCloseSocket makes no fresh socket
 };
 
 } // namespace ferro
