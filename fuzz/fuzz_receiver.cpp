@@ -202,10 +202,15 @@ bool WholeMessage(const std::string& bytes, std::string& from, std::string& body
             at += n;
             return bytes.substr(at - n, n);
         };
+        // A negative length is no count: such a message is refused.
         const std::int32_t nameLength = qbmsg::ParseLength(field(4));
-        from = nameLength > 0 ? field(static_cast<std::size_t>(nameLength)) : "";
+        if (nameLength < 0)
+            return false;
+        from = field(static_cast<std::size_t>(nameLength));
         const std::int32_t bodyLength = qbmsg::ParseLength(field(4));
-        body = bodyLength > 0 ? field(static_cast<std::size_t>(bodyLength)) : "";
+        if (bodyLength < 0)
+            return false;
+        body = field(static_cast<std::size_t>(bodyLength));
         return true;
     } catch (const Exception&) {
         return false;

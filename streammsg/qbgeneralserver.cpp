@@ -1,7 +1,5 @@
 #include <ferrolink/qbgeneralserver.h>
 
-#include "winsock.h"
-
 #include <exception>
 
 namespace ferro {
@@ -12,11 +10,6 @@ namespace {
 // memory) for a new connection: the client waits in the backlog meanwhile.
 constexpr int kAcceptRetryMs = 100;
 
-bool ShortOfResources(int error)
-{
-    return error == winsock::WSAEMFILE || error == winsock::WSAENOBUFS;
-}
-
 } // namespace
 
 TQBGeneralServer::TQBGeneralServer(TComponent* owner) : TFerrolink(owner), FAcceptRetry(std::make_unique<TTimer>(nullptr))
@@ -26,7 +19,13 @@ TQBGeneralServer::TQBGeneralServer(TComponent* owner) : TFerrolink(owner), FAcce
     FAcceptRetry->OnTimer = [this](TComponent*) { ResumeAccepting(); };
 }
 
-TQBGeneralServer::~TQBGeneralServer() = default;
+TQBGeneralServer::~TQBGeneralServer()
+{
+    // Destroyed during a service: the base closes the client's connection,
+    // the listening socket kept aside goes here.
+    if (FServing)
+        CloseListeningSocket();
+}
 
 void TQBGeneralServer::Loaded()
 {
@@ -41,29 +40,19 @@ void TQBGeneralServer::Connect() {}
 
 void TQBGeneralServer::ServeClient(TComponent*)
 {
-    FAsyncDone = true;
+    if (FStopped)
+        return; // an announcement that was on its way when listening stopped
     // Each client has the whole time-out: a countdown that the last client's
     // reads left running ends here, without a status text.
-    FTimer->SetEnabled(false);
-    try {
-        Accept();
-    } catch (...) {
-        // Nothing was taken: the listening socket is still in Handle.
-        if (!ShortOfResources(FAcceptFailure)) {
-            Listen(false);
-            throw;
-        }
-        // Accepting again at once would fail again at once: pause, and
-        // report the shortage once, not at every retry.
-        FAcceptRetry->SetEnabled(true);
-        if (std::exchange(FShortOfResources, true))
-            return;
-        throw;
-    }
-    FShortOfResources = false;
+    DisarmTimer();
+    if (!TakeConnection())
+        return;
+    FServing = true;
     try {
         if (OnClientContact)
             OnClientContact(this);
+    } catch (const EComponentDestroyed&) {
+        throw;
     } catch (...) {
         // The client is let go without a reply and the next one is served
         // before anybody looks at the failure, which may take a while.
@@ -77,37 +66,79 @@ void TQBGeneralServer::ServeClient(TComponent*)
     EndService();
 }
 
+bool TQBGeneralServer::TakeConnection()
+{
+    try {
+        TakePendingConnection();
+    } catch (const EComponentDestroyed&) {
+        throw;
+    } catch (...) {
+        // Nothing was taken: the listening socket is still in Handle.
+        if (!AcceptShortOfResources()) {
+            Listen(false);
+            throw;
+        }
+        // Accepting again at once would fail again at once: pause, and
+        // report the shortage once, not at every retry.
+        FAcceptRetry->SetEnabled(true);
+        if (std::exchange(FShortOfResources, true))
+            return false;
+        throw;
+    }
+    FShortOfResources = false;
+    return true;
+}
+
 void TQBGeneralServer::EndService()
 {
     std::exception_ptr failure;
     // The fresh socket Disconnect would put in place of the client's is
     // never made: the listening socket is the only one a serving server
     // keeps.
-    FNoRenewal = true;
     try {
-        Disconnect();
+        StatusMessage(kLevelOperation, "Disconnecting");
+        CloseSocketForGood();
     } catch (...) {
         failure = std::current_exception();
     }
-    FNoRenewal = false;
-    // A close that failed left the client's socket.
-    if (FHandle != kNoSocket && FHandle != FListenHandle)
-        winsock::closesocket(FHandle);
-    FHandle = FListenHandle;
-    // The next client is often a moment away (a sender posting one message
-    // after another): a short look at the listening socket lets the new
-    // selection announce it at once, without a turn of the event loop.
-    winsock::LookForConnection(FHandle);
-    Listen(false);
+    RestoreListeningSocket();
+    FServing = false;
+    if (FStopped) {
+        CloseListening();
+    } else {
+        // The next client is often a moment away (a sender posting one
+        // message after another): a short look at the listening socket lets
+        // the new selection announce it at once, without a turn of the
+        // event loop.
+        LookForNextConnection();
+        Listen(false);
+    }
     if (failure)
         std::rethrow_exception(failure);
+}
+
+void TQBGeneralServer::StopListening()
+{
+    CheckThread();
+    FStopped = true;
+    FAcceptRetry->SetEnabled(false);
+    if (!FServing)
+        CloseListening();
+}
+
+void TQBGeneralServer::CloseListening()
+{
+    if (Handle() == kNoSocket)
+        return;
+    Deselect();
+    // The system resets the connections still waiting in the backlog.
+    CloseSocketForGood();
 }
 
 void TQBGeneralServer::ResumeAccepting()
 {
     FAcceptRetry->SetEnabled(false);
-    // As Listen would, without its status text at every retry.
-    winsock::WSAAsyncSelect(FHandle, FNotifyWindow, WM_SOCKETNOTIFY, winsock::FD_ALL_EVENTS);
+    ResumeListening(); // as Listen would, without its status text at every retry
 }
 
 } // namespace ferro

@@ -9,6 +9,12 @@ TQBStrm::TQBStrm(TComponent* owner) : TFerrolink(owner)
     Port = qbmsg::kPort;
 }
 
+TQBStrm::~TQBStrm()
+{
+    if (FPosting)
+        ResetOnClose();
+}
+
 std::string TQBStrm::PostIt(TStream& stream)
 {
     const std::int64_t size = stream.Size();
@@ -16,17 +22,21 @@ std::string TQBStrm::PostIt(TStream& stream)
         Raise(problem, 0);
     Connect();
     std::string reply;
+    FPosting = true;
     try {
         // The two fields travel with the body; the body's last chunk hands
         // them over, a failure resets the connection.
-        FHoldWrites = true;
+        HoldWrites(true);
         Write(qbmsg::EncodeHeader(FromName));
         Write(qbmsg::EncodeBodyLength(size));
-        FHoldWrites = false;
+        HoldWrites(false);
         SendFile(stream);
         reply = Read(qbmsg::kReplySize);
+    } catch (const EComponentDestroyed&) {
+        throw; // the destructor has reset the connection
     } catch (...) {
-        FHoldWrites = false;
+        FPosting = false;
+        HoldWrites(false);
         // The receiver must not take what it got for a whole message: a post
         // reported as failed is never delivered later.
         try {
@@ -36,6 +46,7 @@ std::string TQBStrm::PostIt(TStream& stream)
         }
         throw;
     }
+    FPosting = false;
     Disconnect();
     return reply;
 }

@@ -34,20 +34,42 @@ void TQBStrmServ::ReadMessage(TComponent*)
     try {
         name = ReadName();
         ReadBody(body);
+    } catch (const EComponentDestroyed&) {
+        throw;
     } catch (...) {
         StopLimits();
         throw;
     }
     StopLimits();
+    TimerOff(); // storing is no wait for the network: the reply's wait counts afresh
     body.SetPosition(0);
     if (ReplyAfterHandler)
         RaiseIfBroken(); // a sender that gave up is not handed over, nor answered
     else
         Write(qbmsg::kReply);
-    if (OnMSG)
+    if (OnMSG) {
+        const TLife life = Life();
         OnMSG(this, name, body);
+        RaiseIfDestroyed(life);
+    }
     if (ReplyAfterHandler)
+        ReplyDespiteCancel();
+}
+
+void TQBStrmServ::ReplyDespiteCancel()
+{
+    // The handler has done its work (stored the message): a reply withheld
+    // by a cancel that comes before or during its wait would deny it.
+    HoldCancels();
+    try {
         Write(qbmsg::kReply);
+    } catch (const EComponentDestroyed&) {
+        throw;
+    } catch (...) {
+        ReleaseCancels();
+        throw;
+    }
+    ReleaseCancels();
 }
 
 void TQBStrmServ::StartLimits()
@@ -69,31 +91,36 @@ void TQBStrmServ::LimitReached()
     // Ticks arrive only while a wait pumps, and every wait of a message is a
     // read wait: it ends as by its own time-out.
     StopLimits();
-    FBeenTimedOut = true;
+    EndWaitAsTimedOut();
 }
 
 std::int32_t TQBStrmServ::ReadLength()
 {
     const std::string field = Read(qbmsg::kLengthFieldSize);
-    const std::int32_t length = qbmsg::ParseLength(field);
-    // A field cut short by the sender's close can still read as a number
-    // ("0" of "0005"): only a whole field counts.
+    // A field cut short by the sender's close is a missing field, whatever
+    // it holds ("0" of "0005", or nothing at all).
     if (field.size() < qbmsg::kLengthFieldSize)
         Raise("Read Failed", 0);
-    return length;
+    return qbmsg::ParseLength(field);
 }
 
 std::string TQBStrmServ::ReadName()
 {
     const std::int32_t length = ReadLength();
-    if (length > qbmsg::kMaxNameField)
+    if (length < 0 || length > qbmsg::kMaxNameField)
         Raise("Invalid name length (" + std::to_string(length) + ", at most 255)", 0);
-    return length > 0 ? Read(static_cast<std::uint16_t>(length)) : std::string();
+    std::string name = length > 0 ? Read(static_cast<std::uint16_t>(length)) : std::string();
+    if (name.size() < static_cast<std::size_t>(length))
+        Raise("Read Failed", 0); // the sender closed inside the name
+    return name;
 }
 
 void TQBStrmServ::ReadBody(TMemoryStream& body)
 {
     const std::int32_t length = ReadLength();
+    // No sender writes a sign: a negative length is no count.
+    if (length < 0)
+        Raise("Invalid body length (" + std::to_string(length) + ")", 0);
     body.Reserve(length);
     // Never more than is missing, so surplus bytes stay out of the body.
     char part[255];

@@ -37,6 +37,12 @@ public:
     void Loaded() override;
     /// A server makes no connections: does nothing at all.
     void Connect() override;
+    /// Stops taking connections for good: the listening socket is closed,
+    /// and connections waiting in the system's backlog are reset, so that
+    /// their senders are told they failed. A service under way finishes
+    /// first (the socket closes when it ends). For a program that stops (a
+    /// termination signal) or has served enough.
+    void StopListening();
 
 protected:
     /// Serves one connection: accepts it, runs OnClientContact, closes it and
@@ -49,14 +55,21 @@ protected:
     void ServeClient(TComponent* sender);
 
 private:
+    /// Takes the announced connection; false when none was taken and the
+    /// shortage of descriptors was reported before (a pause follows).
+    bool TakeConnection();
     /// Closes the client's connection, restores the listening socket and
-    /// listens again, then raises what Disconnect raised.
+    /// listens again, then raises what the close raised.
     void EndService();
     /// Selects the listening socket's notifications again after a pause.
     void ResumeAccepting();
+    /// Closes the listening socket (Handle becomes kNoSocket).
+    void CloseListening();
 
     std::unique_ptr<TTimer> FAcceptRetry; ///< ends a pause of accepting
     bool FShortOfResources = false;       ///< an accept failed for want of descriptors; reported once
+    bool FServing = false;                ///< a client's connection is in Handle, the listening socket aside
+    bool FStopped = false;                ///< StopListening was called: no connection is taken any more
 };
 
 } // namespace ferro

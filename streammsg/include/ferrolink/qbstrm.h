@@ -12,6 +12,9 @@ class TQBStrm : public TFerrolink {
 public:
     /// A sender with Port 6711 and no name.
     explicit TQBStrm(TComponent* owner);
+    /// Destroyed during PostIt (by a handler), the connection is reset, so
+    /// that the receiver never takes what it got for a whole message.
+    ~TQBStrm() override;
 
     /// The sender's name put into every message: at most 251 characters, no
     /// NUL.
@@ -32,6 +35,9 @@ public:
     ///   resets its connection, so that the receiver never takes what it got
     ///   for a whole message.
     std::string PostIt(TStream& stream);
+
+private:
+    bool FPosting = false; ///< PostIt is under way
 };
 
 } // namespace ferro

@@ -43,16 +43,21 @@ public:
     std::int32_t MessageDeadline = 0;
     /// When true, the reply goes out only after OnMSG has returned without
     /// raising, so that "OK" can mean the handler stored the message; a
-    /// handler that raises means no reply. False by default: the reply comes
-    /// first.
+    /// handler that raises means no reply. A cancel set while the handler
+    /// runs (a stop request) does not withhold that reply: what the handler
+    /// did is answered. False by default: the reply comes first.
     bool ReplyAfterHandler = false;
 
     /// Reads one message from the connection being served, answers it and
     /// raises OnMSG (the component's OnClientContact), within IdleLimit and
     /// MessageDeadline. Never reads beyond the declared body.
+    /// The time-out limits each wait for the network: its countdown stops
+    /// when the body is whole, so a slow OnMSG (storing on a slow disk) never
+    /// counts against the reply.
     /// @throws EConvertError "'<text>' is not a valid integer value" for a
     ///   length field that is no number.
-    /// @throws ESockError "Invalid name length (N, at most 255)"; "Read
+    /// @throws ESockError "Invalid name length (N, at most 255)" (a negative
+    ///   one too), "Invalid body length (N)" for a negative one; "Read
     ///   Failed" when the sender closed before the message was whole (a
     ///   length field cut short included); "Read Timed Out", "Read Canceled",
     ///   "Unknown Error No. N" (10054: the sender reset); the reply's write
@@ -72,6 +77,8 @@ private:
     void StopLimits();
     /// A limit was reached: the wait under way ends with its time-out.
     void LimitReached();
+    /// Writes the reply after the handler, even when canceled meanwhile.
+    void ReplyDespiteCancel();
 
     std::unique_ptr<TTimer> FIdleTimer;     ///< IdleLimit's countdown, restarted by every byte
     std::unique_ptr<TTimer> FDeadlineTimer; ///< MessageDeadline's countdown
