@@ -13,14 +13,22 @@ void TCommandLine::Parse(const std::vector<std::string>& args)
 {
     QStringList list {"qbmsg"};
     for (const std::string& arg : args)
-        list << QString::fromLocal8Bit(arg.c_str());
+        list << QString::fromLatin1(arg.data(), static_cast<qsizetype>(arg.size()));
     if (!FParser.parse(list))
         throw UsageError(FParser.errorText().toStdString());
 }
 
-QString TCommandLine::Text(const QString& name, const QString& fallback) const
+std::string TCommandLine::Bytes(const QString& name, const std::string& fallback) const
 {
-    return FParser.isSet(name) ? FParser.value(name) : fallback;
+    return FParser.isSet(name) ? FParser.value(name).toLatin1().toStdString() : fallback;
+}
+
+std::vector<std::string> TCommandLine::Positional() const
+{
+    std::vector<std::string> bytes;
+    for (const QString& argument : FParser.positionalArguments())
+        bytes.push_back(argument.toLatin1().toStdString());
+    return bytes;
 }
 
 long TCommandLine::Number(const QString& name, long fallback, long low, long high) const
@@ -31,7 +39,7 @@ long TCommandLine::Number(const QString& name, long fallback, long low, long hig
     bool ok = false;
     const long value = text.toLong(&ok);
     if (!ok || value < low || value > high)
-        throw UsageError(QString("--%1 wants a number from %2 to %3, not '%4'").arg(name).arg(low).arg(high).arg(text).toStdString());
+        throw UsageError(QString("--%1 wants a number from %2 to %3, not '%4'").arg(name).arg(low).arg(high).arg(text).toLatin1().toStdString());
     return value;
 }
 

@@ -1,5 +1,7 @@
 // qbmsg's command lines on QCommandLineParser: long and short forms,
-// "--name=value", "--" ending the options; mistakes raise UsageError.
+// "--name=value", "--" ending the options; mistakes raise UsageError. The
+// arguments pass through the parser as Latin-1, one character per byte, so
+// that bytes that are no UTF-8 come out as they went in.
 #pragma once
 
 #include <QCommandLineOption>
@@ -27,10 +29,13 @@ public:
     void Parse(const std::vector<std::string>& args);
 
     bool IsSet(const QString& name) const { return FParser.isSet(name); }
-    QString Text(const QString& name, const QString& fallback) const;
+    // An option's value as the bytes given, whatever their encoding (file
+    // names and sender names are bytes, not text).
+    std::string Bytes(const QString& name, const std::string& fallback) const;
     // An integer within [low, high]; UsageError otherwise.
     long Number(const QString& name, long fallback, long low, long high) const;
-    QStringList Positional() const { return FParser.positionalArguments(); }
+    // The arguments that are no options, as the bytes given.
+    std::vector<std::string> Positional() const;
 
 private:
     QCommandLineParser FParser;

@@ -2,6 +2,7 @@
 // answering "OK" only once the body is on the disk.
 #include "commands.h"
 #include "options.h"
+#include "report_lines.h"
 #include "store.h"
 #include "text.h"
 
@@ -12,8 +13,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <stdexcept>
 
 namespace qbmsgcli {
 
@@ -45,8 +49,10 @@ standard error, bytes from the network escaped (\xNN).
                         standard error
   -h, --help            show this help and exit
 
-SIGINT and SIGTERM end it cleanly. Exit status: 0, or 1 when the port cannot
-be listened on or the folder cannot be written in, 2 for a usage error.
+SIGINT and SIGTERM end it cleanly: the message in progress is stored and
+answered, or neither, and senders still waiting are told they failed.
+Exit status: 0, or 1 when the port cannot be listened on or the folder
+cannot be used, 2 for a usage error.
 )";
 
 namespace {
@@ -54,6 +60,7 @@ namespace {
 constexpr const char* kPrefix = "qbmsg receive: ";
 constexpr long kDefaultIdleMs = 10000;
 constexpr long kDefaultDeadlineMs = 60000;
+constexpr int kStopGraceMs = 500; // for report lines still queued at a stop request
 
 int gSignalPipe[2] = {-1, -1};
 
@@ -68,6 +75,59 @@ void Report(const std::string& text)
     std::fprintf(stderr, "%s%s\n", kPrefix, Escaped(text).c_str());
 }
 
+// The receiver as the options ask for it. "OK" means stored.
+void Configure(ferro::TQBStrmServ& server, const TCommandLine& line)
+{
+    server.Port = static_cast<std::int32_t>(line.Number("port", ferro::qbmsg::kPort, 1, 65535));
+    server.TimeOut = static_cast<std::int32_t>(line.Number("timeout", 0, 0, 2147483647));
+    server.IdleLimit = static_cast<std::int32_t>(line.Number("idle", kDefaultIdleMs, 0, 2147483647));
+    server.MessageDeadline = static_cast<std::int32_t>(line.Number("deadline", kDefaultDeadlineMs, 0, 2147483647));
+    server.ReplyAfterHandler = true;
+    server.Backlog = static_cast<std::int32_t>(line.Number("backlog", 1, 1, 65535));
+    server.ReportLevel = static_cast<int>(line.Number("verbose", 0, 0, 255));
+    server.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
+    ferro::SetApplicationExceptionHandler([](const std::exception& e) {
+        const auto* own = dynamic_cast<const ferro::Exception*>(&e);
+        Report(own ? own->Message() : e.what()); // the whole text, NUL bytes too
+    });
+}
+
+// Starts listening; the failure's text, empty when it listens.
+std::string StartListening(ferro::TQBStrmServ& server)
+{
+    std::string failure;
+    server.OnError = [&](ferro::TComponent*, std::uint16_t error, const std::string& text) {
+        if (text.rfind("Cannot Listen", 0) == 0)
+            failure = text + ": " + SocketCause(error);
+    };
+    server.Loaded();
+    server.OnError = nullptr;
+    return failure;
+}
+
+// SIGINT and SIGTERM, heard through the event loop: the message in progress
+// ends as it would (stored and answered, or neither: a read under way is
+// canceled, a handler that stores is not), no connection is taken any more,
+// and those waiting are reset so that their senders are told they failed.
+struct StopRequests {
+    explicit StopRequests(ferro::TQBStrmServ& server)
+    {
+        if (::pipe2(gSignalPipe, O_CLOEXEC) != 0)
+            throw std::runtime_error("Cannot make a pipe for signals: " + SystemCause(errno));
+        Notifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(Notifier.get(), &QSocketNotifier::activated, [this, &server] {
+            Notifier->setEnabled(false); // the pipe stays readable: Drain looks at it too
+            Stopped = true;
+            server.BeenCanceled = true;
+            server.StopListening();
+        });
+        std::signal(SIGINT, OnSignal);
+        std::signal(SIGTERM, OnSignal);
+    }
+    std::unique_ptr<QSocketNotifier> Notifier;
+    bool Stopped = false;
+};
+
 } // namespace
 
 int ReceiveCommand(const std::vector<std::string>& args)
@@ -81,64 +141,34 @@ int ReceiveCommand(const std::vector<std::string>& args)
         return kExitOk;
     }
     if (!line.Positional().empty())
-        throw UsageError("unexpected argument '" + line.Positional().front().toStdString() + "'");
+        throw UsageError("unexpected argument '" + Escaped(line.Positional().front()) + "'");
     const long count = line.Number("count", 0, 1, 2147483647);
-    const std::string folder = line.Text("out", ".").toLocal8Bit().toStdString();
-    const int verbose = static_cast<int>(line.Number("verbose", 0, 0, 255));
-
     ferro::TQBStrmServ server(nullptr);
-    server.Port = static_cast<std::int32_t>(line.Number("port", ferro::qbmsg::kPort, 1, 65535));
-    server.TimeOut = static_cast<std::int32_t>(line.Number("timeout", 0, 0, 2147483647));
-    server.IdleLimit = static_cast<std::int32_t>(line.Number("idle", kDefaultIdleMs, 0, 2147483647));
-    server.MessageDeadline = static_cast<std::int32_t>(line.Number("deadline", kDefaultDeadlineMs, 0, 2147483647));
-    server.ReplyAfterHandler = true; // "OK" means stored
-    server.Backlog = static_cast<std::int32_t>(line.Number("backlog", 1, 1, 65535));
+    Configure(server, line);
+    std::unique_ptr<TStoreFolder> folder;
     try {
-        CheckWritableFolder(folder);
+        folder = std::make_unique<TStoreFolder>(line.Bytes("out", "."));
     } catch (const StoreError& e) {
         Report(e.what());
         return kExitFailed;
     }
 
-    int counter = 0;
+    TReportLines lines;
     long received = 0;
     server.OnMSG = [&](ferro::TComponent*, const std::string& from, ferro::TStream& body) {
-        const std::string path = StoreDurably(folder, counter, body); // raises: no reply
-        ++received;
-        std::printf("%s %lld %s\n", Printable(from).c_str(), static_cast<long long>(body.Size()), Escaped(path).c_str());
-        std::fflush(stdout);
+        const std::string path = folder->Store(body); // raises: no reply
+        lines.Add(Printable(from) + " " + std::to_string(body.Size()) + " " + Escaped(path) + "\n");
+        if (++received == count)
+            server.StopListening(); // this one is answered; no other is taken
     };
-    ferro::SetApplicationExceptionHandler([](const std::exception& e) {
-        const auto* own = dynamic_cast<const ferro::Exception*>(&e);
-        Report(own ? own->Message() : e.what()); // the whole text, NUL bytes too
-    });
-
-    std::string listenFailure;
-    server.OnError = [&](ferro::TComponent*, std::uint16_t error, const std::string& text) {
-        if (text.rfind("Cannot Listen", 0) == 0)
-            listenFailure = text + ": " + SocketCause(error);
-    };
-    server.ReportLevel = verbose;
-    server.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
-    server.Loaded();
-    if (!listenFailure.empty()) {
-        Report(listenFailure);
+    if (const std::string failure = StartListening(server); !failure.empty()) {
+        Report(failure);
         return kExitFailed;
     }
-
-    bool interrupted = false;
-    if (::pipe2(gSignalPipe, O_CLOEXEC) != 0)
-        return kExitFailed;
-    QSocketNotifier signalNotifier(gSignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
-        interrupted = true;
-        server.BeenCanceled = true; // ends a wait for a stalled client
-    });
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-
-    while (!interrupted && (count == 0 || received < count))
+    StopRequests stop(server);
+    while (!stop.Stopped && (count == 0 || received < count))
         ferro::WaitAndProcessMessages();
+    lines.Drain(gSignalPipe[0], kStopGraceMs);
     return kExitOk;
 }
 

@@ -49,7 +49,7 @@ public:
 // Reads the whole input into `body`: the file, or standard input for "-".
 // A stream that is no file is read only until it holds more than a body may,
 // so that one without end is refused rather than read forever; a file too
-// large is refused by the component with its size.
+// large is refused by its size, before anything is read.
 void LoadBody(const std::string& file, ferro::TMemoryStream& body)
 {
     const bool standardInput = file == "-";
@@ -62,6 +62,12 @@ void LoadBody(const std::string& file, ferro::TMemoryStream& body)
         if (!standardInput)
             ::close(fd);
         throw Failure("Cannot read " + name + ": " + SystemCause(EISDIR));
+    }
+    // A file's size is known: one too large is refused before it is read.
+    if (S_ISREG(info.st_mode) && info.st_size > ferro::qbmsg::kMaxBodySize) {
+        if (!standardInput)
+            ::close(fd);
+        throw Failure("Message body too large (" + std::to_string(info.st_size) + " bytes, at most 9999)");
     }
     char chunk[4096];
     for (;;) {
@@ -114,21 +120,21 @@ int SendCommand(const std::vector<std::string>& args)
         std::fputs(kSendHelp, stdout);
         return kExitOk;
     }
-    const QStringList files = line.Positional();
+    const std::vector<std::string> files = line.Positional();
     if (files.size() != 1)
         throw UsageError(files.empty() ? "no FILE to send" : "only one FILE can be sent");
 
     ferro::TQBStrm sender(nullptr);
-    sender.Host = line.Text("host", "127.0.0.1").toStdString();
+    sender.Host = line.Bytes("host", "127.0.0.1");
     sender.Port = static_cast<std::int32_t>(line.Number("port", ferro::qbmsg::kPort, 1, 65535));
-    sender.FromName = line.Text("from", "Quillbrook").toStdString();
+    sender.FromName = line.Bytes("from", "Quillbrook");
     sender.TimeOut = static_cast<std::int32_t>(line.Number("timeout", 0, 0, 2147483647));
     sender.ReportLevel = static_cast<std::int32_t>(line.Number("verbose", 0, 0, 255));
     sender.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
 
     try {
         ferro::TMemoryStream body;
-        LoadBody(files.front().toLocal8Bit().toStdString(), body);
+        LoadBody(files.front(), body);
         const std::string reply = sender.PostIt(body);
         std::printf("%s\n", Escaped(reply).c_str());
         if (reply != ferro::qbmsg::kReply) {

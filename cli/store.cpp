@@ -2,10 +2,9 @@
 
 #include "text.h"
 
+#include <ferrolink/durablefile.h>
+
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,94 +18,70 @@ namespace {
     throw StoreError(what + ": " + SystemCause(error));
 }
 
-// Gives `from` the name `to` unless a file of that name exists.
-bool RenameNoReplace(const std::string& from, const std::string& to, int& error)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    error = errno;
-    if (error != EINVAL && error != ENOSYS)
-        return false;
-    // A file system without it: a second name, then the first one goes.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        error = errno;
-        return false;
-    }
-    ::unlink(from.c_str());
-    return true;
-}
-
-void WriteAll(int fd, ferro::TStream& body, const std::string& file)
-{
-    char chunk[8192];
-    for (std::int64_t n; (n = body.Read(chunk, sizeof chunk)) > 0;) {
-        for (std::int64_t done = 0; done < n;) {
-            const ssize_t written = ::write(fd, chunk + done, static_cast<std::size_t>(n - done));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                Fail("Cannot write file " + file, written < 0 ? errno : ENOSPC);
-            done += written;
-        }
-    }
-}
-
 } // namespace
 
-void CheckWritableFolder(const std::string& folder)
+TStoreFolder::TStoreFolder(std::string path) : FPath(std::move(path))
 {
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0)
-        Fail("Cannot use folder " + folder, errno);
-    if (!S_ISDIR(info.st_mode))
-        Fail("Cannot use folder " + folder, ENOTDIR);
-    if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        Fail("Cannot write in folder " + folder, errno);
+    FFd = ::open(FPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (FFd < 0)
+        Fail("Cannot use folder " + FPath, errno);
+    // What every message will need, tried once now: a folder that lets a
+    // file be made but not renamed or flushed would take every body and
+    // throw it away again.
+    try {
+        ferro::TDurableFile trial(FFd, ".trial-", FPath);
+        trial.Finish(false);
+        const std::string name = trial.TemporaryName() + ".trial";
+        trial.Commit(name, false);
+        ::unlinkat(FFd, name.c_str(), 0);
+        ferro::SyncFolder(FFd);
+    } catch (const ferro::Exception& e) {
+        ::close(FFd);
+        Fail("Cannot write in folder " + FPath, e.SystemError());
+    }
 }
 
-std::string StoreDurably(const std::string& folder, int& counter, ferro::TStream& body)
+TStoreFolder::~TStoreFolder()
 {
-    static unsigned serial = 0;
-    const std::string part = folder + "/.message-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".part";
-    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0)
-        Fail("Cannot create file " + part, errno);
-    bool open = true;
-    try {
-        WriteAll(fd, body, part);
-        if (::fsync(fd) != 0)
-            Fail("Cannot write file " + part, errno);
-        open = false;
-        if (::close(fd) != 0)
-            Fail("Cannot write file " + part, errno);
-    } catch (...) {
-        if (open)
-            ::close(fd);
-        ::unlink(part.c_str());
-        throw;
-    }
-    std::string path;
-    for (int error = EEXIST; error == EEXIST;) {
-        path = folder + "/message-" + std::to_string(counter + 1) + ".bin";
-        if (RenameNoReplace(part, path, error))
-            break;
-        if (error != EEXIST) {
-            ::unlink(part.c_str());
-            Fail("Cannot create file " + path, error);
+    ::close(FFd);
+}
+
+std::string TStoreFolder::CommitAsNext(ferro::TDurableFile& file)
+{
+    for (;;) {
+        const std::string name = "message-" + std::to_string(++FCounter) + ".bin";
+        try {
+            if (file.Commit(name, false))
+                return name;
+        } catch (const ferro::Exception& e) {
+            Fail("Cannot create file " + FPath + "/" + name, e.SystemError());
         }
-        ++counter;
     }
-    ++counter;
+}
+
+std::string TStoreFolder::Store(ferro::TStream& body)
+{
+    std::unique_ptr<ferro::TDurableFile> file;
+    try {
+        file = std::make_unique<ferro::TDurableFile>(FFd, ".message-", FPath);
+    } catch (const ferro::Exception& e) {
+        Fail("Cannot create a file in folder " + FPath, e.SystemError());
+    }
+    try {
+        file->Write(body, body.Size() - body.Position());
+        file->Finish(true);
+    } catch (const ferro::Exception& e) {
+        Fail("Cannot write file " + FPath + "/" + file->TemporaryName(), e.SystemError());
+    }
+    const std::string name = CommitAsNext(*file);
     // The new name is on the disk once the folder is.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int error = dir < 0 || ::fsync(dir) != 0 ? errno : 0;
-    if (dir >= 0)
-        ::close(dir);
-    if (error) {
-        ::unlink(path.c_str());
-        Fail("Cannot write folder " + folder, error);
+    try {
+        ferro::SyncFolder(FFd);
+    } catch (const ferro::Exception& e) {
+        ::unlinkat(FFd, name.c_str(), 0);
+        Fail("Cannot write folder " + FPath, e.SystemError());
     }
-    return path;
+    return FPath + "/" + name;
 }
 
 } // namespace qbmsgcli

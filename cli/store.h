@@ -2,8 +2,10 @@
 // its folder, on the disk before it is answered.
 #pragma once
 
+#include <ferrolink/durablefile.h>
 #include <ferrolink/streams.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -15,14 +17,33 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Raises StoreError unless `folder` is a folder this process can write in.
-void CheckWritableFolder(const std::string& folder);
+// The folder the bodies go to, resolved once when it is opened: replacing
+// its path by a link later does not move where bodies go.
+class TStoreFolder {
+public:
+    // Opens the folder and tries what storing needs (create a file, rename
+    // it, flush the folder to the disk), leaving nothing behind. Raises
+    // StoreError with the cause when any of it fails.
+    explicit TStoreFolder(std::string path);
+    ~TStoreFolder();
+    TStoreFolder(const TStoreFolder&) = delete;
+    TStoreFolder& operator=(const TStoreFolder&) = delete;
 
-// Writes the body (from its position) to a temporary file inside `folder`,
-// flushes it and the folder to the disk, and gives it the name
-// message-N.bin, N the first number after `counter` with no such file
-// (`counter` is left at N). Never replaces a file. On failure nothing is
-// left behind and StoreError tells the cause. Returns the file's path.
-std::string StoreDurably(const std::string& folder, int& counter, ferro::TStream& body);
+    // Writes the body (from its position) to a temporary file in the folder,
+    // flushes it and the folder to the disk, and gives it the name
+    // message-N.bin, N the first number after the last one given with no
+    // such file. Never replaces a file. On failure nothing is left behind
+    // and StoreError tells the cause. Returns the file's path.
+    std::string Store(ferro::TStream& body);
+
+private:
+    // Gives the finished file the first free name message-N.bin after the
+    // last one given; returns that name.
+    std::string CommitAsNext(ferro::TDurableFile& file);
+
+    std::string FPath;
+    int FFd = -1;
+    int FCounter = 0;
+};
 
 } // namespace qbmsgcli

@@ -1,12 +1,10 @@
 // The real qbmsg executable, against plain peers, netcat and itself.
-#include "peers.h"
-#include "recorder.h"
-
-#include "helpers.h"
+#include "qbmsg_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -20,50 +18,6 @@
 using namespace ferro;
 
 namespace {
-
-const std::string kOk = "OK              ";
-
-struct Outcome {
-    int Exit = -1;
-    std::string Out, Err;
-};
-
-bool Finished(QProcess& p, int ms = 15000)
-{
-    return PumpUntil([&] { return p.state() == QProcess::NotRunning; }, ms);
-}
-
-Outcome Qbmsg(const QStringList& args, const QString& input = {})
-{
-    QProcess p;
-    if (!input.isEmpty())
-        p.setStandardInputFile(input);
-    p.start(QBMSG, args);
-    Finished(p);
-    return {p.exitCode(), p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
-}
-
-struct Receiver {
-    explicit Receiver(QStringList extra = {}) : Port(FreePort())
-    {
-        Process.start(QBMSG, QStringList {"receive", "--port", QString::number(Port), "--out", Dir.path()} + extra);
-        EXPECT_TRUE(PumpUntil([&] { return ListensOn(Port); }, 10000));
-    }
-    ~Receiver()
-    {
-        Process.kill();
-        Process.waitForFinished();
-    }
-    QStringList Lines()
-    {
-        Out += QString(Process.readAllStandardOutput());
-        return Out.split('\n', Qt::SkipEmptyParts);
-    }
-    QTemporaryDir Dir;
-    std::uint16_t Port;
-    QProcess Process;
-    QString Out;
-};
 
 // A plain receiver on its own thread: takes one message of `size` bytes,
 // answers `reply`, waits for the sender to close, and returns what it took.
@@ -114,6 +68,17 @@ TEST(QbmsgSend, RefusesTenThousandBytesBeforeConnecting)
     EXPECT_EQ(r.Exit, 1);
     EXPECT_EQ(r.Err, "qbmsg send: Message body too large (10000 bytes, at most 9999)\n");
     EXPECT_EQ(listener.Accept(100), -1);
+
+    // A 3 GiB file (sparse) is refused by its size, not read: 1 GiB of
+    // address space is all it gets.
+    QFile huge(dir.filePath("huge"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(3LL << 30));
+    huge.close();
+    QProcess p;
+    p.start("bash", {"-c", QString("ulimit -v 1048576 && exec '%1' send -p %2 '%3'").arg(QBMSG).arg(listener.Port()).arg(huge.fileName())});
+    ASSERT_TRUE(Finished(p));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_EQ(p.readAllStandardError().toStdString(), "qbmsg send: Message body too large (3221225472 bytes, at most 9999)\n");
 }
 
 TEST(Qbmsg, TakesOptionsTheWayUnixToolsDo)
