@@ -1,0 +1,104 @@
+// BMP pictures: the check of a file's headers before Qt decodes it (the
+// fuzz target's subject), and loading from files.
+#include <ferrolink/forms.h>
+
+#include <ferrolink/streams.h>
+
+#include <QFileInfo>
+
+#include <cstring>
+
+namespace ferro {
+
+namespace {
+
+std::uint32_t U32(const std::string& d, std::size_t at)
+{
+    std::uint32_t v = 0;
+    std::memcpy(&v, d.data() + at, 4);
+    return v; // BMP fields are little-endian, as this machine is
+}
+
+std::int32_t I32(const std::string& d, std::size_t at) { return static_cast<std::int32_t>(U32(d, at)); }
+
+std::uint16_t U16(const std::string& d, std::size_t at)
+{
+    std::uint16_t v = 0;
+    std::memcpy(&v, d.data() + at, 2);
+    return v;
+}
+
+constexpr std::size_t kFileHeaderSize = 14;
+
+[[noreturn]] void NotValid() { throw EInvalidGraphic("Bitmap image is not valid"); }
+
+// The bytes of pixel data the headers announce, or -1 when they make no sense.
+std::int64_t AnnouncedPixelBytes(const std::string& d, std::uint32_t infoSize)
+{
+    std::int64_t width, height, bitCount, compression = 0, sizeImage = 0;
+    if (infoSize == 12) {
+        width = U16(d, 18);
+        height = U16(d, 20);
+        bitCount = U16(d, 24);
+    } else if (infoSize >= 40) {
+        width = I32(d, 18);
+        height = I32(d, 22);
+        bitCount = U16(d, 28);
+        compression = U32(d, 30);
+        sizeImage = U32(d, 34);
+    } else {
+        return -1;
+    }
+    if (width <= 0 || height == 0 || bitCount == 0 || bitCount > 32)
+        return -1;
+    if (compression == 1 || compression == 2) // run-length encoded: as announced
+        return sizeImage;
+    // Hostile headers announce absurd sizes: anything past a terabyte is as
+    // good as infinite here, and keeps the arithmetic from overflowing.
+    constexpr std::int64_t kAbsurd = std::int64_t(1) << 40;
+    const std::int64_t rowBytes = (width * bitCount + 31) / 32 * 4;
+    const std::int64_t rows = height < 0 ? -height : height;
+    return rows > kAbsurd / rowBytes ? kAbsurd : rowBytes * rows;
+}
+
+} // namespace
+
+QImage DecodeBitmap(const std::string& data)
+{
+    if (data.size() < 2 || data[0] != 'B' || data[1] != 'M')
+        NotValid();
+    if (data.size() < kFileHeaderSize + 4)
+        throw EReadError();
+    const std::uint32_t infoSize = U32(data, kFileHeaderSize);
+    if (data.size() < kFileHeaderSize + infoSize || infoSize < 12)
+        throw EReadError();
+    const std::int64_t pixels = AnnouncedPixelBytes(data, infoSize);
+    if (pixels < 0)
+        NotValid();
+    if (static_cast<std::int64_t>(data.size()) < static_cast<std::int64_t>(U32(data, 10)) + pixels)
+        throw EReadError();
+    QImage image = QImage::fromData(reinterpret_cast<const uchar*>(data.data()), static_cast<int>(data.size()), "BMP");
+    if (image.isNull())
+        NotValid();
+    return image;
+}
+
+QImage LoadBitmapFile(const std::string& fileName)
+{
+    TFileStream file(fileName, fmOpenRead);
+    std::string data(static_cast<std::size_t>(file.Size()), '\0');
+    file.ReadBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+    if (data.empty())
+        return {};
+    return DecodeBitmap(data);
+}
+
+QImage LoadPictureFile(const std::string& fileName)
+{
+    const QString suffix = QFileInfo(QString::fromLocal8Bit(fileName.c_str())).suffix();
+    if (suffix.compare("bmp", Qt::CaseInsensitive) != 0)
+        throw EInvalidGraphic("Unknown picture file extension (." + suffix.toStdString() + ")");
+    return LoadBitmapFile(fileName);
+}
+
+} // namespace ferro
