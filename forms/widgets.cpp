@@ -2,6 +2,7 @@
 #include <ferrolink/forms.h>
 
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -10,6 +11,82 @@
 #include <qdrawutil.h>
 
 namespace ferro {
+
+namespace {
+
+// Return and Enter on a focused button click it.
+class TClickOnReturn : public QObject {
+public:
+    explicit TClickOnReturn(QAbstractButton* button) : QObject(button) { button->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        static_cast<QAbstractButton*>(watched)->click();
+        return true;
+    }
+};
+
+// The mnemonic's letter of an action's text ("E&xit": 'x'), or 0.
+QChar Mnemonic(const QString& text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == '&' && text[i + 1] != '&')
+            return text[i + 1].toLower();
+        if (text[i] == '&')
+            ++i; // "&&" is a plain ampersand
+    }
+    return QChar();
+}
+
+// In an open menu, Alt alone keeps it open and Alt with a letter chooses
+// the action of that mnemonic.
+class TAltMnemonics : public QObject {
+public:
+    explicit TAltMnemonics(QMenu* menu) : QObject(menu), FMenu(menu) { menu->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Alt)
+            return true;
+        if (!(key->modifiers() & Qt::AltModifier) || key->text().isEmpty())
+            return false;
+        const QChar letter = key->text().front().toLower();
+        for (QAction* action : FMenu->actions()) {
+            if (action->isEnabled() && Mnemonic(action->text()) == letter) {
+                FMenu->hide();
+                // Chosen once the menu has gone, as a click on it would be.
+                QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    QMenu* FMenu;
+};
+
+} // namespace
+
+void ClickOnReturn(QAbstractButton* button)
+{
+    new TClickOnReturn(button);
+}
+
+void TakeAltMnemonics(QMenu* menu)
+{
+    new TAltMnemonics(menu);
+}
 
 TTextViewer::TTextViewer(QWidget* parent) : QWidget(parent, Qt::Window)
 {

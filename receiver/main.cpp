@@ -20,7 +20,13 @@ int main(int argc, char** argv)
     app.setQuitOnLastWindowClosed(false);
     ferro::InstallErrorDisplay();
     takewell::TForm1 form;
-    if (qgetenv("FERROLINK_START_HIDDEN") != "1")
+    const bool hidden = qgetenv("FERROLINK_START_HIDDEN") == "1";
+    // Started hidden (by a sender) where another receiver holds the port,
+    // it could never show anything: it ends at once instead of staying
+    // alive unseen.
+    if (hidden && !form.Listening())
+        return 0;
+    if (!hidden)
         form.show();
     return app.exec();
 }

@@ -45,6 +45,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr)
     QBStrmServ1->OnMSG = [this](TComponent* sender, const std::string& from, TStream& body) {
         QBStrmServ1MSG(sender, from, body);
     };
+    QBStrmServ1->OnError = [this](TComponent*, std::uint16_t, const std::string& text) {
+        if (text.rfind("Cannot Listen", 0) == 0)
+            FListening = false;
+    };
     FormCreate();
     NotifyComponentsLoaded();
 }
@@ -67,6 +71,8 @@ void TForm1::QBStrmServ1MSG(TComponent*, const std::string&, TStream& strm)
     // replaced, never written through.
     WriteFileReplacing(kTempFile, strm, strm.Size() - strm.Position());
     Image2->LoadFromFile(kTempFile);
+    // A minimised window is brought back too: the picture is for the user.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();

@@ -38,12 +38,17 @@ public:
     TQBStrmServ* QBStrmServ1 = nullptr; // owned by the window as component
 
     void FormCreate();
+    // Whether the receiver could have its port when it was loaded.
+    bool Listening() const { return FListening; }
     // Writes the body to "temp.bmp", shows it and brings the window forward.
     void QBStrmServ1MSG(TComponent* sender, const std::string& sFrom, TStream& strm);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+
+private:
+    bool FListening = true;
 };
 
 } // namespace takewell

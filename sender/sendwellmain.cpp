@@ -99,6 +99,8 @@ void TForm1::BuildPanels()
     column->addWidget(Panel2);
     column->addWidget(Panel3, 1);
 
+    ClickOnReturn(Select);
+    ClickOnReturn(BitBtn1);
     QObject::connect(Select, &QPushButton::clicked, this, Guarded([this] { SelectClick(); }));
     QObject::connect(BitBtn1, &QPushButton::clicked, this, Guarded([this] { BitBtn1Click(); }));
     setTabOrder(BitBtn1, Select);
@@ -109,6 +111,7 @@ void TForm1::BuildPanels()
 void TForm1::BuildMenu()
 {
     QMenu* file = menuBar()->addMenu("&File");
+    TakeAltMnemonics(file);
     File1 = file->menuAction();
     Exit1 = Bind(file->addAction("E&xit"), this, [this] { Exit1Click(); });
     About1 = Bind(menuBar()->addAction("&About"), this, [this] { About1Click(); });

@@ -42,10 +42,12 @@ std::string Post(const std::string& body, int timeOut = 10000)
 }
 
 struct RunningProgram {
-    RunningProgram(const QString& program, const QString& folder)
+    RunningProgram(const QString& program, const QString& folder, bool hidden = false)
     {
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (hidden)
+            env.insert("FERROLINK_START_HIDDEN", "1");
         Process.setProcessEnvironment(env);
         Process.setWorkingDirectory(folder);
         Process.start(program, {});
@@ -167,6 +169,18 @@ TEST(SendwellProgram, RunsWithoutAReceiverWhenNoneCanBeFound)
     EXPECT_FALSE(Listening6711());
     sendwell.kill();
     sendwell.waitForFinished();
+}
+
+// Started hidden (by a sender) where another program holds the port, it could
+// never show anything: it ends at once instead of staying alive unseen.
+TEST(TakewellProgram, AHiddenReceiverThatCannotListenEndsItself)
+{
+    TcpListener other(1, 6711);
+    InTemporaryFolder here;
+    RunningProgram takewell(TAKEWELL, here.Dir.path(), true);
+    ASSERT_TRUE(PumpUntil([&] { return takewell.Process.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(takewell.Process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(takewell.Process.exitCode(), 0);
 }
 
 TEST(TakewellProgram, ReplacesALinkNamedTempBmpInsteadOfWritingThroughIt)

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
+#include <QKeyEvent>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QFontInfo>
@@ -276,6 +280,30 @@ TEST_F(SenderFixture, ExitWarnsThenCloses)
     Form.Exit1->trigger();
     EXPECT_EQ(Messages(), std::vector<std::string> {"Please be sure to close down the MSG Client also!"});
     EXPECT_FALSE(Form.isVisible());
+}
+
+// The keyboard as users of the designed desktop expect it: Return clicks the
+// focused button, and in the open File menu Alt+X chooses Exit as X does.
+TEST_F(SenderFixture, ReturnClicksTheFocusedButtonAndAltXInTheFileMenuExits)
+{
+    Form.show();
+    for (QPushButton* button : {Form.Select, Form.BitBtn1}) {
+        Boxes.Boxes.clear();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(button, &enter);
+        EXPECT_EQ(TextsOf("open").size(), 1u) << button->text().toStdString(); // both ask for a file first
+    }
+    Boxes.Boxes.clear();
+    QMenu* file = Form.File1->menu();
+    file->popup(Form.mapToGlobal(QPoint(0, 0)));
+    QKeyEvent alt(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    QCoreApplication::sendEvent(file, &alt);
+    EXPECT_TRUE(file->isVisible()); // Alt alone keeps it open
+    QKeyEvent x(QEvent::KeyPress, Qt::Key_X, Qt::AltModifier, "x");
+    QCoreApplication::sendEvent(file, &x);
+    EXPECT_TRUE(PumpUntil([&] { return !Form.isVisible(); }, 2000));
+    EXPECT_EQ(Messages(), std::vector<std::string> {"Please be sure to close down the MSG Client also!"});
+    EXPECT_EQ(Form.Edit1->text(), "127.0.0.1"); // nothing typed into the host box
 }
 
 TEST_F(SenderFixture, ClosingTheWindowDoesNotWarn)

@@ -61,9 +61,12 @@ TEST(TakewellWindow, EachMessageReplacesThePictureAndTheFile)
     Deliver(form, first);
     EXPECT_EQ(form.Image2->Picture().size(), QSize(30, 20));
     EXPECT_TRUE(form.isVisible());
+    // A window the user minimised is brought back for the next picture.
+    form.setWindowState(form.windowState() | Qt::WindowMinimized);
     Deliver(form, second);
     EXPECT_EQ(form.Image2->Picture().size(), QSize(12, 40));
     EXPECT_EQ(ReadFile(here.Path("temp.bmp")), second);
+    EXPECT_FALSE(form.windowState() & Qt::WindowMinimized);
 }
 
 TEST(TakewellWindow, AnEmptyBodyClearsThePictureAndShowsTheCaptionAgain)

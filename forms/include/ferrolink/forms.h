@@ -6,7 +6,9 @@
 
 #include <ferrolink/classes.h>
 
+#include <QAbstractButton>
 #include <QImage>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QString>
 #include <QWidget>
@@ -111,6 +113,15 @@ void ShowMessage(const std::string& text);
 void InstallErrorDisplay();
 /// Shows `e` in the default error display (as InstallErrorDisplay's handler).
 void ShowException(const std::exception& e);
+
+/// Makes Return and Enter click `button` while it has the focus, as a push
+/// button does on the desktop the programs were designed for (Qt does so in
+/// dialogs only). The behaviour lives as long as the button.
+void ClickOnReturn(QAbstractButton* button);
+/// Lets an open menu take Alt with a letter as the letter alone: Alt+F then
+/// Alt+X chooses the File menu's E&xit, instead of the Alt closing the menu
+/// and the letter reaching the window behind it. Lives as long as the menu.
+void TakeAltMnemonics(QMenu* menu);
 
 /// Runs `handler`, handing any exception to the application's exception
 /// handler: for Qt slots, which must not let exceptions through.
