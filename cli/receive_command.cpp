@@ -17,7 +17,6 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <stdexcept>
 
 namespace qbmsgcli {
 
@@ -112,8 +111,10 @@ std::string StartListening(ferro::TQBStrmServ& server)
 struct StopRequests {
     explicit StopRequests(ferro::TQBStrmServ& server)
     {
-        if (::pipe2(gSignalPipe, O_CLOEXEC) != 0)
-            throw std::runtime_error("Cannot make a pipe for signals: " + SystemCause(errno));
+        if (::pipe2(gSignalPipe, O_CLOEXEC) != 0) {
+            Failure = "Cannot make a pipe for signals: " + SystemCause(errno);
+            return;
+        }
         Notifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
         QObject::connect(Notifier.get(), &QSocketNotifier::activated, [this, &server] {
             Notifier->setEnabled(false); // the pipe stays readable: Drain looks at it too
@@ -126,6 +127,7 @@ struct StopRequests {
     }
     std::unique_ptr<QSocketNotifier> Notifier;
     bool Stopped = false;
+    std::string Failure; // why stop requests cannot be heard
 };
 
 } // namespace
@@ -161,11 +163,17 @@ int ReceiveCommand(const std::vector<std::string>& args)
         if (++received == count)
             server.StopListening(); // this one is answered; no other is taken
     };
+    // Everything it needs is made before it listens: once a client can see
+    // it listening, it makes no descriptor but for a connection.
+    StopRequests stop(server);
+    if (!stop.Failure.empty()) {
+        Report(stop.Failure);
+        return kExitFailed;
+    }
     if (const std::string failure = StartListening(server); !failure.empty()) {
         Report(failure);
         return kExitFailed;
     }
-    StopRequests stop(server);
     while (!stop.Stopped && (count == 0 || received < count))
         ferro::WaitAndProcessMessages();
     lines.Drain(gSignalPipe[0], kStopGraceMs);
