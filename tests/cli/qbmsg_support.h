@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -47,10 +48,15 @@ struct Receiver {
     explicit Receiver(QStringList extra = {}, QStringList wrapper = {}) : Port(FreePort())
     {
         const QStringList args = QStringList {"receive", "--port", QString::number(Port), "--out", Dir.path()} + extra;
-        if (wrapper.isEmpty())
+        if (wrapper.isEmpty()) {
             Process.start(QBMSG, args);
-        else
+        } else {
+            // LeakSanitizer cannot work in a traced process.
+            auto env = QProcessEnvironment::systemEnvironment();
+            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+            Process.setProcessEnvironment(env);
             Process.start(wrapper.takeFirst(), wrapper + QStringList {QBMSG} + args);
+        }
         EXPECT_TRUE(PumpUntil([&] { return ListensOn(Port); }, 10000));
     }
     // qbmsg's own process, found by its command line (its folder is this
