@@ -2,6 +2,7 @@
 // answering "OK" only once the body is on the disk.
 #include "commands.h"
 #include "options.h"
+#include "progress.h"
 #include "report_lines.h"
 #include "store.h"
 #include "text.h"
@@ -22,12 +23,16 @@ namespace qbmsgcli {
 
 const char* const kReceiveHelp = R"(Usage: qbmsg receive [OPTION]...
 Listen for stream messages and store each body in a new file, printing one
-line per message: the sender's name (quoted), the byte count and the file.
+line per message: the sender's name (quoted), the byte count, the file, and
+the size in a readable unit in brackets.
 File names come from a counter (message-1.bin, message-2.bin, ...), never
 from the message, and an existing file is never replaced.
 
 A body is written to a temporary file in the folder, flushed to the disk,
-and then given its name; only then is "OK" answered. A message that cannot
+and then given its name; only then is "OK" answered. A large body (over
+9999 bytes) goes to the folder's disk as it arrives, never whole into memory,
+and is answered only when its end-to-end check matches; a deadline grows with
+its size (at least 64 KiB/s). A message that cannot
 be stored (a full disk, no descriptor left) gets no answer, its sender is
 told it failed, and the receiver goes on. A failed message is reported on
 standard error, bytes from the network escaped (\xNN).
@@ -41,6 +46,9 @@ standard error, bytes from the network escaped (\xNN).
                         milliseconds (default 10000; 0: no limit)
       --deadline MS     give up on a client whose whole message takes more
                         than MS milliseconds (default 60000; 0: no limit)
+      --max-size BYTES  refuse a body of more than BYTES bytes before any of
+                        it is read; K, M and G multiply by 1024, 1024^2 and
+                        1024^3 (default 1G)
   -b, --backlog N       let the system hold N connections waiting while one
                         is served (default 1); many senders at once want
                         more, such as 128
@@ -59,6 +67,7 @@ namespace {
 constexpr const char* kPrefix = "qbmsg receive: ";
 constexpr long kDefaultIdleMs = 10000;
 constexpr long kDefaultDeadlineMs = 60000;
+constexpr long long kDefaultMaxSize = 1LL << 30; // files, not pictures: the disk bounds it, not memory
 constexpr int kStopGraceMs = 500; // for report lines still queued at a stop request
 
 int gSignalPipe[2] = {-1, -1};
@@ -74,6 +83,27 @@ void Report(const std::string& text)
     std::fprintf(stderr, "%s%s\n", kPrefix, Escaped(text).c_str());
 }
 
+// A size in bytes, with an optional K, M or G (powers of 1024).
+long long SizeOption(const TCommandLine& line, const QString& name, long long fallback)
+{
+    std::string text = line.Bytes(name, "");
+    if (text.empty())
+        return fallback;
+    int shift = 0;
+    switch (text.back()) {
+    case 'K': case 'k': shift = 10; break;
+    case 'M': case 'm': shift = 20; break;
+    case 'G': case 'g': shift = 30; break;
+    default: break;
+    }
+    if (shift)
+        text.pop_back();
+    const bool digits = !text.empty() && text.size() <= 12 && text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits)
+        throw UsageError("--" + name.toStdString() + " must be a number of bytes, with K, M or G if wanted");
+    return std::stoll(text) << shift;
+}
+
 // The receiver as the options ask for it. "OK" means stored.
 void Configure(ferro::TQBStrmServ& server, const TCommandLine& line)
 {
@@ -82,6 +112,8 @@ void Configure(ferro::TQBStrmServ& server, const TCommandLine& line)
     server.IdleLimit = static_cast<std::int32_t>(line.Number("idle", kDefaultIdleMs, 0, 2147483647));
     server.MessageDeadline = static_cast<std::int32_t>(line.Number("deadline", kDefaultDeadlineMs, 0, 2147483647));
     server.ReplyAfterHandler = true;
+    server.MaxSize = SizeOption(line, "max-size", kDefaultMaxSize);
+    server.BodyFolder = line.Bytes("out", ".");
     server.Backlog = static_cast<std::int32_t>(line.Number("backlog", 1, 1, 65535));
     server.ReportLevel = static_cast<int>(line.Number("verbose", 0, 0, 255));
     server.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
@@ -136,7 +168,7 @@ int ReceiveCommand(const std::vector<std::string>& args)
 {
     TCommandLine line({ValueOption("port", "p", "PORT"), ValueOption("count", "n", "N"), ValueOption("out", "o", "DIR"),
                        ValueOption("timeout", "t", "MS"), ValueOption("idle", "", "MS"), ValueOption("deadline", "", "MS"),
-                       ValueOption("backlog", "b", "N"), ValueOption("verbose", "v", "LEVEL"), HelpOption()});
+                       ValueOption("max-size", "", "BYTES"), ValueOption("backlog", "b", "N"), ValueOption("verbose", "v", "LEVEL"), HelpOption()});
     line.Parse(args);
     if (line.IsSet("help")) {
         std::fputs(kReceiveHelp, stdout);
@@ -159,7 +191,8 @@ int ReceiveCommand(const std::vector<std::string>& args)
     long received = 0;
     server.OnMSG = [&](ferro::TComponent*, const std::string& from, ferro::TStream& body) {
         const std::string path = folder->Store(body); // raises: no reply
-        lines.Add(Printable(from) + " " + std::to_string(body.Size()) + " " + Escaped(path) + "\n");
+        const std::int64_t size = body.Size();
+        lines.Add(Printable(from) + " " + std::to_string(size) + " " + Escaped(path) + " (" + ReadableSize(size) + ")\n");
         if (++received == count)
             server.StopListening(); // this one is answered; no other is taken
     };

@@ -1,9 +1,11 @@
 // qbmsg send: posts a file (or standard input) as one stream message.
 #include "commands.h"
 #include "options.h"
+#include "progress.h"
 #include "text.h"
 
 #include <ferrolink/qbmsg.h>
+#include <ferrolink/tempfilestream.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +13,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace qbmsgcli {
 
@@ -26,10 +30,16 @@ the receiver's reply.
   -v, --verbose LEVEL   print the component's status texts up to LEVEL on
                         standard error (1 replies, 2 operations, 4 socket
                         steps, 8 tracing, 16 error checks)
+      --progress WHEN   show a progress line on standard error: auto (the
+                        default: when it is a terminal), always or never
   -h, --help            show this help and exit
 
-A body holds at most 9999 bytes. Bytes of the reply outside printable ASCII
-are printed as escapes (\xNN).
+A file of any size can be sent. A body of up to 9999 bytes goes in the fixed
+form that every receiver takes; a larger one in the large form, which a
+receiver that knows only the fixed form refuses at once ("The receiver does
+not take messages over 9999 bytes"), and which the receiver checks end to
+end before it answers. Bytes of the reply outside printable ASCII are
+printed as escapes (\xNN).
 
 Exit status: 0 when the receiver answered "OK", 1 when the file could not be
 read, the transfer failed or the receiver did not answer "OK" (it did not
@@ -46,51 +56,62 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Reads the whole input into `body`: the file, or standard input for "-".
-// A stream that is no file is read only until it holds more than a body may,
-// so that one without end is refused rather than read forever; a file too
-// large is refused by its size, before anything is read.
-void LoadBody(const std::string& file, ferro::TMemoryStream& body)
+// The body to send: a regular file is sent from the disk as it is read;
+// standard input or any other stream is first copied into a nameless
+// temporary file, so that its size is known and nothing sits in memory.
+std::unique_ptr<ferro::TStream> OpenBody(const std::string& file)
 {
     const bool standardInput = file == "-";
     const std::string name = standardInput ? "standard input" : "file " + file;
-    const int fd = standardInput ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = standardInput ? ::dup(STDIN_FILENO) : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw Failure("Cannot open " + name + ": " + SystemCause(errno));
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        if (!standardInput)
-            ::close(fd);
+        ::close(fd);
         throw Failure("Cannot read " + name + ": " + SystemCause(EISDIR));
     }
-    // A file's size is known: one too large is refused before it is read.
-    if (S_ISREG(info.st_mode) && info.st_size > ferro::qbmsg::kMaxBodySize) {
-        if (!standardInput)
-            ::close(fd);
-        throw Failure("Message body too large (" + std::to_string(info.st_size) + " bytes, at most 9999)");
+    if (S_ISREG(info.st_mode) && !standardInput) {
+        ::close(fd);
+        try {
+            return std::make_unique<ferro::TFileStream>(file, ferro::fmOpenRead);
+        } catch (const ferro::Exception& e) {
+            throw Failure("Cannot open " + name + ": " + SystemCause(e.SystemError() ? e.SystemError() : errno));
+        }
     }
-    char chunk[4096];
+    auto copy = std::make_unique<ferro::TTempFileStream>("");
+    std::vector<char> chunk(65536);
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
             const int error = errno;
-            if (!standardInput)
-                ::close(fd);
+            ::close(fd);
             throw Failure("Cannot read " + name + ": " + SystemCause(error));
         }
         if (n == 0)
             break;
-        body.WriteBuffer(chunk, n);
-        if (body.Size() > ferro::qbmsg::kMaxBodySize && !S_ISREG(info.st_mode)) {
-            if (!standardInput)
-                ::close(fd);
-            throw Failure("Message body too large (more than 9999 bytes, at most 9999)");
+        try {
+            copy->WriteBuffer(chunk.data(), n);
+        } catch (const ferro::Exception& e) {
+            ::close(fd);
+            throw Failure("Cannot hold " + name + " in a temporary file: " + SystemCause(e.SystemError()));
         }
     }
-    if (!standardInput)
-        ::close(fd);
+    ::close(fd);
+    return copy;
+}
+
+// Whether the progress line is shown: WHEN is auto (on a terminal), always
+// or never.
+bool ProgressShown(const std::string& when)
+{
+    if (when == "auto")
+        return ::isatty(STDERR_FILENO) == 1;
+    if (when == "always" || when == "never")
+        return when == "always";
+    throw UsageError("--progress must be auto, always or never, not \"" + Escaped(when) + "\"");
 }
 
 // A failed post with the host, the port and the cause the component knows.
@@ -114,7 +135,7 @@ std::string Explained(const std::string& text, const ferro::TFerrolink& sender)
 int SendCommand(const std::vector<std::string>& args)
 {
     TCommandLine line({ValueOption("host", "H", "HOST"), ValueOption("port", "p", "PORT"), ValueOption("from", "f", "NAME"),
-                       ValueOption("timeout", "t", "MS"), ValueOption("verbose", "v", "LEVEL"), HelpOption()});
+                       ValueOption("timeout", "t", "MS"), ValueOption("verbose", "v", "LEVEL"), ValueOption("progress", "", "WHEN"), HelpOption()});
     line.Parse(args);
     if (line.IsSet("help")) {
         std::fputs(kSendHelp, stdout);
@@ -124,6 +145,7 @@ int SendCommand(const std::vector<std::string>& args)
     if (files.size() != 1)
         throw UsageError(files.empty() ? "no FILE to send" : "only one FILE can be sent");
 
+    const bool progressShown = ProgressShown(line.Bytes("progress", "auto"));
     ferro::TQBStrm sender(nullptr);
     sender.Host = line.Bytes("host", "127.0.0.1");
     sender.Port = static_cast<std::int32_t>(line.Number("port", ferro::qbmsg::kPort, 1, 65535));
@@ -132,10 +154,18 @@ int SendCommand(const std::vector<std::string>& args)
     sender.ReportLevel = static_cast<std::int32_t>(line.Number("verbose", 0, 0, 255));
     sender.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
 
+    TProgressLine progress(stderr, progressShown);
+    sender.OnPacketRecvd = [&](ferro::TComponent*) { progress.Update(sender.BytesRecvd(), sender.BytesTotal()); };
     try {
-        ferro::TMemoryStream body;
-        LoadBody(files.front(), body);
-        const std::string reply = sender.PostIt(body);
+        const std::unique_ptr<ferro::TStream> body = OpenBody(files.front());
+        std::string reply;
+        try {
+            reply = sender.PostIt(*body);
+        } catch (...) {
+            progress.Finish(false);
+            throw;
+        }
+        progress.Finish(true);
         std::printf("%s\n", Escaped(reply).c_str());
         if (reply != ferro::qbmsg::kReply) {
             std::fprintf(stderr, "%sthe receiver did not answer \"OK\": the message was not stored\n", kPrefix);

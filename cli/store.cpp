@@ -59,8 +59,26 @@ std::string TStoreFolder::CommitAsNext(ferro::TDurableFile& file)
     }
 }
 
+std::string TStoreFolder::KeepAsNext(ferro::TTempFileStream& body)
+{
+    std::string name;
+    try {
+        do
+            name = "message-" + std::to_string(++FCounter) + ".bin";
+        while (!body.Keep(FFd, name));
+    } catch (const ferro::Exception& e) {
+        Fail("Cannot create file " + FPath + "/" + name, e.SystemError());
+    }
+    return name;
+}
+
 std::string TStoreFolder::Store(ferro::TStream& body)
 {
+    // A large body is in a nameless file of this folder already: it is
+    // given its name instead of being copied.
+    auto* nameless = dynamic_cast<ferro::TTempFileStream*>(&body);
+    if (nameless && nameless->CanKeep() && body.Position() == 0)
+        return Flushed(KeepAsNext(*nameless));
     std::unique_ptr<ferro::TDurableFile> file;
     try {
         file = std::make_unique<ferro::TDurableFile>(FFd, ".message-", FPath);
@@ -73,7 +91,11 @@ std::string TStoreFolder::Store(ferro::TStream& body)
     } catch (const ferro::Exception& e) {
         Fail("Cannot write file " + FPath + "/" + file->TemporaryName(), e.SystemError());
     }
-    const std::string name = CommitAsNext(*file);
+    return Flushed(CommitAsNext(*file));
+}
+
+std::string TStoreFolder::Flushed(const std::string& name)
+{
     // The new name is on the disk once the folder is.
     try {
         ferro::SyncFolder(FFd);

@@ -4,6 +4,7 @@
 
 #include <ferrolink/durablefile.h>
 #include <ferrolink/streams.h>
+#include <ferrolink/tempfilestream.h>
 
 #include <memory>
 #include <stdexcept>
@@ -33,10 +34,17 @@ public:
     // flushes it and the folder to the disk, and gives it the name
     // message-N.bin, N the first number after the last one given with no
     // such file. Never replaces a file. On failure nothing is left behind
-    // and StoreError tells the cause. Returns the file's path.
+    // and StoreError tells the cause. Returns the file's path. A body in a
+    // nameless file of this folder (a large message, whole from position 0)
+    // is flushed and named instead of copied.
     std::string Store(ferro::TStream& body);
 
 private:
+    // Gives a nameless file the first free name message-N.bin; returns it.
+    std::string KeepAsNext(ferro::TTempFileStream& body);
+    // Flushes the folder, so that `name` is on the disk; removes the file
+    // when that fails. Returns the file's path.
+    std::string Flushed(const std::string& name);
     // Gives the finished file the first free name message-N.bin after the
     // last one given; returns that name.
     std::string CommitAsNext(ferro::TDurableFile& file);

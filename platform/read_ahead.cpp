@@ -23,6 +23,21 @@ long TReadAhead::Fill(int fd, bool wait)
     return static_cast<long>(n);
 }
 
+long TReadAhead::TakeThrough(int fd, char* into, std::size_t length, bool wait)
+{
+    const std::size_t waiting = Take(into, length, false);
+    if (waiting == length || FEndOfStream)
+        return static_cast<long>(waiting);
+    const ssize_t n = ::recv(fd, into + waiting, length - waiting, wait && waiting == 0 ? 0 : MSG_DONTWAIT);
+    if (n == 0)
+        FEndOfStream = true;
+    if (n < 0 && waiting > 0)
+        return static_cast<long>(waiting); // the error shows at the next receive
+    if (n <= 0 && waiting == 0)
+        return static_cast<long>(n);
+    return static_cast<long>(waiting + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+}
+
 std::size_t TReadAhead::Take(char* into, std::size_t length, bool peek)
 {
     const std::size_t n = std::min(Buffered(), length);

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace ferro::winsock {
@@ -87,6 +88,20 @@ int FillReadAhead(SocketState& state, int flags, int& error)
         errno = EAGAIN;
     error = n < 0 ? KeepBreak(state, errno) : 0;
     return n < 0 && !some ? -1 : 0;
+}
+
+// A receive as large as the read-ahead buffer or more goes past it: a
+// large body costs one copy, not two, and a system call per buffer's worth.
+int ReceiveThrough(SocketState& state, char* into, std::size_t wanted, int flags)
+{
+    const bool wait = !state.Mode.NonBlocking || ((flags & kWaitMoment) && state.Mode.BoundedTimeOuts);
+    const std::size_t length = std::min<std::size_t>(wanted, static_cast<std::size_t>(std::numeric_limits<int>::max()));
+    const long n = state.Receiving.TakeThrough(state.Fd, into, length, wait);
+    if (n < 0 && state.Mode.NonBlocking && BoundedWaitEnded(errno))
+        errno = EAGAIN;
+    const int error = n < 0 ? KeepBreak(state, errno) : 0;
+    Received(state);
+    return n < 0 ? Fail(error) : static_cast<int>(n);
 }
 
 } // namespace
@@ -246,6 +261,8 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
         Received(*state);
         return Fail(state->Link.BrokenBy);
     }
+    if (wanted >= TReadAhead::kSize && !(flags & MSG_PEEK) && !ahead.EndOfStream() && !state->Link.BrokenBy)
+        return ReceiveThrough(*state, buf, wanted, flags);
     if (ahead.Buffered() < wanted && ahead.Buffered() < TReadAhead::kSize && !ahead.EndOfStream() && !state->Link.BrokenBy) {
         int error = 0;
         if (FillReadAhead(*state, flags, error) < 0) {

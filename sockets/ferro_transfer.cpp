@@ -5,6 +5,8 @@
 #include "winsock.h"
 
 #include <cctype>
+#include <chrono>
+#include <memory>
 #include <cstring>
 #include <limits>
 
@@ -16,6 +18,8 @@ namespace {
 
 constexpr int kPartSize = 255; // the most any call but SendFile moves; a short string
 constexpr int kReadLnAttempts = 100;
+constexpr int kStreamChunk = 256 * 1024; // SendStream's chunk: few calls, and little memory
+constexpr int kProgressMs = 50;          // SendStream's progress: a smooth bar, not a hook per chunk
 
 std::string TooLong(const std::string& what, std::size_t value, const std::string& limit)
 {
@@ -125,28 +129,47 @@ void TFerrolink::SendFile(TStream& stream)
     CheckThread();
     stream.SetPosition(0);
     StatusMessage(kLevelOperation, "Send File");
+    char chunk[kPartSize];
+    SendChunks(stream, chunk, kPartSize, 0, {});
+}
+
+void TFerrolink::SendStream(TStream& stream, const TSentBytesEvent& sent)
+{
+    CheckThread();
+    stream.SetPosition(0);
+    StatusMessage(kLevelOperation, "Send Stream");
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kStreamChunk);
+    SendChunks(stream, buffer.get(), kStreamChunk, kProgressMs, sent);
+}
+
+void TFerrolink::SendChunks(TStream& stream, char* buffer, int chunk, int progressMs, const TSentBytesEvent& sent)
+{
     FBytesRecvd = 0;
     const std::int64_t size = stream.Size();
-    FBytesTotal = static_cast<std::int32_t>(size);
+    FBytesTotal = size;
 
-    char chunk[kPartSize];
     std::int64_t position = 0;
     bool complete = false;
+    auto lastProgress = std::chrono::steady_clock::now();
     const TLife life = FAlive;
     try {
         do {
             WaitForWrite();
-            const bool last = size <= position + kPartSize;
-            const int length = last ? static_cast<int>(size - position) : kPartSize;
-            stream.ReadBuffer(chunk, length);
+            const bool last = size <= position + chunk;
+            const int length = last ? static_cast<int>(size - position) : chunk;
+            stream.ReadBuffer(buffer, length);
             // Chunks before the last may travel together; the last pushes them out.
-            const int sent = SendChunk(chunk, length, last ? 0 : ext::MSG_MORE);
-            if (sent < length)
-                stream.Seek(sent - length, TSeekOrigin::soCurrent);
-            complete = last && sent == length;
-            position += sent;
-            FBytesRecvd += sent;
-            if (OnPacketRecvd) {
+            const int taken = SendChunk(buffer, length, last ? 0 : ext::MSG_MORE);
+            if (taken < length)
+                stream.Seek(taken - length, TSeekOrigin::soCurrent);
+            if (taken > 0 && sent)
+                sent(buffer, static_cast<std::size_t>(taken));
+            complete = last && taken == length;
+            position += taken;
+            FBytesRecvd += taken;
+            const auto now = std::chrono::steady_clock::now();
+            if (OnPacketRecvd && (complete || now - lastProgress >= std::chrono::milliseconds(progressMs))) {
+                lastProgress = now;
                 OnPacketRecvd(this);
                 RaiseIfDestroyed(life);
             }
@@ -159,6 +182,24 @@ void TFerrolink::SendFile(TStream& stream)
     }
     if (!complete)
         PushHeldChunks();
+}
+
+void TFerrolink::SendBytes(const void* data, std::size_t length)
+{
+    CheckThread();
+    StatusMessage(kLevelSocketStep, "Sending Bytes");
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        WaitForWrite();
+        const int part = static_cast<int>(std::min<std::size_t>(length, kStreamChunk));
+        const int sent = send(FHandle, bytes, part, FHoldWrites ? ext::MSG_MORE : 0);
+        if (sent == SOCKET_ERROR) {
+            ErrorManager(kToleratedError); // would-block: offer the same bytes again
+            continue;
+        }
+        bytes += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
 }
 
 int TFerrolink::SendChunk(const char* chunk, int length, int flags)
@@ -193,26 +234,36 @@ int TFerrolink::ReadInto(char* into, std::uint16_t count)
         Raise(TooLong("Read Count Too Large", count, "at most 255"), 0);
     if (Reports(kLevelTrace))
         StatusMessage(kLevelTrace, "Read( " + std::to_string(count) + " )");
+    // 0: once, whatever is waiting.
+    return static_cast<int>(count == 0 ? ReceiveUpTo(into, kPartSize, true) : ReceiveUpTo(into, count, false));
+}
 
-    int total = 0;
-    bool singleReceive = false;
+std::size_t TFerrolink::ReadBytes(void* into, std::size_t count)
+{
+    if (Reports(kLevelTrace))
+        StatusMessage(kLevelTrace, "Read( " + std::to_string(count) + " )");
+    return count == 0 ? 0 : ReceiveUpTo(static_cast<char*>(into), count, false);
+}
+
+std::size_t TFerrolink::ReceiveUpTo(char* into, std::size_t count, bool once)
+{
+    std::size_t total = 0;
     bool closed = false;
     do {
         WaitForData();
-        if (count == 0) {
-            count = kPartSize;
-            singleReceive = true;
-        }
-        const int received = recv(FHandle, into + total, count - total, 0);
+        const int wanted = static_cast<int>(std::min<std::size_t>(count - total, std::numeric_limits<int>::max()));
+        const int received = recv(FHandle, into + total, wanted, 0);
         if (received == SOCKET_ERROR) {
+            if (FResetEndsRead && WSAGetLastError() == WSAECONNRESET)
+                break;
             ErrorManager(kToleratedError);
             continue;
         }
         closed = received == 0;
-        total += received;
+        total += static_cast<std::size_t>(received);
         if (received > 0 && FReceivedHook)
             FReceivedHook(this);
-    } while (!singleReceive && !closed && total != count && !BeenCanceled && !FBeenTimedOut);
+    } while (!once && !closed && total != count && !BeenCanceled && !FBeenTimedOut);
     Deselect();
     return total;
 }

@@ -1,5 +1,6 @@
 #include <ferrolink/qbstrm.h>
 
+#include <ferrolink/largeform.h>
 #include <ferrolink/wireformat.h>
 
 namespace ferro {
@@ -18,20 +19,15 @@ TQBStrm::~TQBStrm()
 std::string TQBStrm::PostIt(TStream& stream)
 {
     const std::int64_t size = stream.Size();
-    if (std::string problem = qbmsg::EncodingProblem(FromName, size); !problem.empty())
+    const bool large = size > qbmsg::kMaxBodySize;
+    // The large form carries any size: only the name can keep it from going.
+    if (std::string problem = qbmsg::EncodingProblem(FromName, large ? 0 : size); !problem.empty())
         Raise(problem, 0);
     Connect();
     std::string reply;
     FPosting = true;
     try {
-        // The two fields travel with the body; the body's last chunk hands
-        // them over, a failure resets the connection.
-        HoldWrites(true);
-        Write(qbmsg::EncodeHeader(FromName));
-        Write(qbmsg::EncodeBodyLength(size));
-        HoldWrites(false);
-        SendFile(stream);
-        reply = Read(qbmsg::kReplySize);
+        reply = large ? PostLarge(stream, size) : PostFixed(stream, size);
     } catch (const EComponentDestroyed&) {
         throw; // the destructor has reset the connection
     } catch (...) {
@@ -49,6 +45,58 @@ std::string TQBStrm::PostIt(TStream& stream)
     FPosting = false;
     Disconnect();
     return reply;
+}
+
+std::string TQBStrm::PostFixed(TStream& stream, std::int64_t size)
+{
+    // The two fields travel with the body; the body's last chunk hands them
+    // over, a failure resets the connection.
+    HoldWrites(true);
+    Write(qbmsg::EncodeHeader(FromName));
+    Write(qbmsg::EncodeBodyLength(size));
+    HoldWrites(false);
+    SendFile(stream);
+    return Read(qbmsg::kReplySize);
+}
+
+std::string TQBStrm::PostLarge(TStream& stream, std::int64_t size)
+{
+    const std::string header = qbmsg::EncodeLargeHeader(FromName, static_cast<std::uint64_t>(size));
+    SendBytes(header.data(), header.size());
+    AwaitGoAhead(size);
+    qbmsg::TBodyCheck check;
+    SendStream(stream, [&check](const char* bytes, std::size_t count) { check.Add(bytes, count); });
+    const auto value = check.Value();
+    SendBytes(value.data(), value.size());
+    std::string reply(qbmsg::kReplySize, '\0');
+    reply.resize(ReadBytes(reply.data(), reply.size()));
+    if (reply == qbmsg::kBadCheck)
+        Raise(qbmsg::kCheckFailed, 0);
+    if (reply == qbmsg::kNotStored)
+        Raise(qbmsg::kNotStoredText, 0);
+    return reply;
+}
+
+void TQBStrm::AwaitGoAhead(std::int64_t size)
+{
+    // A receiver of the fixed form fails on the header's first field and
+    // closes, resetting what it left unread: either means "not taken".
+    std::string reply(qbmsg::kReplySize, '\0');
+    FResetEndsRead = true;
+    try {
+        reply.resize(ReadBytes(reply.data(), reply.size()));
+    } catch (...) {
+        FResetEndsRead = false;
+        throw;
+    }
+    FResetEndsRead = false;
+    if (reply == qbmsg::kGoAhead)
+        return;
+    if (reply == qbmsg::kNotStored)
+        Raise(qbmsg::kNotStoredText, 0);
+    if (const auto limit = qbmsg::ParseTooLarge(reply))
+        Raise("Message body too large for the receiver (" + std::to_string(size) + " bytes, at most " + std::to_string(*limit) + ")", 0);
+    Raise(qbmsg::kNoLargeForm, 0);
 }
 
 } // namespace ferro

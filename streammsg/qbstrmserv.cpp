@@ -2,7 +2,12 @@
 
 #include <ferrolink/wireformat.h>
 
+#include <ferrolink/largeform.h>
+#include <ferrolink/tempfilestream.h>
+
 #include <algorithm>
+#include <cstring>
+#include <limits>
 
 namespace ferro {
 
@@ -28,12 +33,19 @@ TQBStrmServ::~TQBStrmServ() = default;
 
 void TQBStrmServ::ReadMessage(TComponent*)
 {
-    TMemoryStream body; // freed on every path
-    StartLimits();
+    std::unique_ptr<TStream> body; // freed on every path
     std::string name;
+    bool large = false;
+    StartLimits();
     try {
-        name = ReadName();
-        ReadBody(body);
+        const std::string first = ReadField();
+        large = first == qbmsg::kLargeMagic;
+        if (large) {
+            body = ReadLarge(name);
+        } else {
+            name = ReadName(first);
+            body = ReadBody();
+        }
     } catch (const EComponentDestroyed&) {
         throw;
     } catch (...) {
@@ -42,18 +54,43 @@ void TQBStrmServ::ReadMessage(TComponent*)
     }
     StopLimits();
     TimerOff(); // storing is no wait for the network: the reply's wait counts afresh
-    body.SetPosition(0);
+    body->SetPosition(0);
+    Deliver(name, *body, large);
+}
+
+void TQBStrmServ::Deliver(const std::string& name, TStream& body, bool large)
+{
     if (ReplyAfterHandler)
         RaiseIfBroken(); // a sender that gave up is not handed over, nor answered
     else
         Write(qbmsg::kReply);
     if (OnMSG) {
         const TLife life = Life();
-        OnMSG(this, name, body);
+        try {
+            OnMSG(this, name, body);
+        } catch (const EComponentDestroyed&) {
+            throw;
+        } catch (...) {
+            // The large form says why there is no "OK"; the fixed form has
+            // no word for it and answers nothing.
+            if (*life && large && ReplyAfterHandler)
+                TellSender(qbmsg::kNotStored);
+            throw;
+        }
         RaiseIfDestroyed(life);
     }
     if (ReplyAfterHandler)
         ReplyDespiteCancel();
+}
+
+void TQBStrmServ::TellSender(const std::string& reply)
+{
+    try {
+        SendBytes(reply.data(), reply.size());
+    } catch (const ESockError&) {
+        // A sender that is gone cannot be told; the failure that made the
+        // reply is the one to pass on.
+    }
 }
 
 void TQBStrmServ::ReplyDespiteCancel()
@@ -94,19 +131,19 @@ void TQBStrmServ::LimitReached()
     EndWaitAsTimedOut();
 }
 
-std::int32_t TQBStrmServ::ReadLength()
+std::string TQBStrmServ::ReadField()
 {
     const std::string field = Read(qbmsg::kLengthFieldSize);
     // A field cut short by the sender's close is a missing field, whatever
     // it holds ("0" of "0005", or nothing at all).
     if (field.size() < qbmsg::kLengthFieldSize)
         Raise("Read Failed", 0);
-    return qbmsg::ParseLength(field);
+    return field;
 }
 
-std::string TQBStrmServ::ReadName()
+std::string TQBStrmServ::ReadName(const std::string& field)
 {
-    const std::int32_t length = ReadLength();
+    const std::int32_t length = qbmsg::ParseLength(field);
     if (length < 0 || length > qbmsg::kMaxNameField)
         Raise("Invalid name length (" + std::to_string(length) + ", at most 255)", 0);
     std::string name = length > 0 ? Read(static_cast<std::uint16_t>(length)) : std::string();
@@ -115,22 +152,105 @@ std::string TQBStrmServ::ReadName()
     return name;
 }
 
-void TQBStrmServ::ReadBody(TMemoryStream& body)
+std::unique_ptr<TStream> TQBStrmServ::ReadBody()
 {
-    const std::int32_t length = ReadLength();
+    const std::int32_t length = qbmsg::ParseLength(ReadField());
     // No sender writes a sign: a negative length is no count.
     if (length < 0)
         Raise("Invalid body length (" + std::to_string(length) + ")", 0);
-    body.Reserve(length);
+    if (length > Limit())
+        Raise(qbmsg::TooLargeText(static_cast<std::uint64_t>(length), static_cast<std::uint64_t>(Limit())), 0);
+    auto body = std::make_unique<TMemoryStream>();
+    body->Reserve(length);
     // Never more than is missing, so surplus bytes stay out of the body.
     char part[255];
-    while (body.Size() < length) {
-        const auto missing = static_cast<std::uint16_t>(std::min<std::int64_t>(sizeof part, length - body.Size()));
+    while (body->Size() < length) {
+        const auto missing = static_cast<std::uint16_t>(std::min<std::int64_t>(sizeof part, length - body->Size()));
         const int received = ReadInto(part, missing);
         if (received == 0)
             Raise("Read Failed", 0); // the sender closed before the body was whole
-        body.WriteBuffer(part, received);
+        body->WriteBuffer(part, received);
     }
+    return body;
+}
+
+void TQBStrmServ::ReadExactly(char* into, std::size_t count)
+{
+    if (ReadBytes(into, count) < count)
+        Raise("Read Failed", 0); // the sender closed before the field was whole
+}
+
+std::unique_ptr<TStream> TQBStrmServ::ReadLarge(std::string& name)
+{
+    char lead[2]; // version, name-length
+    ReadExactly(lead, sizeof lead);
+    if (static_cast<std::uint8_t>(lead[0]) != qbmsg::kLargeVersion)
+        Raise("Unknown message version (" + std::to_string(static_cast<std::uint8_t>(lead[0])) + ")", 0);
+    name.resize(static_cast<std::uint8_t>(lead[1]));
+    ReadExactly(name.data(), name.size());
+    char field[qbmsg::kLargeLengthSize];
+    ReadExactly(field, sizeof field);
+    const std::uint64_t size = qbmsg::ReadBigEndian(field, sizeof field);
+    const auto limit = static_cast<std::uint64_t>(Limit());
+    if (size > limit) {
+        TellSender(qbmsg::EncodeTooLarge(limit));
+        Raise(qbmsg::TooLargeText(size, limit), 0);
+    }
+    std::unique_ptr<TTempFileStream> body;
+    try {
+        body = std::make_unique<TTempFileStream>(BodyFolder);
+    } catch (const Exception& e) {
+        TellSender(qbmsg::kNotStored);
+        Raise(e.Message(), 0);
+    }
+    ExtendDeadline(size);
+    SendBytes(qbmsg::kGoAhead.data(), qbmsg::kGoAhead.size());
+    ReadLargeBody(*body, size);
+    return body;
+}
+
+void TQBStrmServ::ReadLargeBody(TStream& body, std::uint64_t size)
+{
+    constexpr std::size_t kPiece = 256 * 1024; // large receives, little memory
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kPiece);
+    qbmsg::TBodyCheck check;
+    for (std::uint64_t left = size; left > 0;) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
+        ReadExactly(buffer.get(), wanted);
+        try {
+            body.WriteBuffer(buffer.get(), static_cast<std::int64_t>(wanted));
+        } catch (const Exception& e) {
+            TellSender(qbmsg::kNotStored);
+            const int cause = e.SystemError();
+            Raise("Cannot hold the message body (" + std::string(cause ? std::strerror(cause) : e.Message()) + ")", 0);
+        }
+        check.Add(buffer.get(), wanted);
+        left -= wanted;
+    }
+    char sent[qbmsg::kCheckSize];
+    ReadExactly(sent, sizeof sent);
+    const auto value = check.Value();
+    if (std::memcmp(sent, value.data(), sizeof sent) != 0) {
+        TellSender(qbmsg::kBadCheck);
+        Raise("Message check failed: the body arrived damaged", 0);
+    }
+}
+
+std::int64_t TQBStrmServ::Limit() const
+{
+    return std::max<std::int64_t>(MaxSize, 0);
+}
+
+void TQBStrmServ::ExtendDeadline(std::uint64_t size)
+{
+    if (MessageDeadline <= 0)
+        return;
+    // A large body gets the time it needs at MinimumRate, counted from its header.
+    const std::uint64_t rate = static_cast<std::uint64_t>(std::max<std::int64_t>(MinimumRate, 1));
+    const std::uint64_t ms = static_cast<std::uint64_t>(MessageDeadline) + size / rate * 1000 + size % rate * 1000 / rate;
+    FDeadlineTimer->SetEnabled(false);
+    FDeadlineTimer->SetInterval(static_cast<std::int32_t>(std::min<std::uint64_t>(ms, std::numeric_limits<std::int32_t>::max())));
+    FDeadlineTimer->SetEnabled(true);
 }
 
 } // namespace ferro

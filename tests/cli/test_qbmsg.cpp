@@ -59,19 +59,26 @@ TEST(QbmsgSend, ExitsOneWhenTheReceiverDoesNotAnswerOk)
     peer.get();
 }
 
-TEST(QbmsgSend, RefusesTenThousandBytesBeforeConnecting)
+TEST(QbmsgSend, ALargeFileIsReadAsItGoesAndRefusedByWhatTheReceiverSays)
 {
     QTemporaryDir dir;
+    // A receiver that knows only the fixed form fails on the first field.
     WriteFile(dir.filePath("big"), std::string(10000, 'b'));
     TcpListener listener;
-    const Outcome r = Qbmsg({"send", "--port", QString::number(listener.Port()), dir.filePath("big")});
+    auto peer = std::async(std::launch::async, [&] {
+        const int fd = listener.Accept(10000);
+        const std::string field = RecvSome(fd, 4, 10000);
+        CloseFd(fd);
+        return field;
+    });
+    Outcome r = Qbmsg({"send", "--port", QString::number(listener.Port()), dir.filePath("big")});
     EXPECT_EQ(r.Exit, 1);
-    EXPECT_EQ(r.Err, "qbmsg send: Message body too large (10000 bytes, at most 9999)\n");
-    EXPECT_EQ(listener.Accept(100), -1);
+    EXPECT_EQ(r.Err, "qbmsg send: The receiver does not take messages over 9999 bytes\n");
+    EXPECT_EQ(peer.get(), "QBIG");
 
-    // A 3 GiB file (sparse) is refused by its size, not read: 1 GiB of
-    // address space is all it gets (but under the sanitizers, whose shadow
-    // memory alone needs more).
+    // A 3 GiB file (sparse) is never read into memory: 1 GiB of address
+    // space is all it gets (but under the sanitizers, whose shadow memory
+    // alone needs more); the receiver refuses it by its size.
     QFile huge(dir.filePath("huge"));
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(3LL << 30));
     huge.close();
@@ -80,11 +87,19 @@ TEST(QbmsgSend, RefusesTenThousandBytesBeforeConnecting)
 #else
     const QString limit = "ulimit -v 1048576";
 #endif
+    Receiver receiver({"--max-size", "1M"});
     QProcess p;
-    p.start("bash", {"-c", QString("%4 && exec '%1' send -p %2 '%3'").arg(QBMSG).arg(listener.Port()).arg(huge.fileName(), limit)});
+    p.start("bash", {"-c", QString("%4 && exec '%1' send -p %2 '%3'").arg(QBMSG).arg(receiver.Port).arg(huge.fileName(), limit)});
     ASSERT_TRUE(Finished(p));
     EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_EQ(p.readAllStandardError().toStdString(), "qbmsg send: Message body too large (3221225472 bytes, at most 9999)\n");
+    EXPECT_EQ(p.readAllStandardError().toStdString(), "qbmsg send: Message body too large for the receiver (3221225472 bytes, at most 1048576)\n");
+
+    // Standard input without end fills what it may, and says so.
+    QProcess endless;
+    endless.start("bash", {"-c", QString("ulimit -f 1024 && exec '%1' send -p %2 - </dev/zero").arg(QBMSG).arg(receiver.Port)});
+    ASSERT_TRUE(Finished(endless));
+    EXPECT_EQ(endless.exitCode(), 1);
+    EXPECT_EQ(endless.readAllStandardError().toStdString(), "qbmsg send: Cannot hold standard input in a temporary file: File too large\n");
 }
 
 TEST(Qbmsg, TakesOptionsTheWayUnixToolsDo)
@@ -156,7 +171,6 @@ TEST(QbmsgSend, ErrorsSayWhatFailedAndWhy)
         {{"send", "/no/such/file.bmp"}, {}, "qbmsg send: Cannot open file /no/such/file.bmp: No such file or directory\n"},
         {{"send", dir.path()}, {}, "qbmsg send: Cannot read file " + dir.path().toStdString() + ": Is a directory\n"},
         {{"send", "-p", refused, "-"}, dir.path(), "qbmsg send: Cannot read standard input: Is a directory\n"},
-        {{"send", "-p", refused, "-"}, "/dev/zero", "qbmsg send: Message body too large (more than 9999 bytes, at most 9999)\n"},
         {{"send", "-p", refused, "-"}, "/dev/null", "qbmsg send: Connection Failed: 127.0.0.1 port " + refused.toStdString() + " (connection refused)\n"},
         {{"send", "-H", "no-such-host.invalid", "-"}, "/dev/null", "qbmsg send: Host Lookup Failed: no-such-host.invalid (host not found)\n"},
     };
@@ -200,7 +214,8 @@ TEST(QbmsgReceive, TakesWhatQbmsgSendsByteForByte)
     Receiver receiver;
     QTemporaryDir dir;
     int n = 0;
-    for (std::size_t size : {0, 1, 255, 256, 9999}) {
+    const QStringList readable = {"0 bytes", "1 byte", "255 bytes", "256 bytes", "9.8 KiB", "9.8 KiB"};
+    for (std::size_t size : {0, 1, 255, 256, 9999, 10000}) {
         const QString file = dir.filePath(QString::number(size));
         WriteFile(file, Pattern(size));
         const Outcome r = Qbmsg({"send", "--port", QString::number(receiver.Port), file});
@@ -208,7 +223,7 @@ TEST(QbmsgReceive, TakesWhatQbmsgSendsByteForByte)
         ++n;
         ASSERT_TRUE(PumpUntil([&] { return receiver.Lines().size() == n; }, 10000));
         const QString written = receiver.Dir.filePath(QString("message-%1.bin").arg(n));
-        EXPECT_EQ(receiver.Lines().back(), QString("\"Quillbrook\" %1 %2").arg(size).arg(written));
+        EXPECT_EQ(receiver.Lines().back(), QString("\"Quillbrook\" %1 %2 (%3)").arg(size).arg(written, readable[n - 1]));
         EXPECT_EQ(ReadFile(written), Pattern(size)) << size;
     }
 }
@@ -235,7 +250,7 @@ TEST(QbmsgReceive, ASendersNameNeverBecomesAPath)
     const Outcome r = Qbmsg({"send", "--from", "../../etc/passwd\n\"x\"", "--port", QString::number(receiver.Port), dir.filePath("body")});
     EXPECT_EQ(r.Exit, 0);
     ASSERT_TRUE(PumpUntil([&] { return receiver.Lines().size() == 1; }, 10000));
-    EXPECT_EQ(receiver.Lines()[0], QString("\"../../etc/passwd\\x0A\\\"x\\\"\" 4 %1").arg(receiver.Dir.filePath("message-1.bin")));
+    EXPECT_EQ(receiver.Lines()[0], QString("\"../../etc/passwd\\x0A\\\"x\\\"\" 4 %1 (4 bytes)").arg(receiver.Dir.filePath("message-1.bin")));
     EXPECT_EQ(QDir(receiver.Dir.path()).entryList(QDir::Files), QStringList {"message-1.bin"});
 }
 
@@ -416,4 +431,24 @@ TEST(QbmsgManual, ShowsEveryOptionOfBothCommands)
             EXPECT_TRUE(!word.startsWith("-") || manual.contains(word)) << command << " " << word.toStdString() << " is not in the manual";
         }
     }
+}
+
+TEST(QbmsgSend, ShowsAProgressLineOnATerminalOnlyAndCompletesIt)
+{
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("big"), Pattern(20 * 1024 * 1024));
+    Receiver receiver;
+    const auto onTerminal = [&](const QString& options) {
+        QProcess p; // script gives the command a pseudo-terminal as its standard error
+        p.start("script", {"-qec", QString("'%1' send -p %2 %3 '%4'").arg(QBMSG).arg(receiver.Port).arg(options, dir.filePath("big")),
+                           "/dev/null"});
+        Finished(p);
+        return QString(p.readAllStandardOutput());
+    };
+    const QString shown = onTerminal("");
+    EXPECT_TRUE(shown.contains(QRegularExpression("\r20\\.0 MiB of 20\\.0 MiB  100%  [0-9.]+ [KMG]iB/s  0:00 left\033\\[K\r?\n")))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("OK              \r\n")) << shown.toStdString();
+    EXPECT_EQ(onTerminal("--progress never"), "OK              \r\n");
+    EXPECT_EQ(Qbmsg({"send", "-p", QString::number(receiver.Port), "--progress", "sometimes", dir.filePath("big")}).Exit, 2);
 }

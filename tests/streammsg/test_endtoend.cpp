@@ -33,6 +33,7 @@ TEST(EndToEnd, PostItReachesAReceiverInAnotherProcessByteForByte)
     QTemporaryDir dir;
     const std::uint16_t port = FreePort();
     const std::vector<std::size_t> sizes = {0, 1, 255, 256, 9999};
+    const QStringList readable = {"0 bytes", "1 byte", "255 bytes", "256 bytes", "9.8 KiB"};
     QProcess receiver;
     receiver.start(QBMSG, {"receive", "--port", QString::number(port), "--count", QString::number(sizes.size()), "--out", dir.path()});
     ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
@@ -54,7 +55,7 @@ TEST(EndToEnd, PostItReachesAReceiverInAnotherProcessByteForByte)
     ASSERT_EQ(lines.size(), static_cast<int>(sizes.size()));
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const QString written = dir.filePath(QString("message-%1.bin").arg(i + 1));
-        EXPECT_EQ(lines[static_cast<int>(i)], QString("\"Quillbrook\" %1 %2").arg(sizes[i]).arg(written));
+        EXPECT_EQ(lines[static_cast<int>(i)], QString("\"Quillbrook\" %1 %2 (%3)").arg(sizes[i]).arg(written, readable[static_cast<int>(i)]));
         EXPECT_EQ(ReadFile(written), Pattern(sizes[i])) << sizes[i];
     }
 }

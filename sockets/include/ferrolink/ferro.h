@@ -137,8 +137,9 @@ public:
     /// (1 transaction replies, 2 operations, 4 socket steps, 8 tracing, 16
     /// the error check). 0 or less reports none.
     std::int32_t ReportLevel = 1;
-    /// Fired by SendFile after each chunk; BytesRecvd() and BytesTotal() tell
-    /// the progress. A handler may set BeenCanceled to stop the transfer.
+    /// Fired by SendFile after each chunk, and by SendStream after its last
+    /// chunk and at most every 50 ms before; BytesRecvd() and BytesTotal()
+    /// tell the progress. A handler may set BeenCanceled to stop the transfer.
     TNotifyEvent OnPacketRecvd;
     /// Fired when the peer closes or resets the connection (FD_CLOSE). Not
     /// fired by Disconnect or by the destructor.
@@ -172,12 +173,12 @@ public:
     const std::string& TransactionReply() const { return FTransactionReply; }
     /// The number the last Transaction's reply starts with (0 for none).
     std::int16_t ReplyCode() const { return FReplyCode; }
-    /// The size of the stream of the last SendFile.
-    std::int32_t BytesTotal() const { return FBytesTotal; }
+    /// The size of the stream of the last SendFile or SendStream.
+    std::int64_t BytesTotal() const { return FBytesTotal; }
     /// Always 0: SendFile counts in BytesRecvd().
     std::int32_t BytesSent() const { return FBytesSent; }
-    /// The bytes the last SendFile has handed to the system so far.
-    std::int32_t BytesRecvd() const { return FBytesRecvd; }
+    /// The bytes the last SendFile or SendStream has handed to the system so far.
+    std::int64_t BytesRecvd() const { return FBytesRecvd; }
     /// True when the last wait ended by its time-out.
     bool BeenTimedOut() const { return FBeenTimedOut; }
     /// Why the last failed name lookup, connection attempt or write wait
@@ -265,6 +266,28 @@ public:
     /// @throws ESockError the waits' failures; "Unknown Error No. N" for a
     ///   failed send (10054: the peer reset the connection).
     void SendFile(TStream& stream);
+    /// What SendStream hands over: each run of bytes the system took, in
+    /// order (for a check computed over exactly what left).
+    using TSentBytesEvent = std::function<void(const char* bytes, std::size_t count)>;
+    /// As SendFile, for streams of any size: chunks of up to 256 KiB, and
+    /// OnPacketRecvd after the last chunk and at most every 50 ms before it
+    /// (a progress bar, not a per-chunk hook). `sent`, when given, sees every
+    /// byte counted in BytesRecvd(), once and in order. Reports "Send
+    /// Stream" at level 2. Leaves the stream and the counts as SendFile does.
+    /// @throws ESockError as SendFile.
+    void SendStream(TStream& stream, const TSentBytesEvent& sent = {});
+    /// Sends `length` bytes as they are, NUL bytes included and of any
+    /// length (the binary fields of a protocol), each part after
+    /// WaitForWrite; a short send is completed. Reports "Sending Bytes" at
+    /// level 4.
+    /// @throws ESockError the waits' failures; "Unknown Error No. N" for a
+    ///   failed send (10054: the peer reset the connection).
+    void SendBytes(const void* data, std::size_t length);
+    /// Receives `count` bytes into `into`, any count; returns early, with
+    /// how many came, when the peer closes. Large counts are received in
+    /// large system calls. Reports "Read( N )" at level 8.
+    /// @throws ESockError as Read (there is no count limit).
+    std::size_t ReadBytes(void* into, std::size_t count);
     /// Receives `count` bytes (at most 255); 0 receives once whatever is
     /// waiting, up to 255 bytes. Returns early, with what has arrived, when
     /// the peer closes. Reports "Read( N )" at level 8.
@@ -311,6 +334,10 @@ protected:
     TSockStatusEvent FStatusHook;
     /// Called by Read after each receive that brought bytes.
     TNotifyEvent FReceivedHook;
+    /// While true, a reset connection ends ReadBytes as the peer's close
+    /// does (it returns what came) instead of raising: for a protocol step
+    /// where either means "the peer did not take this".
+    bool FResetEndsRead = false;
 
     /// Reports `text` when `level` is at most ReportLevel: it becomes
     /// Status(), then goes to FStatusHook and OnStatus.
@@ -404,6 +431,12 @@ protected:
     void CheckTimeOut() const;
     /// Raises EThreadError on any thread but the component's own.
     void CheckThread() const;
+    /// Receives up to `count` bytes until they are all there, the peer
+    /// closes, or (with `once`) after the first receive that brought any.
+    std::size_t ReceiveUpTo(char* into, std::size_t count, bool once);
+    /// SendFile's and SendStream's loop: `chunk` bytes at a time from
+    /// `buffer`, OnPacketRecvd at most every `progressMs` (0: every chunk).
+    void SendChunks(TStream& stream, char* buffer, int chunk, int progressMs, const TSentBytesEvent& sent);
     /// One send of SendFile: the bytes the system took, 0 for a full buffer;
     /// raises through ErrorManager for any other failure.
     int SendChunk(const char* chunk, int length, int flags);
@@ -476,14 +509,14 @@ private:
     int FFailureCause = 0;           ///< FailureCause()
     int FLookupError = 0;            ///< the error the lookup's reply carried
     std::int32_t FBytesSent = 0;     ///< BytesSent()
-    std::int32_t FBytesRecvd = 0;    ///< BytesRecvd()
+    std::int64_t FBytesRecvd = 0;    ///< BytesRecvd()
     bool FReady = false;             ///< notifications take effect (between construction and destruction)
     bool FBeenTimedOut = false;      ///< BeenTimedOut()
     bool FDestroying = false;        ///< the destructor runs: no fresh socket
     std::int32_t FLastErrorNo = 0;   ///< LastErrorNo
     std::string FStatus;             ///< Status()
     std::unique_ptr<char[]> FSendBuffer; ///< kSendBufferSize bytes: zero-terminated text for SendBuffer
-    std::int32_t FBytesTotal = 0;    ///< BytesTotal()
+    std::int64_t FBytesTotal = 0;    ///< BytesTotal()
     winsock::WSADATA FWSAData {};    ///< what the socket library told at start-up
     std::unique_ptr<char[]> FHostEntBuffer; ///< kHostEntBufferSize bytes: the host entry of a lookup
     std::string FTransactionReply;   ///< TransactionReply()

@@ -7,9 +7,12 @@
 namespace ferro {
 
 /// A received message: the receiver, the sender's name (at most 255
-/// characters, empty when the message has none) and the body, a memory
-/// stream holding exactly the body's bytes at position 0. The stream is the
-/// receiver's and is gone when the handler returns: copy what is needed.
+/// characters, empty when the message has none) and the body, a stream
+/// holding exactly the body's bytes at position 0: a TMemoryStream for the
+/// fixed form, a TTempFileStream (a nameless file in BodyFolder) for the
+/// large form. The stream is the receiver's and is gone when the handler
+/// returns: copy what is needed, or keep the large form's file under a name
+/// (TTempFileStream::Keep) without copying it.
 using TStrmEvent = std::function<void(TComponent* sender, const std::string& sFrom, TStream& strm)>;
 
 /// A listening server on port 6711 by default that reads one stream message
@@ -47,10 +50,29 @@ public:
     /// runs (a stop request) does not withhold that reply: what the handler
     /// did is answered. False by default: the reply comes first.
     bool ReplyAfterHandler = false;
+    /// The largest body taken, in bytes (the fixed form's and the large
+    /// form's): a larger one is refused when its length arrives, before any
+    /// of it is read (the large form answers "TOOLARGE" and the limit). 256
+    /// MiB by default: a picture of 8 000 x 8 000 pixels, and no more disk
+    /// than a stranger should fill with one message. 0 or less: only empty
+    /// bodies.
+    std::int64_t MaxSize = 256LL * 1024 * 1024;
+    /// The slowest a large body may arrive, in bytes per second: with a
+    /// MessageDeadline, a large message's deadline is counted again from its
+    /// header and grows by the body's size over this rate. 64 KiB/s by default.
+    std::int64_t MinimumRate = 64 * 1024;
+    /// The folder a large body is written to as it arrives (a file with no
+    /// name, gone when the handler returns unless kept); empty (the default)
+    /// for the system's temporary folder. The body never sits whole in
+    /// memory.
+    std::string BodyFolder;
 
     /// Reads one message from the connection being served, answers it and
     /// raises OnMSG (the component's OnClientContact), within IdleLimit and
-    /// MessageDeadline. Never reads beyond the declared body.
+    /// MessageDeadline. Never reads beyond the declared body. Takes either
+    /// form, told apart by the first four bytes ("QBIG" for the large form);
+    /// a large body is answered "OK" only when its check matches, and with
+    /// ReplyAfterHandler a handler that raises is answered "NOT STORED".
     /// The time-out limits each wait for the network: its countdown stops
     /// when the body is whole, so a slow OnMSG (storing on a slow disk) never
     /// counts against the reply.
@@ -65,12 +87,28 @@ public:
     void ReadMessage(TComponent* sender);
 
 private:
-    /// One length field, which must arrive whole.
-    std::int32_t ReadLength();
-    /// The name-length field and the name.
-    std::string ReadName();
-    /// The body-length field and the body.
-    void ReadBody(TMemoryStream& body);
+    /// The next four bytes, which must arrive whole.
+    std::string ReadField();
+    /// The name of a fixed-form message whose name-length field is `field`.
+    std::string ReadName(const std::string& field);
+    /// The fixed form's body-length field and body.
+    std::unique_ptr<TStream> ReadBody();
+    /// Exactly `count` bytes; "Read Failed" when the sender closes first.
+    void ReadExactly(char* into, std::size_t count);
+    /// The rest of a large message's header, the go-ahead (or the
+    /// refusal), the body and its check; the body in a nameless file.
+    std::unique_ptr<TStream> ReadLarge(std::string& name);
+    /// A large body into `body`, checked against the check that follows it.
+    void ReadLargeBody(TStream& body, std::uint64_t size);
+    /// Answers the message, runs OnMSG, in the order ReplyAfterHandler says.
+    void Deliver(const std::string& name, TStream& body, bool large);
+    /// Sends a reply that explains a failure, as far as the connection
+    /// still takes it.
+    void TellSender(const std::string& reply);
+    /// MaxSize, never negative.
+    std::int64_t Limit() const;
+    /// Gives a large body of `size` bytes its time at MinimumRate.
+    void ExtendDeadline(std::uint64_t size);
     /// Arms the limits of a message that begins now.
     void StartLimits();
     /// Disarms them.

@@ -1,0 +1,50 @@
+/// @file
+/// TTempFileStream: a stream in a file that has no name until it is kept,
+/// for data too large to hold in memory (a received message's body).
+#pragma once
+
+#include <ferrolink/streams.h>
+
+#include <string>
+
+namespace ferro {
+
+/// A read-write stream in a new file of a folder. The file has no name (it
+/// is gone with the stream, even when the program is killed) until Keep
+/// gives it one, so a body can be kept under its final name without being
+/// copied. Where the folder's file system cannot make nameless files, the
+/// file is made with a name and removed at once; Keep then cannot be used
+/// (CanKeep is false) and a caller copies instead.
+class TTempFileStream : public TStream {
+public:
+    /// Makes the file in `folder` (the system's temporary folder, TMPDIR or
+    /// /tmp, when empty).
+    /// @throws EFCreateError "Cannot create a file in folder <folder>" with
+    ///   the cause (SystemError()).
+    explicit TTempFileStream(const std::string& folder);
+    ~TTempFileStream() override;
+    TTempFileStream(const TTempFileStream&) = delete;
+    TTempFileStream& operator=(const TTempFileStream&) = delete;
+
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    /// Writes all `count` bytes, retrying interrupted writes.
+    /// @throws EWriteError with the cause (a full disk: ENOSPC).
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+
+    /// Whether Keep can give the file a name.
+    bool CanKeep() const { return FNameless; }
+    /// Flushes the file to the disk, then gives it `name` in the folder open
+    /// as `folderFd`, which must be on the same file system as the folder it
+    /// was made in. Never replaces a file.
+    /// @return false, nothing changed, when `name` exists.
+    /// @throws EFCreateError "Cannot create file <name>" with the cause;
+    ///   EWriteError when the flush fails.
+    bool Keep(int folderFd, const std::string& name);
+
+private:
+    int FFd = -1;
+    bool FNameless = false;
+};
+
+} // namespace ferro

@@ -1,0 +1,92 @@
+#include <ferrolink/largeform.h>
+
+#include <ferrolink/wireformat.h>
+
+// The whole of xxHash is compiled in here: no library to link, for us or for
+// the programs built on ours.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+#include <stdexcept>
+
+namespace ferro::qbmsg {
+
+namespace {
+
+void AppendBigEndian(std::string& to, std::uint64_t value)
+{
+    for (int shift = 56; shift >= 0; shift -= 8)
+        to.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+} // namespace
+
+std::string EncodeLargeHeader(const std::string& name, std::uint64_t bodySize)
+{
+    std::string header = kLargeMagic;
+    header.push_back(static_cast<char>(kLargeVersion));
+    header.push_back(static_cast<char>(name.size()));
+    header += name;
+    AppendBigEndian(header, bodySize);
+    return header;
+}
+
+std::string EncodeTooLarge(std::uint64_t limit)
+{
+    std::string reply = kTooLargeTag;
+    AppendBigEndian(reply, limit);
+    return reply;
+}
+
+std::optional<std::uint64_t> ParseTooLarge(const std::string& reply)
+{
+    if (reply.size() != kReplySize || reply.compare(0, kTooLargeTag.size(), kTooLargeTag) != 0)
+        return std::nullopt;
+    return ReadBigEndian(reply.data() + kTooLargeTag.size(), kLargeLengthSize);
+}
+
+std::uint64_t ReadBigEndian(const char* bytes, std::size_t count)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < count && i < 8; ++i)
+        value = value << 8 | static_cast<unsigned char>(bytes[i]);
+    return value;
+}
+
+std::string TooLargeText(std::uint64_t size, std::uint64_t limit)
+{
+    return "Message body too large (" + std::to_string(size) + " bytes, at most " + std::to_string(limit) + ")";
+}
+
+struct TBodyCheck::TState {
+    XXH3_state_t* Hash = XXH3_createState();
+};
+
+TBodyCheck::TBodyCheck() : FState(std::make_unique<TState>())
+{
+    if (!FState->Hash || XXH3_128bits_reset(FState->Hash) != XXH_OK)
+        throw std::bad_alloc();
+}
+
+TBodyCheck::~TBodyCheck()
+{
+    XXH3_freeState(FState->Hash);
+}
+
+void TBodyCheck::Add(const void* bytes, std::size_t count)
+{
+    XXH3_128bits_update(FState->Hash, bytes, count);
+}
+
+std::array<char, kCheckSize> TBodyCheck::Value() const
+{
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(FState->Hash));
+    std::array<char, kCheckSize> value {};
+    static_assert(sizeof canonical.digest == kCheckSize);
+    for (std::size_t i = 0; i < kCheckSize; ++i)
+        value[i] = static_cast<char>(canonical.digest[i]);
+    return value;
+}
+
+} // namespace ferro::qbmsg

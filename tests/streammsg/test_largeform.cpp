@@ -1,0 +1,337 @@
+// The large form of a stream message: against its written vectors, peers
+// that know only the fixed form, damaged and cut bodies, and limits.
+#include "helpers.h"
+#include "receiver.h"
+
+#include <ferrolink/largeform.h>
+#include <ferrolink/sysutils.h>
+#include <ferrolink/tempfilestream.h>
+
+#include <gmock/gmock.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+using namespace ferro;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+std::string FromHex(std::string hex)
+{
+    std::erase(hex, ' ');
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+std::string CheckOf(const std::string& body)
+{
+    qbmsg::TBodyCheck check;
+    check.Add(body.data(), body.size());
+    const auto value = check.Value();
+    return std::string(value.data(), value.size());
+}
+
+struct Vector {
+    std::string Name, Body, Header, Check;
+};
+
+std::vector<Vector> ReadVectors()
+{
+    std::ifstream in(PROTOCOL_VECTORS);
+    std::vector<Vector> vectors;
+    std::map<std::string, std::string> fields;
+    const auto finish = [&] {
+        if (fields.empty())
+            return;
+        Vector v {FromHex(fields["name-hex"]), {}, FromHex(fields["header-hex"]), FromHex(fields["check-hex"])};
+        if (fields.count("body-pattern")) {
+            const std::size_t size = std::stoul(fields["body-pattern"]);
+            for (std::size_t i = 0; i < size; ++i)
+                v.Body.push_back(static_cast<char>(i % 251));
+        } else {
+            v.Body = FromHex(fields["body-hex"]);
+        }
+        vectors.push_back(v);
+        fields.clear();
+    };
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty()) {
+            finish();
+            continue;
+        }
+        if (line[0] == '#')
+            continue;
+        const auto colon = line.find(':');
+        fields[line.substr(0, colon)] = line.size() > colon + 1 ? line.substr(colon + 2) : "";
+    }
+    finish();
+    return vectors;
+}
+
+// A client of the large form on its own thread: sends `header`, reads the
+// answer, and only after a go-ahead sends `rest` and reads until the close.
+std::future<std::string> LargeClientAsync(std::uint16_t port, std::string header, std::string rest)
+{
+    return std::async(std::launch::async, [=] {
+        const int fd = ConnectTo(port);
+        if (fd < 0)
+            return std::string("no connection");
+        SendAll(fd, header);
+        std::string answer = RecvSome(fd, qbmsg::kReplySize, 10000);
+        if (answer == qbmsg::kGoAhead) {
+            SendAll(fd, rest);
+            answer += RecvAll(fd, 10000);
+        }
+        CloseFd(fd);
+        return answer;
+    });
+}
+
+std::string Await(std::future<std::string>& f)
+{
+    EXPECT_TRUE(PumpUntil([&] { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20000));
+    return f.get();
+}
+
+// Forwards one connection from `front` to port `back`; the byte at
+// `flipAt` of the sender's stream is inverted, and at `cutAt` both
+// connections are closed.
+std::future<void> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t flipAt, std::size_t cutAt)
+{
+    return std::async(std::launch::async, [&front, back, flipAt, cutAt] {
+        const int a = front.Accept(10000);
+        const int b = ConnectTo(back);
+        std::size_t forwarded = 0;
+        std::vector<char> buf(65536);
+        for (bool open = true; open;) {
+            pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+            if (::poll(fds, 2, 10000) <= 0)
+                break;
+            for (int i = 0; i < 2 && open; ++i) {
+                if (!fds[i].revents)
+                    continue;
+                const int from = i == 0 ? a : b, to = i == 0 ? b : a;
+                std::size_t room = buf.size();
+                if (i == 0 && cutAt > forwarded)
+                    room = std::min(room, cutAt - forwarded);
+                const ssize_t n = ::recv(from, buf.data(), room, 0);
+                if (n <= 0) {
+                    open = false;
+                    break;
+                }
+                if (i == 0 && flipAt >= forwarded && flipAt < forwarded + static_cast<std::size_t>(n))
+                    buf[flipAt - forwarded] = static_cast<char>(~buf[flipAt - forwarded]);
+                SendAll(to, std::string(buf.data(), static_cast<std::size_t>(n)));
+                if (i == 0 && (forwarded += static_cast<std::size_t>(n)) >= cutAt)
+                    open = false;
+            }
+        }
+        CloseFd(a);
+        CloseFd(b);
+    });
+}
+
+} // namespace
+
+TEST(LargeForm, TheEncodingAndTheCheckMatchTheWrittenVectors)
+{
+    const std::vector<Vector> vectors = ReadVectors();
+    ASSERT_EQ(vectors.size(), 4u);
+    for (const Vector& v : vectors) {
+        EXPECT_EQ(qbmsg::EncodeLargeHeader(v.Name, v.Body.size()), v.Header) << v.Name << " " << v.Body.size();
+        EXPECT_EQ(CheckOf(v.Body), v.Check) << v.Body.size();
+    }
+    // Fed in pieces, the check is the same.
+    const Vector& big = vectors.back();
+    qbmsg::TBodyCheck pieces;
+    for (std::size_t at = 0; at < big.Body.size(); at += 7777)
+        pieces.Add(big.Body.data() + at, std::min<std::size_t>(7777, big.Body.size() - at));
+    EXPECT_EQ(std::string(pieces.Value().data(), qbmsg::kCheckSize), big.Check);
+}
+
+TEST(LargeForm, PostItSendsExactlyTheVectorAndOnlyAfterTheGoAhead)
+{
+    const Vector v = ReadVectors()[2]; // 10 000 bytes: the smallest body the fixed form cannot carry
+    TcpListener listener;
+    auto wire = std::async(std::launch::async, [&] {
+        const int fd = listener.Accept(10000);
+        std::string got = RecvSome(fd, v.Header.size(), 10000);
+        // Nothing of the body comes before the go-ahead.
+        got += RecvSome(fd, 1, 300);
+        SendAll(fd, qbmsg::kGoAhead);
+        got += RecvSome(fd, v.Body.size() + qbmsg::kCheckSize, 10000);
+        SendAll(fd, qbmsg::kReply);
+        got += PeerClosed(fd, 10000) ? "" : "<sender did not close>";
+        CloseFd(fd);
+        return got;
+    });
+    TQBStrm sender(nullptr);
+    sender.Host = "127.0.0.1";
+    sender.Port = listener.Port();
+    sender.FromName = "Sendwell";
+    sender.TimeOut = 10000;
+    TMemoryStream body = StreamOf(v.Body);
+    EXPECT_EQ(sender.PostIt(body), qbmsg::kReply);
+    EXPECT_EQ(sender.BytesRecvd(), 10000);
+    EXPECT_EQ(wire.get(), v.Header + v.Body + v.Check);
+}
+
+TEST(LargeForm, APeerThatKnowsOnlyTheFixedFormRefusesItAtOnceAndTheSenderSaysWhy)
+{
+    TcpListener listener;
+    // A fixed-form receiver: parses the name-length field as an integer
+    // (blanks, signs and "$" hexadecimal allowed) and closes when it cannot.
+    auto peer = std::async(std::launch::async, [&] {
+        const int fd = listener.Accept(10000);
+        const std::string field = RecvSome(fd, 4, 10000);
+        std::string outcome = "parsed";
+        try {
+            StrToInt(field);
+        } catch (const EConvertError& e) {
+            outcome = e.what();
+        }
+        CloseFd(fd);
+        return outcome;
+    });
+    TQBStrm sender(nullptr);
+    sender.Host = "127.0.0.1";
+    sender.Port = listener.Port();
+    sender.TimeOut = 10000;
+    TMemoryStream body = StreamOf(Pattern(50000));
+    EXPECT_EQ(FailureOf([&] { sender.PostIt(body); }), qbmsg::kNoLargeForm);
+    EXPECT_EQ(peer.get(), "'QBIG' is not a valid integer value");
+    EXPECT_EQ(sender.BytesRecvd(), 0); // no body byte left
+}
+
+TEST(LargeForm, ABodyArrivesWholeInANamelessFileOfTheBodyFolderAndIsAnswered)
+{
+    QTemporaryDir folder;
+    RunningReceiver r;
+    r.Server.BodyFolder = folder.path().toStdString();
+    bool fileBacked = false;
+    QStringList filesDuringHandler;
+    auto record = r.Server.OnMSG;
+    r.Server.OnMSG = [&](TComponent* s, const std::string& from, TStream& body) {
+        fileBacked = dynamic_cast<TTempFileStream*>(&body) != nullptr;
+        filesDuringHandler = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+        record(s, from, body);
+    };
+    const std::string body = Pattern(3 * 1024 * 1024 + 17);
+    auto client = LargeClientAsync(r.Port(), qbmsg::EncodeLargeHeader("Quillbrook", body.size()), body + CheckOf(body));
+    EXPECT_EQ(Await(client), qbmsg::kGoAhead + qbmsg::kReply);
+    ASSERT_EQ(r.Messages.size(), 1u);
+    EXPECT_EQ(r.Messages[0].From, "Quillbrook");
+    EXPECT_EQ(r.Messages[0].PositionAtCall, 0);
+    EXPECT_TRUE(r.Messages[0].Body == body);
+    EXPECT_TRUE(fileBacked);
+    EXPECT_TRUE(filesDuringHandler.isEmpty()); // nameless: nothing to clean up, even after a crash
+    EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST(LargeForm, ABodyOverTheLimitIsRefusedWithTheLimitBeforeAnyOfItIsSent)
+{
+    RunningReceiver r;
+    r.Server.MaxSize = 100000;
+    // The client sends the header alone: the refusal must come without the body.
+    auto client = LargeClientAsync(r.Port(), qbmsg::EncodeLargeHeader("Q", 100001), "");
+    const std::string answer = Await(client);
+    EXPECT_EQ(qbmsg::ParseTooLarge(answer), std::optional<std::uint64_t>(100000));
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Message body too large (100001 bytes, at most 100000)"));
+    EXPECT_TRUE(r.Messages.empty());
+    // The fixed form is held to the same limit.
+    r.Server.MaxSize = 3;
+    EXPECT_EQ(r.Exchange({"0001a   4abcd"}), "");
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Message body too large (4 bytes, at most 3)"));
+}
+
+TEST(LargeForm, AHandlerThatCannotStoreIsAnsweredNotStored)
+{
+    RunningReceiver r;
+    r.Server.ReplyAfterHandler = true;
+    r.Server.OnMSG = [](TComponent*, const std::string&, TStream&) { throw std::runtime_error("disk full"); };
+    const std::string body = Pattern(20000);
+    auto client = LargeClientAsync(r.Port(), qbmsg::EncodeLargeHeader("Q", body.size()), body + CheckOf(body));
+    EXPECT_EQ(Await(client), qbmsg::kGoAhead + qbmsg::kNotStored);
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("disk full"));
+}
+
+struct DamageCase {
+    const char* Name;
+    std::size_t FlipAt; // offset in the sender's stream; past the end for none
+    std::size_t CutAt;
+    const char* SenderSays;
+    const char* ReceiverSays;
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class LargeBodyOnTheWay : public ::testing::TestWithParam<DamageCase> {};
+
+// qbmsg send in its own process, through a proxy that damages or cuts, to a
+// receiver here: never stored, never acknowledged.
+TEST_P(LargeBodyOnTheWay, IsNeverAcknowledgedNorHandedOver)
+{
+    const DamageCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString file = dir.filePath("body.bin");
+    WriteFile(file, Pattern(2 * 1024 * 1024));
+    RunningReceiver r;
+    r.Server.ReplyAfterHandler = true;
+    TcpListener front;
+    auto proxy = ProxyAsync(front, r.Port(), c.FlipAt, c.CutAt);
+    QProcess sender;
+    sender.start(QBMSG, {"send", "--port", QString::number(front.Port()), "--timeout", "10000", file});
+    ASSERT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(sender.exitCode(), 1);
+    EXPECT_THAT(sender.readAllStandardError().toStdString(), HasSubstr(c.SenderSays));
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre(c.ReceiverSays));
+    EXPECT_TRUE(r.Messages.empty());
+    proxy.wait();
+}
+
+// The header of a name "Quillbrook" is 24 bytes.
+INSTANTIATE_TEST_SUITE_P(Cases, LargeBodyOnTheWay,
+    ::testing::Values(DamageCase {"AByteFlippedInTheBody", 24 + 1000000, SIZE_MAX, qbmsg::kCheckFailed.c_str(),
+                                  "Message check failed: the body arrived damaged"},
+        DamageCase {"AByteFlippedInTheCheck", 24 + 2 * 1024 * 1024 + 3, SIZE_MAX, qbmsg::kCheckFailed.c_str(),
+                    "Message check failed: the body arrived damaged"},
+        DamageCase {"CutInsideTheBody", SIZE_MAX, 24 + 1500000, "qbmsg send: ", "Read Failed"},
+        DamageCase {"CutBeforeTheCheck", SIZE_MAX, 24 + 2 * 1024 * 1024, "qbmsg send: ", "Read Failed"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(LargeForm, QbmsgCarriesAFileOfAnySizeToQbmsgAndStoresItByName)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("big.bin");
+    const std::string bytes = Pattern(5 * 1024 * 1024 + 3);
+    WriteFile(file, bytes);
+    QDir(dir.path()).mkdir("in");
+    const std::uint16_t port = FreePort();
+    QProcess receiver;
+    receiver.start(QBMSG, {"receive", "--port", QString::number(port), "--count", "1", "--out", dir.filePath("in")});
+    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    QProcess sender;
+    sender.start(QBMSG, {"send", "--port", QString::number(port), file});
+    ASSERT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning && receiver.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
+    EXPECT_EQ(sender.readAllStandardError(), ""); // no progress line when standard error is no terminal
+    EXPECT_EQ(receiver.exitCode(), 0);
+    const QString stored = dir.filePath("in/message-1.bin");
+    EXPECT_EQ(QString(receiver.readAllStandardOutput()), QString("\"Quillbrook\" 5242883 %1 (5.0 MiB)\n").arg(stored));
+    EXPECT_TRUE(ReadFile(stored) == bytes);
+}
