@@ -109,7 +109,7 @@ std::multiset<std::string> Delivered(const QStringList& lines)
 {
     std::multiset<std::string> bodies;
     for (const QString& line : lines) {
-        QFile file(line.section(' ', -1));
+        QFile file(line.left(line.lastIndexOf(" (")).section(' ', -1)); // the path, before the readable size
         file.open(QIODevice::ReadOnly);
         bodies.insert(file.readAll().toStdString());
     }

@@ -5,6 +5,9 @@
 #include <ferrolink/streams.h>
 
 #include <QFileInfo>
+#include <QImageReader>
+
+#include <algorithm>
 
 #include <cstring>
 
@@ -63,20 +66,35 @@ std::int64_t AnnouncedPixelBytes(const std::string& d, std::uint32_t infoSize)
 
 } // namespace
 
-QImage DecodeBitmap(const std::string& data)
+namespace {
+
+// The longest header a BMP file has (file header and a version 5 info header).
+constexpr std::size_t kLongestHeaders = kFileHeaderSize + 124;
+
+// Checks the headers at the start of a BMP file of `size` bytes (`head` holds
+// its first bytes, at least as far as the headers reach or the whole file)
+// before any decoder trusts them.
+void CheckHeaders(const std::string& head, std::int64_t size)
 {
-    if (data.size() < 2 || data[0] != 'B' || data[1] != 'M')
+    if (head.size() < 2 || head[0] != 'B' || head[1] != 'M')
         NotValid();
-    if (data.size() < kFileHeaderSize + 4)
+    if (size < static_cast<std::int64_t>(kFileHeaderSize) + 4)
         throw EReadError();
-    const std::uint32_t infoSize = U32(data, kFileHeaderSize);
-    if (data.size() < kFileHeaderSize + infoSize || infoSize < 12)
+    const std::uint32_t infoSize = U32(head, kFileHeaderSize);
+    if (size < static_cast<std::int64_t>(kFileHeaderSize + infoSize) || infoSize < 12)
         throw EReadError();
-    const std::int64_t pixels = AnnouncedPixelBytes(data, infoSize);
+    const std::int64_t pixels = AnnouncedPixelBytes(head, infoSize);
     if (pixels < 0)
         NotValid();
-    if (static_cast<std::int64_t>(data.size()) < static_cast<std::int64_t>(U32(data, 10)) + pixels)
+    if (size < static_cast<std::int64_t>(U32(head, 10)) + pixels)
         throw EReadError();
+}
+
+} // namespace
+
+QImage DecodeBitmap(const std::string& data)
+{
+    CheckHeaders(data, static_cast<std::int64_t>(data.size()));
     QImage image = QImage::fromData(reinterpret_cast<const uchar*>(data.data()), static_cast<int>(data.size()), "BMP");
     if (image.isNull())
         NotValid();
@@ -86,11 +104,25 @@ QImage DecodeBitmap(const std::string& data)
 QImage LoadBitmapFile(const std::string& fileName)
 {
     TFileStream file(fileName, fmOpenRead);
-    std::string data(static_cast<std::size_t>(file.Size()), '\0');
-    file.ReadBuffer(data.data(), static_cast<std::int64_t>(data.size()));
-    if (data.empty())
+    const std::int64_t size = file.Size();
+    if (size == 0)
         return {};
-    return DecodeBitmap(data);
+    // Only the headers are read here: the decoder reads the pixels from the
+    // file itself, so a large picture is in memory once, decoded.
+    std::string head(static_cast<std::size_t>(std::min<std::int64_t>(size, kLongestHeaders)), '\0');
+    file.ReadBuffer(head.data(), static_cast<std::int64_t>(head.size()));
+    CheckHeaders(head, size);
+    // Qt refuses to decode more than 256 MB by default; a picture whose file
+    // passed the checks above may take up to 4/3 of its size once decoded.
+    const int defaultLimit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(std::max<int>(defaultLimit, static_cast<int>(std::min<std::int64_t>(size / (1 << 20) * 2 + 1, 1 << 14))));
+    QImageReader reader(QString::fromLocal8Bit(fileName.c_str()), "BMP");
+    QImage image;
+    const bool read = reader.read(&image);
+    QImageReader::setAllocationLimit(defaultLimit);
+    if (!read)
+        NotValid();
+    return image;
 }
 
 QImage LoadPictureFile(const std::string& fileName)

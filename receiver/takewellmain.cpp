@@ -39,9 +39,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), TComponent(nullptr)
     QBStrmServ1->BeenCanceled = false;
     // Any process, or any host that reaches the port, could hold the one
     // connection served at a time: a sender that stays silent for 10 s, or
-    // takes over a minute for a message of at most 9 999 bytes, is let go.
+    // takes over a minute (more for a large picture, at 64 KiB/s), is let go.
     QBStrmServ1->IdleLimit = kIdleLimitMs;
     QBStrmServ1->MessageDeadline = kMessageDeadlineMs;
+    QBStrmServ1->MaxSize = kMaxPictureSize;
     QBStrmServ1->OnMSG = [this](TComponent* sender, const std::string& from, TStream& body) {
         QBStrmServ1MSG(sender, from, body);
     };

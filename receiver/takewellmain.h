@@ -23,6 +23,9 @@ inline const char* const kTempFile = "temp.bmp";
 // The receiver's limits on one message (see TQBStrmServ).
 constexpr int kIdleLimitMs = 10000;
 constexpr int kMessageDeadlineMs = 60000;
+// The largest picture taken: 256 MiB, a BMP of about 9 000 x 9 000 pixels;
+// it arrives in a file, and is in memory only once, decoded.
+constexpr std::int64_t kMaxPictureSize = 256LL * 1024 * 1024;
 
 // Where FormCreate puts the window on a screen of `screen` size: centred
 // across, its top edge about at the middle (division truncates toward zero).

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -21,6 +22,7 @@ namespace {
 
 constexpr int kPanel1Height = 185;
 constexpr int kPanel2Height = 41;
+constexpr int kProgressSteps = 1000;
 
 QAction* Bind(QAction* action, QObject* context, std::function<void()> handler)
 {
@@ -59,6 +61,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), TComponent(nullptr)
     QBStrm1->Port = qbmsg::kPort;
     QBStrm1->BeenCanceled = false;
     QBStrm1->FromName = "Quillbrook";
+    QBStrm1->OnPacketRecvd = [this](TComponent*) {
+        const std::int64_t total = QBStrm1->BytesTotal();
+        Progress->setValue(total > 0 ? static_cast<int>(QBStrm1->BytesRecvd() * kProgressSteps / total) : 0);
+    };
     NotifyComponentsLoaded();
 }
 
@@ -94,6 +100,12 @@ void TForm1::BuildPanels()
     Label2->adjustSize(); // a label sizes itself to its caption
     Edit1 = new QLineEdit("127.0.0.1", Panel3);
     Edit1->setGeometry(11, 32, 305, 21);
+    // Below the address, where the window has room: shown only while a send runs.
+    Progress = new QProgressBar(Panel3);
+    Progress->setGeometry(11, 64, 305, 16);
+    Progress->setRange(0, kProgressSteps);
+    Progress->setTextVisible(false);
+    Progress->hide();
 
     column->addWidget(Panel1);
     column->addWidget(Panel2);
@@ -150,26 +162,56 @@ void TForm1::BitBtn1Click()
 void TForm1::Send()
 {
     TFileStream file(SelectedFileName, fmOpenRead); // closed on every path
+    const std::int64_t size = file.Size();
     FSending = true;
+    ShowSending(true);
     try {
         QBStrm1->PostIt(file);
-    } catch (const ESockError&) {
+    } catch (const ESockError& e) {
         FSending = false;
+        ShowSending(false);
         // Closing the window canceled the send: the user's own doing, which
         // ends quietly.
         if (!FCloseWhenSent)
-            throw;
+            throw ESockError(InPlainWords(e.what(), size));
         close();
         return;
     } catch (...) {
         FSending = false;
+        ShowSending(false);
         if (FCloseWhenSent)
             close();
         throw;
     }
     FSending = false;
+    ShowSending(false);
     if (FCloseWhenSent)
         close();
+}
+
+void TForm1::ShowSending(bool sending)
+{
+    // A busy cursor over the window, which still takes clicks (Cancel by
+    // closing it), and the bar in the free space below the address.
+    if (sending)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+    Progress->setValue(0);
+    Progress->setVisible(sending);
+}
+
+std::string InPlainWords(const std::string& failure, std::int64_t size)
+{
+    const std::string tooLarge = "Message body too large for the receiver (";
+    if (failure.rfind(tooLarge, 0) == 0) {
+        const std::string limit = failure.substr(failure.find("at most ") + 8);
+        return "This picture is too large for the receiver: it has " + std::to_string(size) +
+               " bytes, and the receiver takes at most " + limit.substr(0, limit.size() - 1) + " bytes.";
+    }
+    if (failure == qbmsg::kNoLargeForm)
+        return "The receiver takes only pictures of up to 9999 bytes; this one has " + std::to_string(size) + " bytes.";
+    return failure;
 }
 
 void TForm1::Exit1Click()

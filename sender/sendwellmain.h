@@ -12,6 +12,7 @@
 class QAction;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace sendwell {
@@ -28,6 +29,10 @@ constexpr int kClientHeight = 344; // below the menu bar
 constexpr int kLeft = 189;
 constexpr int kTop = 55;
 
+// A failure of a send as the user should read it: a picture the receiver
+// refuses by its size is said so, with both sizes; others stay as they are.
+std::string InPlainWords(const std::string& failure, std::int64_t size);
+
 class TForm1 : public QMainWindow, public TComponent {
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -41,6 +46,7 @@ public:
     TBevelPanel* Panel3 = nullptr;
     QLabel* Label2 = nullptr;
     QLineEdit* Edit1 = nullptr;
+    QProgressBar* Progress = nullptr; // how far a send is; hidden otherwise
     QAction* File1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* About1 = nullptr;
@@ -67,6 +73,8 @@ private:
     void BuildPanels();
     void BuildMenu();
     void Send();
+    // Shows, or stops showing, that a send is under way.
+    void ShowSending(bool sending);
 
     bool FSending = false;
     bool FCloseWhenSent = false;

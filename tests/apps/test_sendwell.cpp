@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -261,17 +262,39 @@ TEST_F(SenderFixture, TheHostTextIsCutAt255Characters)
     EXPECT_EQ(Errors(), std::vector<std::string> {"Host Lookup Failed."});
 }
 
-TEST_F(SenderFixture, ABodyTooLargeIsRefusedBeforeConnecting)
+// A picture the receiver will not take is said so in plain words, before
+// any of it is sent; the progress bar goes again.
+TEST_F(SenderFixture, APictureTheReceiverRefusesBySizeIsSaidInPlainWords)
 {
-    TcpListener receiver(8, 6711);
-    QImage big(100, 100, QImage::Format_RGB888);
+    QImage big(100, 100, QImage::Format_RGB888); // 30 054 bytes: the large form
     big.fill(Qt::gray);
     big.save(Here.Path("big.bmp"), "BMP");
     Boxes.Choice = Here.Path("big.bmp");
     Form.Select->click();
-    Form.BitBtn1->click();
-    EXPECT_EQ(Errors(), std::vector<std::string> {"Message body too large (30054 bytes, at most 9999)"});
-    EXPECT_EQ(receiver.Accept(200), -1);
+    struct Case {
+        std::string Answer; // to the header; none: a receiver of the fixed form closes
+        std::string Told;
+    };
+    const Case cases[] = {
+        {"", "The receiver takes only pictures of up to 9999 bytes; this one has 30054 bytes."},
+        {qbmsg::EncodeTooLarge(20000), "This picture is too large for the receiver: it has 30054 bytes, and the receiver takes at most 20000 bytes."},
+    };
+    for (const Case& c : cases) {
+        TcpListener receiver(8, 6711);
+        auto peer = std::async(std::launch::async, [&] {
+            const int fd = receiver.Accept(10000);
+            const std::string header = RecvSome(fd, 24, 10000); // "QBIG", 1, 10, "Quillbrook", the length
+            SendAll(fd, c.Answer);
+            const std::string more = RecvSome(fd, 1, 300);
+            CloseFd(fd);
+            return header.substr(0, 4) + more;
+        });
+        Boxes.Boxes.clear();
+        Form.BitBtn1->click();
+        EXPECT_EQ(Errors(), std::vector<std::string> {c.Told});
+        EXPECT_EQ(peer.get(), "QBIG"); // nothing of the picture came
+        EXPECT_FALSE(Form.Progress->isVisible());
+    }
 }
 
 TEST_F(SenderFixture, ExitWarnsThenCloses)
