@@ -97,6 +97,8 @@ pid_t Start(const std::vector<std::string>& args)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        const int quiet = ::open("/dev/null", O_WRONLY); // the receivers' lines and the replies
+        ::dup2(quiet, STDOUT_FILENO);
         std::vector<char*> argv;
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -123,11 +125,15 @@ bool ListensOn(int port)
 {
     std::ifstream table("/proc/net/tcp");
     std::string line;
-    char wanted[16];
-    std::snprintf(wanted, sizeof wanted, ":%04X", port);
-    while (std::getline(table, line))
-        if (line.find(wanted) == 20 && line.find(" 0A ") != std::string::npos)
+    std::getline(table, line); // the column names
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        const auto colon = local.find(':');
+        if (state == "0A" && colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port)
             return true;
+    }
     return false;
 }
 

@@ -5,8 +5,9 @@
 // block, a reset, the time-out firing, a short send.
 //
 // After every input: the client's connection is closed and the server
-// listens again; a reply went out only if the whole message had arrived;
-// OnMSG saw exactly the declared body, and only after the whole reply.
+// listens again; a reply went out only if the whole message had arrived (for
+// the large form: "OK" only after the body and a matching check); OnMSG saw
+// exactly the declared body, and only after the whole reply.
 #include "winsock.h"
 #include <ferrolink/qbmsg.h>
 
@@ -190,10 +191,50 @@ struct Received {
     std::string Body;
 };
 
+constexpr std::int64_t kLimit = 1 << 16; // the server's MaxSize: small bodies, fast runs
+
+bool StartsLarge(const std::string& bytes)
+{
+    return bytes.compare(0, qbmsg::kLargeMagic.size(), qbmsg::kLargeMagic) == 0;
+}
+
+// The large message `bytes` must hold for a delivery: header, a body within
+// the limit and its matching check.
+bool WholeLargeMessage(const std::string& bytes, std::string& from, std::string& body)
+{
+    if (bytes.size() < qbmsg::kLargeLead || bytes[4] != static_cast<char>(qbmsg::kLargeVersion))
+        return false;
+    const std::size_t nameLength = static_cast<unsigned char>(bytes[5]);
+    std::size_t at = qbmsg::kLargeLead + nameLength;
+    if (bytes.size() < at + qbmsg::kLargeLengthSize)
+        return false;
+    from = bytes.substr(qbmsg::kLargeLead, nameLength);
+    const std::uint64_t length = qbmsg::ReadBigEndian(bytes.data() + at, qbmsg::kLargeLengthSize);
+    at += qbmsg::kLargeLengthSize;
+    if (length > static_cast<std::uint64_t>(kLimit) || bytes.size() < at + length + qbmsg::kCheckSize)
+        return false;
+    body = bytes.substr(at, length);
+    qbmsg::TBodyCheck check;
+    check.Add(body.data(), body.size());
+    return std::memcmp(check.Value().data(), bytes.data() + at + length, qbmsg::kCheckSize) == 0;
+}
+
+// What a receiver may have answered a large message, as far as it got.
+bool LargeAnswerPossible(const std::string& replied)
+{
+    for (const std::string& answer : {qbmsg::kGoAhead + qbmsg::kReply, qbmsg::kGoAhead + qbmsg::kBadCheck,
+                                      qbmsg::kGoAhead + qbmsg::kNotStored, qbmsg::EncodeTooLarge(kLimit)})
+        if (answer.compare(0, replied.size(), replied) == 0)
+            return true;
+    return false;
+}
+
 // The message a complete delivery must hold, or false when `bytes` hold no
 // whole one: lengths as the receiver parses them, the rest by count.
 bool WholeMessage(const std::string& bytes, std::string& from, std::string& body)
 {
+    if (StartsLarge(bytes))
+        return WholeLargeMessage(bytes, from, body);
     try {
         std::size_t at = 0;
         const auto field = [&](std::size_t n) {
@@ -233,9 +274,10 @@ struct Harness {
         Server = std::make_unique<FuzzServer>(nullptr);
         Connection.Server = Server.get();
         Server->TimeOut = 60000; // armed by every wait; fires only when the input says so
+        Server->MaxSize = kLimit;
         Server->OnMSG = [this](TComponent*, const std::string& from, TStream& body) {
             Got.Called = true;
-            Got.ReplyWasWhole = Connection.Replied == qbmsg::kReply;
+            Got.ReplyWasWhole = Connection.Replied == qbmsg::kReply || Connection.Replied == qbmsg::kGoAhead + qbmsg::kReply;
             Got.From = from;
             Check(body.Position() == 0);
             Got.Body.resize(static_cast<std::size_t>(body.Size()));
@@ -269,8 +311,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(c.ClientClosed && c.ListeningAgain);
     std::string from, body;
     const bool whole = WholeMessage(c.Delivered, from, body);
-    Check(c.Replied.empty() || whole);
-    Check(qbmsg::kReply.compare(0, c.Replied.size(), c.Replied) == 0);
+    if (StartsLarge(c.Delivered)) {
+        // A go-ahead or a refusal may come before the body; "OK" only after
+        // the whole message with its check.
+        Check(LargeAnswerPossible(c.Replied));
+        Check(c.Replied.size() <= qbmsg::kGoAhead.size() || c.Replied[16] != 'O' || whole);
+    } else {
+        Check(c.Replied.empty() || whole);
+        Check(qbmsg::kReply.compare(0, c.Replied.size(), c.Replied) == 0);
+    }
     if (harness.Got.Called)
         Check(harness.Got.ReplyWasWhole && whole && harness.Got.From == from && harness.Got.Body == body);
     return 0;

@@ -82,6 +82,11 @@ TEST(TakewellProgram, ReceivesAPictureIntoItsFolderAndKeepsListening)
     const std::string second = BmpBytes({10, 10}, Qt::blue);
     EXPECT_EQ(Post(second), "OK              ");
     EXPECT_TRUE(holds(second));
+    // A real photograph's size goes in the large form, and is shown too.
+    const std::string photo = BmpBytes({1600, 1200}, Qt::darkGreen, QImage::Format_RGB888);
+    ASSERT_GT(photo.size(), 5000000u);
+    EXPECT_EQ(Post(photo), "OK              ");
+    EXPECT_TRUE(holds(photo));
     EXPECT_EQ(takewell.Process.state(), QProcess::Running);
 }
 

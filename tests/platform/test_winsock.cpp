@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -486,6 +487,33 @@ TEST(WinsockReceive, ReadAheadServesPeeksAndSmallReceivesInOrder)
     EXPECT_EQ(recv(c.s, buf, 8, 0), 6);
     EXPECT_EQ(std::string(buf, 6), "456789");
     EXPECT_TRUE(PumpUntil([&] { return recv(c.s, buf, 8, 0) == 0; })); // then the end
+}
+
+TEST(WinsockReceive, ALargeReceiveTakesWhatWasReadAheadThenTheRestPastTheBuffer)
+{
+    Started started;
+    Recorder r;
+    Connection c(r);
+    std::string sent;
+    for (int i = 0; i < 300000; ++i)
+        sent.push_back(static_cast<char>(i % 251));
+    auto writer = std::async(std::launch::async, [&] {
+        SendAll(c.peer, sent);
+        ShutdownSending(c.peer);
+    });
+    std::vector<char> buf(100000);
+    ASSERT_TRUE(PumpUntil([&] { return recv(c.s, buf.data(), 1, MSG_PEEK) == 1; })); // read ahead
+    std::string got(buf.data(), static_cast<std::size_t>(recv(c.s, buf.data(), 5, 0)));
+    int n = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        n = recv(c.s, buf.data(), static_cast<int>(buf.size()), 0);
+        if (n > 0)
+            got.append(buf.data(), static_cast<std::size_t>(n));
+        return n == 0; // the end, once, after every byte
+    }, 10000));
+    writer.get();
+    EXPECT_TRUE(got == sent) << got.size();
+    EXPECT_EQ(recv(c.s, buf.data(), static_cast<int>(buf.size()), 0), 0);
 }
 
 TEST(WinsockReceive, APeekSeesEverythingThatHasArrivedNotJustWhatWasReadAhead)

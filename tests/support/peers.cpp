@@ -131,6 +131,11 @@ void CloseFd(int fd)
         ::close(fd);
 }
 
+void ShutdownSending(int fd)
+{
+    ::shutdown(fd, SHUT_WR);
+}
+
 void ResetFd(int fd)
 {
     linger l {1, 0};

@@ -38,6 +38,8 @@ std::string RecvAll(int fd, int timeoutMs = 5000);
 // True when the peer has closed (a read returns end of stream) within `timeoutMs`.
 bool PeerClosed(int fd, int timeoutMs = 5000);
 void CloseFd(int fd);
+// Ends the sending side only: the other end sees the end of the stream.
+void ShutdownSending(int fd);
 // Closes with a reset instead of an orderly close.
 void ResetFd(int fd);
 bool IsOpenFd(int fd);
