@@ -33,10 +33,12 @@ public:
         FSender.Port = port;
         FSender.FromName = "post_window";
         FSender.TimeOut = 10000; // no single wait lasts longer than 10 s
-        // Fired after each chunk the system took: the bar follows the bytes.
+        // Fired as chunks leave (for a large file at most every 50 ms): the
+        // bar follows the bytes, in thousandths, as a file may pass 2 GiB.
+        FProgress->setRange(0, 1000);
         FSender.OnPacketRecvd = [this](ferro::TComponent*) {
-            FProgress->setMaximum(FSender.BytesTotal());
-            FProgress->setValue(FSender.BytesRecvd());
+            const std::int64_t total = FSender.BytesTotal();
+            FProgress->setValue(total > 0 ? static_cast<int>(FSender.BytesRecvd() * 1000 / total) : 1000);
         };
 
         setWindowTitle("Post a file");

@@ -102,7 +102,7 @@ void TForm1::BuildPanels()
     Edit1->setGeometry(11, 32, 305, 21);
     // Below the address, where the window has room: shown only while a send runs.
     Progress = new QProgressBar(Panel3);
-    Progress->setGeometry(11, 64, 305, 16);
+    Progress->setGeometry(11, 88, 305, 14); // clear of the panel's caption
     Progress->setRange(0, kProgressSteps);
     Progress->setTextVisible(false);
     Progress->hide();
