@@ -81,8 +81,9 @@ std::vector<Vector> ReadVectors()
 }
 
 // A client of the large form on its own thread: sends `header`, reads the
-// answer, and only after a go-ahead sends `rest` and reads until the close.
-std::future<std::string> LargeClientAsync(std::uint16_t port, std::string header, std::string rest)
+// answer, and only after a go-ahead sends `rest` (then ends its sending side
+// with `end`) and reads until the close.
+std::future<std::string> LargeClientAsync(std::uint16_t port, std::string header, std::string rest, bool end = false)
 {
     return std::async(std::launch::async, [=] {
         const int fd = ConnectTo(port);
@@ -92,6 +93,8 @@ std::future<std::string> LargeClientAsync(std::uint16_t port, std::string header
         std::string answer = RecvSome(fd, qbmsg::kReplySize, 10000);
         if (answer == qbmsg::kGoAhead) {
             SendAll(fd, rest);
+            if (end)
+                ShutdownSending(fd);
             answer += RecvAll(fd, 10000);
         }
         CloseFd(fd);
@@ -254,6 +257,22 @@ TEST(LargeForm, ABodyOverTheLimitIsRefusedWithTheLimitBeforeAnyOfItIsSent)
     r.Server.MaxSize = 3;
     EXPECT_EQ(r.Exchange({"0001a   4abcd"}), "");
     EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Message body too large (4 bytes, at most 3)"));
+}
+
+TEST(LargeForm, ABodyCutShortOrWithAWrongCheckIsNeverHandedOver)
+{
+    RunningReceiver r;
+    const std::string body = Pattern(50000);
+    const std::string header = qbmsg::EncodeLargeHeader("Q", body.size());
+    auto cut = LargeClientAsync(r.Port(), header, body.substr(0, 30000), true);
+    EXPECT_EQ(Await(cut), qbmsg::kGoAhead); // no reply after the go-ahead
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Read Failed"));
+    std::string wrong = CheckOf(body);
+    wrong[15] = static_cast<char>(wrong[15] ^ 1);
+    auto damaged = LargeClientAsync(r.Port(), header, body + wrong, true);
+    EXPECT_EQ(Await(damaged), qbmsg::kGoAhead + qbmsg::kBadCheck);
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Message check failed: the body arrived damaged"));
+    EXPECT_TRUE(r.Messages.empty());
 }
 
 TEST(LargeForm, AHandlerThatCannotStoreIsAnsweredNotStored)
