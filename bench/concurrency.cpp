@@ -4,6 +4,8 @@
 //
 //   concurrency                     the table
 //   concurrency post PORT N SIZE    (child) posts N messages, exits with the failures
+#include "listening.h"
+
 #include <ferrolink/qbmsg.h>
 
 #include <QCoreApplication>
@@ -50,13 +52,7 @@ int Post(int port, int count, int size)
 
 bool Listening(int port)
 {
-    std::ifstream tcp("/proc/net/tcp");
-    char local[16];
-    std::snprintf(local, sizeof local, ":%04X", port);
-    for (std::string line; std::getline(tcp, line);)
-        if (line.find(std::string(local) + " 00000000:0000 0A") != std::string::npos)
-            return true;
-    return false;
+    return ListensOn(port);
 }
 
 struct Result {

@@ -9,6 +9,8 @@
 //   large [ROUNDS]                  runs the comparison (3 rounds)
 //   large plain-receive PORT FILE   (child) takes one body into FILE
 //   large plain-send PORT FILE      (child) sends FILE
+#include "listening.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -117,24 +119,6 @@ void Await(pid_t pid)
         std::fprintf(stderr, "large: a child failed (status %d)\n", status);
         std::exit(1);
     }
-}
-
-// Whether something listens on `port`, from the kernel's table: looking
-// makes no connection.
-bool ListensOn(int port)
-{
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    std::getline(table, line); // the column names
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state;
-        fields >> slot >> local >> remote >> state;
-        const auto colon = local.find(':');
-        if (state == "0A" && colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port)
-            return true;
-    }
-    return false;
 }
 
 long PeakKiB(const std::string& file)

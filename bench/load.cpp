@@ -4,6 +4,8 @@
 //   byte, once, and nothing else was; then a soak of 5 000 messages that
 //   prints the receiver's resident memory after warm-up and at the end.
 // Exits non-zero when a check fails. Prints counts, not timings.
+#include "listening.h"
+
 #include <ferrolink/qbmsg.h>
 
 #include <QCoreApplication>
@@ -83,16 +85,7 @@ struct Receiver {
         for (int i = 0; i < 200 && !Listening(); ++i)
             ::usleep(20000);
     }
-    bool Listening() const
-    {
-        std::ifstream tcp("/proc/net/tcp");
-        char local[8];
-        std::snprintf(local, sizeof local, ":%04X", Port);
-        for (std::string line; std::getline(tcp, line);)
-            if (line.find(std::string(local) + " 00000000:0000 0A") != std::string::npos)
-                return true;
-        return false;
-    }
+    bool Listening() const { return ListensOn(Port); }
     // Ends it and returns its lines: name, size, file.
     QStringList Stop()
     {

@@ -2,13 +2,15 @@
 // plain blocking sockets, a Qt peer (QTcpSocket and QTcpServer) and a
 // Boost.Asio peer speaking the same wire format, each sender in this process
 // and each receiver in a child process, measured in the same run. The four
-// take turns in every round; the median of the rounds counts.
+// take turns in every round; the median of the rounds counts. Then ours and
+// plain sockets again over IPv6 (::1), at three sizes.
 //
 //   messages                          runs the comparison
 //   messages profile SIZE N           ours to ours only, for callgrind or strace
 //   messages profile-plain SIZE N     plain to plain, the same way
 //   messages receive-ours PORT N      (child) serves N messages with TQBStrmServ
 //   messages receive-plain PORT N     (child) serves N messages with blocking sockets
+//   messages receive-plain6 PORT N    (child) the same on ::1
 //   messages receive-qt PORT N        (child) serves N messages with QTcpServer
 //   messages receive-asio PORT N      (child) serves N messages with Boost.Asio
 #include "asio_peer.h"
@@ -68,6 +70,24 @@ bool WriteAll(int fd, const char* buf, std::size_t n)
     return true;
 }
 
+// The loopback address of IPv6 (::1) or IPv4, and its length.
+socklen_t LoopbackOf(bool v6, int port, sockaddr_storage& into)
+{
+    into = {};
+    if (v6) {
+        auto& a = reinterpret_cast<sockaddr_in6&>(into);
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(static_cast<std::uint16_t>(port));
+        a.sin6_addr = in6addr_loopback;
+        return sizeof a;
+    }
+    auto& a = reinterpret_cast<sockaddr_in&>(into);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return sizeof a;
+}
+
 sockaddr_in Loopback(int port)
 {
     sockaddr_in a {};
@@ -94,13 +114,14 @@ void ServePlain(int fd)
     WriteAll(fd, kReply.data(), kReply.size());
 }
 
-int ReceivePlain(int port, int count)
+int ReceivePlain(int port, int count, bool v6 = false)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int listener = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     const int on = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a = Loopback(port);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener, 1) != 0)
+    sockaddr_storage a;
+    const socklen_t length = LoopbackOf(v6, port, a);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), length) != 0 || ::listen(listener, 1) != 0)
         return 1;
     std::printf("listening\n");
     std::fflush(stdout);
@@ -113,11 +134,12 @@ int ReceivePlain(int port, int count)
     return 0;
 }
 
-bool PostPlain(int port, const std::string& name, const std::string& body)
+bool PostPlain(int port, const std::string& name, const std::string& body, bool v6 = false)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Loopback(port);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage a;
+    const socklen_t length = LoopbackOf(v6, port, a);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), length) == 0;
     char header[300];
     const int headerLength = std::snprintf(header, sizeof header, "%.4d%s%4d", static_cast<int>(name.size()), name.c_str(), static_cast<int>(body.size()));
     char reply[16];
@@ -246,6 +268,34 @@ struct Implementation {
     std::vector<double> OursOverThis; // per size: the median of the rounds' ratios
 };
 
+// Ours and plain sockets over ::1 (our receiver listens on both families),
+// beside the IPv4 figures above.
+void CompareOverIPv6()
+{
+    std::printf("\nIPv6 (::1), plain and ours:\n%6s %10s %10s   %s\n", "bytes", "plain us", "ours us", "ours/plain");
+    TQBStrm sender(nullptr);
+    sender.Host = "::1";
+    sender.FromName = "Quillbrook";
+    for (int size : {0, 2000, 9999}) {
+        const std::string body(static_cast<std::size_t>(size), 'b');
+        TMemoryStream stream;
+        stream.WriteBuffer(body.data(), size);
+        std::vector<double> p, o;
+        for (int round = 0; round < kRounds; ++round) {
+            p.push_back(MicrosecondsPerMessage("receive-plain6", [&](int port) {
+                if (!PostPlain(port, "Quillbrook", body, true))
+                    std::fprintf(stderr, "plain post over IPv6 failed\n");
+            }));
+            o.push_back(MicrosecondsPerMessage("receive-ours", [&](int port) {
+                sender.Port = port;
+                sender.PostIt(stream);
+            }));
+        }
+        std::printf("%6d %10.1f %10.1f   %10.2f\n", size, Median(p), Median(o), MedianRatio(o, p));
+        std::fflush(stdout);
+    }
+}
+
 int Compare()
 {
     const std::vector<int> sizes = {0, 1, 100, 255, 256, 1000, 2000, 4000, 9999};
@@ -300,6 +350,7 @@ int Compare()
     for (const Implementation* i : {&plain, &qt, &asio, &ours})
         std::printf(" %s %.2f,", i->Name, SlopePerKilobyte(sizes, i->Median));
     std::printf(" ours / plain %.2f\n", SlopePerKilobyte(sizes, ours.Median) / plainSlope);
+    CompareOverIPv6();
     std::printf("\nidle: a Read waiting 3 s on a silent connection uses %.2f %% of a core\n", SilentReadCoreShare(3000));
     const std::size_t last = sizes.size() - 1;
     std::printf("ratio to Asio peer at 9999 bytes: %.2f\n", asio.OursOverThis[last]);
@@ -346,6 +397,8 @@ int main(int argc, char** argv)
         return ReceiveOurs(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-plain" && argc == 4)
         return ReceivePlain(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (mode == "receive-plain6" && argc == 4)
+        return ReceivePlain(std::atoi(argv[2]), std::atoi(argv[3]), true);
     if (mode == "receive-asio" && argc == 4)
         return ReceiveWithAsio(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-qt" && argc == 4)

@@ -52,6 +52,11 @@ QCommandLineOption ValueOption(const QString& name, const QString& shortName, co
     return QCommandLineOption(names, QString(), valueName);
 }
 
+QCommandLineOption FlagOption(const QString& name, const QString& shortName)
+{
+    return QCommandLineOption(QStringList {shortName, name});
+}
+
 QCommandLineOption HelpOption()
 {
     return QCommandLineOption(QStringList {"h", "help"});

@@ -44,6 +44,8 @@ private:
 // An option taking a value: the long name, the short one (or none) and the
 // value's name.
 QCommandLineOption ValueOption(const QString& name, const QString& shortName, const QString& valueName);
+// An option without a value: the short name and the long one.
+QCommandLineOption FlagOption(const QString& name, const QString& shortName);
 // -h, --help.
 QCommandLineOption HelpOption();
 

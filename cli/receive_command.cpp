@@ -23,8 +23,9 @@ namespace qbmsgcli {
 
 const char* const kReceiveHelp = R"(Usage: qbmsg receive [OPTION]...
 Listen for stream messages and store each body in a new file, printing one
-line per message: the sender's name (quoted), the byte count, the file, and
-the size in a readable unit in brackets.
+line per message: the sender's name (quoted), the byte count, the file, the
+size in a readable unit in brackets, and the sender's address ("from
+127.0.0.1:41234", "from [::1]:41234").
 File names come from a counter (message-1.bin, message-2.bin, ...), never
 from the message, and an existing file is never replaced.
 
@@ -38,6 +39,9 @@ told it failed, and the receiver goes on. A failed message is reported on
 standard error, bytes from the network escaped (\xNN).
 
   -p, --port PORT       TCP port to listen on (default 6711)
+      --bind ADDR       listen on this address only (IPv4 or IPv6, such as
+                        127.0.0.1 or ::1, or a name); default: every
+                        address of both families
   -n, --count N         stop after N messages (default: run until interrupted)
   -o, --out DIR         folder for the bodies (default: the current folder)
   -t, --timeout MS      give up on a client after any single wait of MS
@@ -114,12 +118,17 @@ void Configure(ferro::TQBStrmServ& server, const TCommandLine& line)
     server.ReplyAfterHandler = true;
     server.MaxSize = SizeOption(line, "max-size", kDefaultMaxSize);
     server.BodyFolder = line.Bytes("out", ".");
+    server.BindAddress = line.Bytes("bind", "");
     server.Backlog = static_cast<std::int32_t>(line.Number("backlog", 1, 1, 65535));
     server.ReportLevel = static_cast<int>(line.Number("verbose", 0, 0, 255));
     server.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
-    ferro::SetApplicationExceptionHandler([](const std::exception& e) {
+    ferro::SetApplicationExceptionHandler([&server](const std::exception& e) {
         const auto* own = dynamic_cast<const ferro::Exception*>(&e);
-        Report(own ? own->Message() : e.what()); // the whole text, NUL bytes too
+        std::string text = own ? own->Message() : e.what(); // the whole text, NUL bytes too
+        // A failed message says whose it was.
+        if (const std::string peer = server.PeerAddress(); !peer.empty())
+            text += " (from " + peer + ")";
+        Report(text);
     });
 }
 
@@ -168,7 +177,7 @@ int ReceiveCommand(const std::vector<std::string>& args)
 {
     TCommandLine line({ValueOption("port", "p", "PORT"), ValueOption("count", "n", "N"), ValueOption("out", "o", "DIR"),
                        ValueOption("timeout", "t", "MS"), ValueOption("idle", "", "MS"), ValueOption("deadline", "", "MS"),
-                       ValueOption("max-size", "", "BYTES"), ValueOption("backlog", "b", "N"), ValueOption("verbose", "v", "LEVEL"), HelpOption()});
+                       ValueOption("max-size", "", "BYTES"), ValueOption("backlog", "b", "N"), ValueOption("bind", "", "ADDR"), ValueOption("verbose", "v", "LEVEL"), HelpOption()});
     line.Parse(args);
     if (line.IsSet("help")) {
         std::fputs(kReceiveHelp, stdout);
@@ -192,7 +201,7 @@ int ReceiveCommand(const std::vector<std::string>& args)
     server.OnMSG = [&](ferro::TComponent*, const std::string& from, ferro::TStream& body) {
         const std::string path = folder->Store(body); // raises: no reply
         const std::int64_t size = body.Size();
-        lines.Add(Printable(from) + " " + std::to_string(size) + " " + Escaped(path) + " (" + ReadableSize(size) + ")\n");
+        lines.Add(Printable(from) + " " + std::to_string(size) + " " + Escaped(path) + " (" + ReadableSize(size) + ") from " + server.PeerAddress() + "\n");
         if (++received == count)
             server.StopListening(); // this one is answered; no other is taken
     };

@@ -22,7 +22,11 @@ const char* const kSendHelp = R"(Usage: qbmsg send [OPTION]... FILE
 Post FILE (standard input when FILE is -) as one stream message and print
 the receiver's reply.
 
-  -H, --host HOST       receiver's address or name (default 127.0.0.1)
+  -H, --host HOST       receiver's address (IPv4, or IPv6 bare or in brackets:
+                        ::1, [::1]) or name (default 127.0.0.1); every
+                        address of a name is tried in the resolver's order
+  -4, --ipv4            look the name up for IPv4 addresses only
+  -6, --ipv6            look the name up for IPv6 addresses only
   -p, --port PORT       receiver's TCP port (default 6711)
   -f, --from NAME       sender's name put into the message (default Quillbrook)
   -t, --timeout MS      give up any single wait after MS milliseconds
@@ -135,7 +139,8 @@ std::string Explained(const std::string& text, const ferro::TFerrolink& sender)
 int SendCommand(const std::vector<std::string>& args)
 {
     TCommandLine line({ValueOption("host", "H", "HOST"), ValueOption("port", "p", "PORT"), ValueOption("from", "f", "NAME"),
-                       ValueOption("timeout", "t", "MS"), ValueOption("verbose", "v", "LEVEL"), ValueOption("progress", "", "WHEN"), HelpOption()});
+                       ValueOption("timeout", "t", "MS"), ValueOption("verbose", "v", "LEVEL"), ValueOption("progress", "", "WHEN"), FlagOption("ipv4", "4"), FlagOption("ipv6", "6"),
+                       HelpOption()});
     line.Parse(args);
     if (line.IsSet("help")) {
         std::fputs(kSendHelp, stdout);
@@ -146,8 +151,11 @@ int SendCommand(const std::vector<std::string>& args)
         throw UsageError(files.empty() ? "no FILE to send" : "only one FILE can be sent");
 
     const bool progressShown = ProgressShown(line.Bytes("progress", "auto"));
+    if (line.IsSet("ipv4") && line.IsSet("ipv6"))
+        throw UsageError("-4 and -6 exclude each other");
     ferro::TQBStrm sender(nullptr);
     sender.Host = line.Bytes("host", "127.0.0.1");
+    sender.IPVersion = line.IsSet("ipv4") ? 4 : line.IsSet("ipv6") ? 6 : 0;
     sender.Port = static_cast<std::int32_t>(line.Number("port", ferro::qbmsg::kPort, 1, 65535));
     sender.FromName = line.Bytes("from", "Quillbrook");
     sender.TimeOut = static_cast<std::int32_t>(line.Number("timeout", 0, 0, 2147483647));

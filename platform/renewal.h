@@ -8,7 +8,8 @@
 
 namespace ferro::winsock::detail {
 
-// False (errno set) when no fresh system socket can be had.
-bool Renew(SocketState& state);
+// Puts a fresh system socket of `family` (the system's: PF_INET, PF_INET6)
+// under the state's number. False (errno set) when none can be had.
+bool Renew(SocketState& state, int family);
 
 } // namespace ferro::winsock::detail

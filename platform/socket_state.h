@@ -39,6 +39,7 @@ struct ConnectionPart {
 // connect, an early accept, ext::MSG_WAITMOMENT), is bounded by the socket's
 // receive and send time-outs of a moment (bounded_waits.h).
 struct ModePart {
+    int Family = PF_INET; // the system socket's: a connect or bind of the other family renews it
     bool NonBlocking = false;
     bool BoundedTimeOuts = false; // SO_RCVTIMEO and SO_SNDTIMEO are a moment
 };
@@ -71,7 +72,7 @@ struct ListeningPart {
     int Backlog = -1;
     enum class Look { None, Pending, Empty } Looked = Look::None;
     int Taken = -1;
-    ::sockaddr_in TakenFrom {};
+    ::sockaddr_storage TakenFrom {};
 };
 
 struct SocketState {

@@ -5,6 +5,7 @@
 // operating system's socket functions.
 #include "winsock.h"
 
+#include "addresses.h"
 #include "bounded_waits.h"
 #include "break_memory.h"
 #include "renewal.h"
@@ -62,16 +63,31 @@ int ConnectOutcome(SocketState& state, bool connected, int posixError)
     return Fail(connected ? WSAEWOULDBLOCK : error);
 }
 
-void CopyPeer(const ::sockaddr_in& from, sockaddr* addr, int* addrLen)
+// A connect or bind to an address of the other family: the interface's
+// socket was made for one family (the components make theirs before they
+// know their peer), the system's cannot change, so a fresh one of the
+// family wanted is put under the same number, as renewal does. Only a
+// socket that has not connected, bound or listened can change. The any
+// address of IPv6 takes IPv4 too (a dual-stack socket).
+int MatchFamily(SocketState& state, const ::sockaddr_storage& to)
 {
-    if (!addr || !addrLen || *addrLen < 16)
+    if (to.ss_family == state.Mode.Family)
+        return 0;
+    if (state.Link.State != Phase::Fresh || state.Link.Bound)
+        return Fail(WSAEAFNOSUPPORT);
+    if (!Renew(state, to.ss_family))
+        return FailErrno();
+    return 0;
+}
+
+void DualStackIfAny(const SocketState& state, const ::sockaddr_storage& at)
+{
+    if (at.ss_family != PF_INET6)
         return;
-    winsock::sockaddr_in peer {};
-    peer.sin_family = AF_INET;
-    peer.sin_port = from.sin_port;
-    peer.sin_addr.s_addr = from.sin_addr.s_addr;
-    std::memcpy(addr, &peer, sizeof peer);
-    *addrLen = sizeof peer;
+    static const unsigned char any[16] = {};
+    const auto& in6 = reinterpret_cast<const ::sockaddr_in6&>(at);
+    const int v6only = std::memcmp(&in6.sin6_addr, any, sizeof any) == 0 ? 0 : 1;
+    ::setsockopt(state.Fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
 }
 
 // A receive that finds fewer bytes read ahead than asked for takes what the
@@ -112,12 +128,17 @@ SOCKET TPosixWinsock::socket(int af, int type, int protocol)
         Fail(WSANOTINITIALISED);
         return INVALID_SOCKET;
     }
-    const int fd = ::socket(af, type | SOCK_CLOEXEC, protocol);
+    const int family = PosixFamily(af);
+    if (family < 0) {
+        Fail(WSAEAFNOSUPPORT);
+        return INVALID_SOCKET;
+    }
+    const int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
     if (fd < 0) {
         FailErrno();
         return INVALID_SOCKET;
     }
-    Register(fd, Phase::Fresh);
+    Register(fd, Phase::Fresh).Mode.Family = family;
     return static_cast<SOCKET>(fd);
 }
 
@@ -141,13 +162,16 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
     SocketState* state = Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    if (nameLen < 16)
-        return Fail(WSAEFAULT);
-    if (state->Link.AttemptFailed && !Renew(*state))
+    ::sockaddr_storage to;
+    socklen_t toLength = 0;
+    if (!ToPosix(name, nameLen, to, toLength))
+        return Fail(nameLen < 16 ? WSAEFAULT : WSAEAFNOSUPPORT);
+    if (state->Link.AttemptFailed && !Renew(*state, state->Mode.Family))
         return FailErrno();
+    if (MatchFamily(*state, to) != 0)
+        return SOCKET_ERROR;
     BoundedTimeOuts(*state);
-    const ::sockaddr_in to = ToPosix(name);
-    const bool connected = ::connect(state->Fd, reinterpret_cast<const ::sockaddr*>(&to), sizeof to) == 0;
+    const bool connected = ::connect(state->Fd, reinterpret_cast<const ::sockaddr*>(&to), toLength) == 0;
     const int posixError = connected ? 0 : errno;
     if (state->Mode.NonBlocking)
         return ConnectOutcome(*state, connected, posixError);
@@ -161,17 +185,21 @@ int TPosixWinsock::bind(SOCKET s, const sockaddr* name, int nameLen)
     SocketState* state = Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    if (nameLen < 16)
-        return Fail(WSAEFAULT);
+    ::sockaddr_storage at;
+    socklen_t atLength = 0;
+    if (!ToPosix(name, nameLen, at, atLength))
+        return Fail(nameLen < 16 ? WSAEFAULT : WSAEAFNOSUPPORT);
     // A socket is bound once, as the system would answer again.
     if (state->Link.Bound)
         return Fail(WSAEINVAL);
+    if (MatchFamily(*state, at) != 0)
+        return SOCKET_ERROR;
+    DualStackIfAny(*state, at);
     // A listener may take a port whose earlier connections linger in
     // TIME_WAIT, but never one another listener holds.
     const int on = 1;
     ::setsockopt(state->Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const ::sockaddr_in at = ToPosix(name);
-    if (::bind(state->Fd, reinterpret_cast<const ::sockaddr*>(&at), sizeof at) != 0)
+    if (::bind(state->Fd, reinterpret_cast<const ::sockaddr*>(&at), atLength) != 0)
         return FailErrno();
     state->Link.Bound = true;
     return 0;
@@ -203,7 +231,7 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
         Fail(WSAENOTSOCK);
         return INVALID_SOCKET;
     }
-    ::sockaddr_in from = state->Listening.TakenFrom;
+    ::sockaddr_storage from = state->Listening.TakenFrom;
     int fd = std::exchange(state->Listening.Taken, -1); // the one an early accept took, if any
     if (fd < 0) {
         // In non-blocking mode a moment at most, as nothing may be pending.
@@ -220,7 +248,7 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
     SocketState& accepted = Register(fd, Phase::Connected);
     accepted.Mode = state->Mode; // the system's accepted socket inherits the time-outs
     accepted.Sending.InheritNoDelay(state->Sending.NoDelaySet());
-    CopyPeer(from, addr, addrLen);
+    CopyAddress(FromPosix(from), addr, addrLen);
     return static_cast<SOCKET>(fd);
 }
 
@@ -315,7 +343,7 @@ bool AbandonConnect(SOCKET s)
         return false;
     if (state->Link.State != Phase::Connecting && !state->Link.AttemptFailed)
         return true;
-    return Renew(*state);
+    return Renew(*state, state->Mode.Family);
 }
 
 int PushHeld(SOCKET s)

@@ -18,13 +18,21 @@
 #include <ferrolink/winsock_records.h>
 
 #include <cstdint>
+#include <string>
 
 namespace ferro::winsock {
 
 constexpr SOCKET INVALID_SOCKET = ~SOCKET(0);
 constexpr int SOCKET_ERROR = -1;
 
+constexpr int AF_UNSPEC = 0;
 constexpr int AF_INET = 2;
+// IPv6 is 23 in the interface, 10 in the system's headers, which take the
+// name AF_INET6 for a macro: code that sees both uses kFamilyInet6.
+constexpr int kFamilyInet6 = 23;
+#ifndef AF_INET6
+constexpr int AF_INET6 = kFamilyInet6;
+#endif
 constexpr int SOCK_STREAM = 1;
 constexpr int IPPROTO_TCP = 6;
 constexpr int MSG_PEEK = 2;
@@ -124,6 +132,11 @@ public:
     virtual int setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen) = 0;
     virtual int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events) = 0;
     virtual HANDLE WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int bufLen) = 0;
+    // The later interface's address-family-neutral lookup, asynchronous as
+    // the one above: the addresses of `name` of `family` (AF_UNSPEC for
+    // both, AF_INET, AF_INET6) go into `list`, and the reply's event code is
+    // their count. Cancelled with WSACancelAsyncRequest.
+    virtual HANDLE WSAAsyncGetAddrInfo(HWND window, unsigned msg, const char* name, int family, ADDRESSLIST* list) = 0;
     virtual int WSACancelAsyncRequest(HANDLE task) = 0;
 };
 
@@ -144,6 +157,7 @@ public:
     int setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen) override;
     int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events) override;
     HANDLE WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int bufLen) override;
+    HANDLE WSAAsyncGetAddrInfo(HWND window, unsigned msg, const char* name, int family, ADDRESSLIST* list) override;
     int WSACancelAsyncRequest(HANDLE task) override;
 };
 
@@ -180,11 +194,26 @@ inline HANDLE WSAAsyncGetHostByName(HWND w, unsigned m, const char* n, char* b, 
 {
     return Api().WSAAsyncGetHostByName(w, m, n, b, l);
 }
+inline HANDLE WSAAsyncGetAddrInfo(HWND w, unsigned m, const char* n, int f, ADDRESSLIST* l)
+{
+    return Api().WSAAsyncGetAddrInfo(w, m, n, f, l);
+}
 inline int WSACancelAsyncRequest(HANDLE task) { return Api().WSACancelAsyncRequest(task); }
 
 // Pure conversions, never faulty.
 std::uint32_t inet_addr(const char* text); // INADDR_NONE when not a dotted address
 std::uint16_t htons(std::uint16_t value);
+// An address written as text, either family ("127.0.0.1", "::1"; no brackets,
+// no name) into `into` with port 0; false when `text` is no such address.
+bool InetPton(const char* text, sockaddr_storage& into);
+// An address record as text: "127.0.0.1:41234", "[::1]:41234".
+std::string AddressText(const sockaddr_storage& address);
+// The size of the record its family needs (16 or 28).
+int AddressLength(const sockaddr_storage& address);
+// Sets the port of a record of either family.
+void SetPort(sockaddr_storage& address, std::uint16_t port);
+// Whether it is the "any" address of its family (0.0.0.0, ::).
+bool IsAnyAddress(const sockaddr_storage& address);
 
 // The interface's error number for a POSIX errno value.
 int ErrorFromErrno(int error);

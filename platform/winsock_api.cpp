@@ -40,18 +40,6 @@ int FailErrno() { return Fail(ErrorFromErrno(errno)); }
 
 bool Started() { return gStartups > 0; }
 
-::sockaddr_in ToPosix(const sockaddr* name)
-{
-    winsock::sockaddr_in in;
-    std::memcpy(&in, name, sizeof in);
-    ::sockaddr_in out {};
-    out.sin_family = static_cast<sa_family_t>(in.sin_family);
-    out.sin_port = in.sin_port;
-    out.sin_addr.s_addr = in.sin_addr.s_addr;
-    return out;
-}
-
-
 } // namespace detail
 
 TWinsockApi& Api()

@@ -1,5 +1,4 @@
-// Internal to the socket library stand-in: how a call fails, and the
-// conversion of addresses to the system's form.
+// Internal to the socket library stand-in: how a call fails.
 #pragma once
 
 #include "winsock.h"
@@ -14,7 +13,5 @@ int Fail(int error);
 int FailErrno();
 // Whether the library is started (WSAStartup without its WSACleanup).
 bool Started();
-// An interface address as the system's.
-::sockaddr_in ToPosix(const sockaddr* name);
 
 } // namespace ferro::winsock::detail

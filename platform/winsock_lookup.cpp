@@ -1,12 +1,16 @@
-// WSAAsyncGetHostByName: the lookup runs on a worker thread; its reply is
-// posted to the window, and the host entry is laid out in the caller's buffer
-// on the UI thread just before the reply is delivered, so a caller that is
-// gone (its window destroyed) or that cancelled the request is never touched.
+// WSAAsyncGetHostByName (IPv4) and WSAAsyncGetAddrInfo (either family): the
+// lookup runs on a worker thread; its reply is posted to the window, and the
+// result is laid out in the caller's buffer on the UI thread just before the
+// reply is delivered, so a caller that is gone (its window destroyed) or that
+// cancelled the request is never touched.
 #include "winsock.h"
+
+#include "addresses.h"
 
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -22,7 +26,8 @@ namespace {
 struct LookupResult {
     int Error = 0;
     std::string Name;
-    std::vector<std::uint32_t> Addresses; // network byte order
+    std::vector<std::uint32_t> Addresses;   // IPv4 lookups: network byte order
+    std::vector<sockaddr_storage> Records; // either family, the resolver's order
 };
 
 std::atomic<HANDLE> gLastTask {0};
@@ -96,6 +101,31 @@ Layout Plan(const LookupResult& result, int bufLen)
     return plan;
 }
 
+// Either family, as the interface's records, in the resolver's order (which
+// follows the system's address selection rules: RFC 6724, /etc/gai.conf).
+LookupResult ResolveAny(const std::string& name, int family)
+{
+    LookupResult result;
+    addrinfo hints {};
+    hints.ai_family = family == AF_INET ? PF_INET : family == kFamilyInet6 ? PF_INET6 : PF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int eai = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    if (eai != 0) {
+        result.Error = LookupError(eai);
+        return result;
+    }
+    for (const addrinfo* a = list; a && result.Records.size() < MAXADDRESSES; a = a->ai_next) {
+        ::sockaddr_storage posix {};
+        std::memcpy(&posix, a->ai_addr, std::min<std::size_t>(a->ai_addrlen, sizeof posix));
+        result.Records.push_back(detail::FromPosix(posix));
+    }
+    ::freeaddrinfo(list);
+    if (result.Records.empty())
+        result.Error = WSANO_DATA;
+    return result;
+}
+
 // Writes the hostent with its name, an empty alias list and the addresses
 // into `buf`, every pointer pointing inside `buf`.
 void LayOut(const LookupResult& result, const Layout& plan, char* buf)
@@ -145,6 +175,30 @@ HANDLE TPosixWinsock::WSAAsyncGetHostByName(HWND window, unsigned msg, const cha
                 return false;
             if (error == 0)
                 LayOut(*result, plan, buf);
+            return true;
+        });
+    }).detach();
+    return task;
+}
+
+HANDLE TPosixWinsock::WSAAsyncGetAddrInfo(HWND window, unsigned msg, const char* name, int family, ADDRESSLIST* list)
+{
+    if (StartupCount() == 0) {
+        WSASetLastError(WSANOTINITIALISED);
+        return 0;
+    }
+    const HANDLE task = ++gLastTask;
+    Pending().insert(task);
+    std::thread([=, name = std::string(name)] {
+        auto result = std::make_shared<const LookupResult>(ResolveAny(name, family));
+        const int count = static_cast<int>(result->Records.size());
+        PostMessageWith(window, msg, task, WSAMAKESELECTREPLY(count, result->Error), [=] {
+            Pending().erase(task);
+            if (Cancelled().erase(task))
+                return false;
+            list->Count = count;
+            for (int i = 0; i < count; ++i)
+                list->Address[i] = result->Records[static_cast<std::size_t>(i)];
             return true;
         });
     }).detach();

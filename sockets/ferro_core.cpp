@@ -36,7 +36,7 @@ TFerrolink::TFerrolink(TComponent* owner) : TComponent(owner), FThread(std::this
 {
     RequireEventLoop(); // before anything of Qt's is made
     FReady = false;
-    FHostEntBuffer = std::make_unique<char[]>(kHostEntBufferSize);
+    FAddresses = std::make_unique<winsock::ADDRESSLIST>();
     FSendBuffer = std::make_unique<char[]>(kSendBufferSize);
     FTimer = std::make_unique<TTimer>(nullptr);
     FNotifyWindow = AllocateHWnd([this](TMessage& message) { WndProc(message); });
@@ -78,7 +78,7 @@ void TFerrolink::TearDown()
 {
     FReady = false;
     FTimer.reset();
-    FHostEntBuffer.reset();
+    FAddresses.reset();
     FSendBuffer.reset();
     DeallocateHWnd(FNotifyWindow);
     FNotifyWindow = 0;
@@ -189,7 +189,7 @@ void TFerrolink::TimerOn()
     CheckTimeOut();
     FBeenTimedOut = false;
     FTimer->SetEnabled(true);
-    FTimer->SetInterval(TimeOut);
+    FTimer->SetInterval(FAttemptLimit > 0 ? FAttemptLimit : TimeOut);
 }
 
 void TFerrolink::TimerOff()

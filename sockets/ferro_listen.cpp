@@ -3,6 +3,8 @@
 
 #include "winsock.h"
 
+#include <cstring>
+
 namespace ferro {
 
 using namespace winsock;
@@ -11,13 +13,11 @@ void TFerrolink::Listen(bool synchronous)
 {
     CheckThread();
     StatusMessage(kLevelOperation, "Listening");
-    FSockAddr.sin_addr.s_addr = inet_addr("0.0.0.0");
-    FSockAddr.sin_family = AF_INET;
-    FSockAddr.sin_port = htons(RangeCheckedWord(Port));
-    FAsyncDone = false;
+    const std::uint16_t port = RangeCheckedWord(Port);
     // Binding again, as every renewed listen does, fails harmlessly; only a
     // listen that fails tells that the port could not be had.
-    const int bindError = bind(FHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr) == 0 ? 0 : WSAGetLastError();
+    const int bindError = BindForListening(port);
+    FAsyncDone = false;
     WSAAsyncSelect(FHandle, FNotifyWindow, synchronous ? WM_SOCKETDONE : WM_SOCKETNOTIFY, FD_ALL_EVENTS);
     if (listen(FHandle, Backlog) != 0) {
         const int error = bindError ? bindError : WSAGetLastError();
@@ -27,6 +27,40 @@ void TFerrolink::Listen(bool synchronous)
         if (OnError)
             OnError(this, static_cast<std::uint16_t>(error), text);
     }
+}
+
+int TFerrolink::BindForListening(std::uint16_t port)
+{
+    sockaddr_storage at {};
+    if (BindAddress.empty()) {
+        // Every address of both families: IPv6's any address on a dual-stack
+        // socket; IPv4's where the system has no IPv6.
+        sockaddr_in6 any6 {};
+        any6.sin6_family = kFamilyInet6;
+        std::memcpy(&at, &any6, sizeof any6);
+        SetPort(at, port);
+        if (bind(FHandle, reinterpret_cast<const sockaddr*>(&at), AddressLength(at)) == 0)
+            return 0;
+        const int error = WSAGetLastError();
+        if (error != WSAEAFNOSUPPORT && error != WSAEADDRNOTAVAIL && error != WSAEPROTONOSUPPORT)
+            return error;
+        sockaddr_in any4 {};
+        any4.sin_family = AF_INET;
+        at = {};
+        std::memcpy(&at, &any4, sizeof any4);
+    } else if (!FBindResolved) {
+        std::string failure;
+        const int cause = LookUpAddresses(BindAddress, failure);
+        if (!failure.empty())
+            return cause > 0 ? cause : WSAHOST_NOT_FOUND;
+        FBindTo = FAddresses->Address[0];
+        FBindResolved = true;
+        at = FBindTo;
+    } else {
+        at = FBindTo;
+    }
+    SetPort(at, port);
+    return bind(FHandle, reinterpret_cast<const sockaddr*>(&at), AddressLength(at)) == 0 ? 0 : WSAGetLastError();
 }
 
 void TFerrolink::Accept()
@@ -47,7 +81,8 @@ void TFerrolink::TakePendingConnection()
     if (!FLastEventOk)
         Raise("Error creating Data Connection", FLastEventError);
     StatusMessage(kLevelSocketStep, "Accepting");
-    sockaddr_in peer {};
+    FSockAddr = {}; // no client's address until one is taken
+    sockaddr_storage peer {};
     int length = sizeof peer;
     const SOCKET accepted = accept(FHandle, reinterpret_cast<sockaddr*>(&peer), &length);
     FAcceptFailure = accepted == INVALID_SOCKET ? WSAGetLastError() : 0;

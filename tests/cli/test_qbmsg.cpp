@@ -223,7 +223,7 @@ TEST(QbmsgReceive, TakesWhatQbmsgSendsByteForByte)
         ++n;
         ASSERT_TRUE(PumpUntil([&] { return receiver.Lines().size() == n; }, 10000));
         const QString written = receiver.Dir.filePath(QString("message-%1.bin").arg(n));
-        EXPECT_EQ(receiver.Lines().back(), QString("\"Quillbrook\" %1 %2 (%3)").arg(size).arg(written, readable[n - 1]));
+        EXPECT_EQ(WithoutPeerPort(receiver.Lines().back()), QString("\"Quillbrook\" %1 %2 (%3) from 127.0.0.1").arg(size).arg(written, readable[n - 1]));
         EXPECT_EQ(ReadFile(written), Pattern(size)) << size;
     }
 }
@@ -250,7 +250,7 @@ TEST(QbmsgReceive, ASendersNameNeverBecomesAPath)
     const Outcome r = Qbmsg({"send", "--from", "../../etc/passwd\n\"x\"", "--port", QString::number(receiver.Port), dir.filePath("body")});
     EXPECT_EQ(r.Exit, 0);
     ASSERT_TRUE(PumpUntil([&] { return receiver.Lines().size() == 1; }, 10000));
-    EXPECT_EQ(receiver.Lines()[0], QString("\"../../etc/passwd\\x0A\\\"x\\\"\" 4 %1 (4 bytes)").arg(receiver.Dir.filePath("message-1.bin")));
+    EXPECT_EQ(WithoutPeerPort(receiver.Lines()[0]), QString("\"../../etc/passwd\\x0A\\\"x\\\"\" 4 %1 (4 bytes) from 127.0.0.1").arg(receiver.Dir.filePath("message-1.bin")));
     EXPECT_EQ(QDir(receiver.Dir.path()).entryList(QDir::Files), QStringList {"message-1.bin"});
 }
 
@@ -389,8 +389,10 @@ TEST(QbmsgReceive, NetworkBytesInItsErrorsAreEscaped)
         errors += QString(receiver.Process.readAllStandardError());
         return errors.count('\n') >= 2;
     }, 10000));
-    EXPECT_EQ(errors.toStdString(), "qbmsg receive: '\\x1B[2J' is not a valid integer value\n"
-                                    "qbmsg receive: '0\\x00\\x0A1' is not a valid integer value\n");
+    // Each failure says whose message it was.
+    errors.replace(QRegularExpression(":[0-9]+\\)\n"), ")\n");
+    EXPECT_EQ(errors.toStdString(), "qbmsg receive: '\\x1B[2J' is not a valid integer value (from 127.0.0.1)\n"
+                                    "qbmsg receive: '0\\x00\\x0A1' is not a valid integer value (from 127.0.0.1)\n");
 }
 
 TEST(QbmsgReceive, IdleAndDeadlineLimitAClientWhereTheTimeOutLimitsAWait)
@@ -406,7 +408,7 @@ TEST(QbmsgReceive, IdleAndDeadlineLimitAClientWhereTheTimeOutLimitsAWait)
     EXPECT_EQ(ExchangeAsync(receiver.Port, drip, 200).get(), "");
     QString errors;
     ASSERT_TRUE(PumpUntil([&] { return (errors += receiver.Process.readAllStandardError()).contains('\n'); }, 5000));
-    EXPECT_EQ(errors.toStdString(), "qbmsg receive: Read Timed Out\n");
+    EXPECT_TRUE(errors.startsWith("qbmsg receive: Read Timed Out (from 127.0.0.1:")) << errors.toStdString();
     // A silent client is let go after the idle limit.
     const int silent = ConnectTo(receiver.Port);
     EXPECT_TRUE(PeerClosed(silent, 3000));

@@ -206,12 +206,12 @@ TEST(ConnectFaults, AStrayCompletionDuringALookupIsNotItsReply)
     struct LateLookup : winsock::TPosixWinsock {
         LateLookup() : Relay(AllocateHWnd([this](TMessage& m) { PostMessage(Target, m.Msg, kTask, m.LParam); })) {}
         ~LateLookup() override { DeallocateHWnd(Relay); }
-        winsock::HANDLE WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int len) override
+        winsock::HANDLE WSAAsyncGetAddrInfo(HWND window, unsigned msg, const char* name, int family, winsock::ADDRESSLIST* list) override
         {
             Target = window;
             PostMessage(window, msg, 0, winsock::WSAMAKESELECTREPLY(winsock::FD_WRITE, 0));
             QTimer::singleShot(100, [=, this, name = std::string(name)] {
-                TPosixWinsock::WSAAsyncGetHostByName(Relay, msg, name.c_str(), buf, len);
+                TPosixWinsock::WSAAsyncGetAddrInfo(Relay, msg, name.c_str(), family, list);
             });
             return kTask;
         }
@@ -231,6 +231,6 @@ TEST(ConnectFaults, AStrayCompletionDuringALookupIsNotItsReply)
         EXPECT_EQ(FailureOf([&] { link.Connect(); }), "no failure");
     }
     EXPECT_EQ(resolved, 1);
-    EXPECT_EQ(link.FSockAddr.sin_addr.s_addr, winsock::inet_addr("127.0.0.1"));
+    EXPECT_EQ(link.PeerAddress(), "127.0.0.1:" + std::to_string(peer.Port()));
     CloseFd(peer.Accept());
 }

@@ -7,8 +7,13 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 
@@ -186,6 +191,64 @@ TEST(Server, APortAnotherProgramHoldsIsToldInTheStatusAndOnError)
     const std::string text = "Cannot Listen On Port " + std::to_string(other.Port()) + " (Unknown Error No. 10048)";
     EXPECT_EQ(server.Status(), text);
     EXPECT_EQ(errors, std::vector<std::string> {"10048 " + text});
+}
+
+namespace {
+
+// Whether a plain client reaches `port` at the IPv6 loopback address; -1
+// when this machine has no ::1.
+int ReachesOverIPv6(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 to {};
+    to.sin6_family = AF_INET6;
+    to.sin6_port = htons(port);
+    to.sin6_addr = in6addr_loopback;
+    const int outcome = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 ? 1 : errno == ECONNREFUSED ? 0 : -1;
+    ::close(fd);
+    return outcome;
+}
+
+} // namespace
+
+TEST(Server, ListensOnBothFamiliesOrOnTheAddressItIsGivenOrOnIPv4WhereThereIsNoIPv6)
+{
+    const auto reachable = [](Server& server) {
+        server.Loaded();
+        std::string seen;
+        const int v4 = ConnectTo(static_cast<std::uint16_t>(server.Port));
+        seen += v4 >= 0 ? "v4" : "-";
+        CloseFd(v4);
+        const int v6 = ReachesOverIPv6(static_cast<std::uint16_t>(server.Port));
+        seen += v6 == 1 ? " v6" : v6 == 0 ? " -" : " (no ::1)";
+        server.StopListening();
+        return seen;
+    };
+    Server both;
+    const std::string v6 = ReachesOverIPv6(FreePort()) < 0 ? " (no ::1)" : " v6";
+    EXPECT_EQ(reachable(both), "v4" + v6);
+    Server onlyV4;
+    onlyV4.BindAddress = "127.0.0.1";
+    EXPECT_EQ(reachable(onlyV4), "v4" + std::string(v6 == " v6" ? " -" : v6));
+    if (v6 == " v6") {
+        Server onlyV6;
+        onlyV6.BindAddress = "[::1]";
+        EXPECT_EQ(reachable(onlyV6), "- v6");
+    }
+    // A system without IPv6 refuses its any address: IPv4's is taken.
+    struct NoIPv6 : winsock::TPosixWinsock {
+        int bind(winsock::SOCKET s, const winsock::sockaddr* name, int length) override
+        {
+            if (name->sa_family == winsock::kFamilyInet6) {
+                WSASetLastError(winsock::WSAEAFNOSUPPORT);
+                return winsock::SOCKET_ERROR;
+            }
+            return TPosixWinsock::bind(s, name, length);
+        }
+    } noIPv6;
+    winsock::TWinsockOverride use(noIPv6);
+    Server withoutIPv6;
+    EXPECT_EQ(reachable(withoutIPv6).substr(0, 2), "v4");
 }
 
 TEST(Server, APortBeyondSixteenBitsIsARangeError)

@@ -3,6 +3,7 @@
 
 #include <ferrolink/classes.h>
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <exception>
@@ -36,6 +37,14 @@ inline std::string ReadFile(const QString& path)
 }
 
 // A memory stream holding `bytes`, positioned at its end.
+// A receiver's line with the sender's port taken off its end ("... from
+// 127.0.0.1:41234" becomes "... from 127.0.0.1"): the port is the system's.
+inline QString WithoutPeerPort(QString line)
+{
+    line.remove(QRegularExpression(":[0-9]+\\n?$"));
+    return line;
+}
+
 inline TMemoryStream StreamOf(const std::string& bytes)
 {
     TMemoryStream s;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -157,12 +158,20 @@ bool IsOpenFd(int fd)
 
 bool ListensOn(std::uint16_t port)
 {
-    std::ifstream tcp("/proc/net/tcp");
-    char local[8];
-    std::snprintf(local, sizeof local, ":%04X", port);
-    for (std::string line; std::getline(tcp, line);)
-        if (line.find(std::string(local) + " 00000000:0000 0A") != std::string::npos)
-            return true;
+    // Both families' tables: a receiver listens on IPv6 and IPv4 at once.
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line); // the column names
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state;
+            fields >> slot >> local >> remote >> state;
+            const auto colon = local.rfind(':');
+            if (state == "0A" && colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port)
+                return true;
+        }
+    }
     return false;
 }
 

@@ -29,6 +29,38 @@ struct sockaddr_in {
 };
 static_assert(sizeof(sockaddr_in) == 16);
 
+/// An IPv6 address.
+struct in6_addr {
+    std::uint8_t Byte[16]; ///< the address, in network byte order (s6_addr is a macro of the system headers)
+};
+
+/// The 28-byte IPv6 address record of the later socket interface.
+struct sockaddr_in6 {
+    std::int16_t sin6_family;    ///< the address family: 23, IPv6
+    std::uint16_t sin6_port;     ///< the port, in network byte order
+    std::uint32_t sin6_flowinfo; ///< the flow label: 0
+    in6_addr sin6_addr;          ///< the address
+    std::uint32_t sin6_scope_id; ///< the interface of a link-local address, else 0
+};
+static_assert(sizeof(sockaddr_in6) == 28);
+
+/// Room for an address record of either family (sockaddr_in, sockaddr_in6),
+/// told apart by the family at its start.
+struct sockaddr_storage {
+    std::int16_t ss_family; ///< 2 (IPv4) or 23 (IPv6)
+    char ss_pad[126];       ///< the rest of the record
+};
+static_assert(sizeof(sockaddr_storage) == 128);
+
+/// The most addresses a name lookup reports.
+constexpr int MAXADDRESSES = 16;
+
+/// A name's addresses, in the order the system's resolver gave them (ports 0).
+struct ADDRESSLIST {
+    int Count;                               ///< how many of Address are filled
+    sockaddr_storage Address[MAXADDRESSES]; ///< the addresses
+};
+
 /// Room for the socket library's description in WSADATA.
 constexpr int WSADESCRIPTION_LEN = 256;
 /// Room for the socket library's status text in WSADATA.

@@ -111,9 +111,19 @@ public:
     /// raises EComponentDestroyed without touching the component again.
     ~TFerrolink() override;
 
-    /// The peer: a dotted IPv4 address ("127.0.0.1") or a host name, at most
+    /// The peer: a dotted IPv4 address ("127.0.0.1"), an IPv6 address, bare
+    /// or in brackets as in URLs ("::1", "[::1]"), or a host name, at most
     /// 255 characters. Read by Connect.
     std::string Host;
+    /// Which addresses a host name is looked up for, by Connect and Listen:
+    /// 0 (the default) both IPv4 and IPv6, 4 IPv4 only, 6 IPv6 only. An
+    /// address written out is used as it is.
+    std::int32_t IPVersion = 0;
+    /// The local address Listen binds to: an IPv4 or IPv6 address (brackets
+    /// allowed) or a host name (its first address); empty (the default) for
+    /// every local address of both families (IPv4 alone where the system has
+    /// no IPv6).
+    std::string BindAddress;
     /// The peer's TCP port for Connect, or the port Listen listens on: 0 to
     /// 65535 (either raises ERangeError for any other value).
     std::int32_t Port = 0;
@@ -167,6 +177,11 @@ public:
     /// The component's current socket: the connection while connected, the
     /// listening socket of an idle server, the client's during a service.
     TSocketHandle Handle() const { return FHandle; }
+    /// The peer's address and port as text, "127.0.0.1:41234" or
+    /// "[::1]:41234": the client's during a server's service (in
+    /// OnClientContact, in a TQBStrmServ's OnMSG), the address connected to
+    /// after Connect. Empty before either.
+    std::string PeerAddress() const;
     /// The last status text reported (see ReportLevel), at most 255 bytes.
     const std::string& Status() const { return FStatus; }
     /// The reply line of the last Transaction, line end included.
@@ -194,9 +209,15 @@ public:
     /// @return a new list on every call, owned by the caller.
     std::unique_ptr<TStringList> GetWSAInfo() const;
 
-    /// Connects to Host and Port. A dotted address is used at once; a host
-    /// name is looked up first (its first IPv4 address). Clears BeenCanceled
-    /// first. Reports "Connecting" at level 2.
+    /// Connects to Host and Port. An address written out is used at once; a
+    /// host name is looked up first (IPv4 and IPv6, as IPVersion says), and
+    /// its addresses are tried in the resolver's order, the next after a
+    /// refusal, an unreachable network or the attempt's own time-out, all
+    /// within the one TimeOut (each of several addresses gets an equal share
+    /// of what is left of it, the last all of it; with TimeOut 0, 5 seconds
+    /// each but the last). The failure raised is the last address's, with
+    /// its cause (FailureCause()). Clears BeenCanceled first. Reports
+    /// "Connecting" at level 2 and "Trying <address>" at level 4.
     /// @throws ESockError "Already connected" (the connection is untouched),
     ///   "Null Remote Address" (Host is "0.0.0.0"), "Host Lookup Timed Out",
     ///   "Host Lookup Canceled", "Host Lookup Failed", "Connection Timed Out",
@@ -214,7 +235,9 @@ public:
     ///   Connected is false then and the handle unchanged.
     virtual void Disconnect();
 
-    /// Binds to every local address on Port and listens (with Backlog). With
+    /// Binds to BindAddress (or every local address of both families) on
+    /// Port and listens (with Backlog); a name in BindAddress is looked up
+    /// first, and its failure is told as a port that cannot be had. With
     /// `synchronous` false the notifications go to the hooks (an incoming
     /// connection calls FAcceptHook); with true they only complete a
     /// following Accept. Reports "Listening" at level 2. A port that cannot
@@ -379,8 +402,18 @@ protected:
     void TimerTriggered(TComponent* sender);
     /// Closes the socket and, unless destroying, makes a fresh one.
     void RequestCloseSocket();
-    /// Puts the IPv4 address of Host into FSockAddr, looking it up if needed.
+    /// Puts the addresses of Host into FAddresses (one for an address
+    /// written out, the resolver's list for a name), looking it up if needed.
+    /// @throws ESockError "Host Lookup Timed Out", "Host Lookup Canceled",
+    ///   "Host Lookup Failed".
     void ResolveHost();
+    /// The addresses of `host` into FAddresses, without raising: 0 when
+    /// found, else the failure's text in `failure` and the cause returned
+    /// (or -1 when there is none).
+    int LookUpAddresses(const std::string& host, std::string& failure);
+    /// Binds the listening socket to BindAddress (or both families' any
+    /// address) and `port`; the bind's error, 0 for none.
+    int BindForListening(std::uint16_t port);
 
     /// How a completion wait ended.
     enum class TWaitEnd {
@@ -409,6 +442,9 @@ protected:
     };
     /// Raises the text of `end` unless the wait ended by its notification.
     void RaiseUnlessDone(TWaitEnd end, const TWaitTexts& texts);
+    /// One connection attempt to FSockAddr, its wait limited to `limitMs`
+    /// (0: TimeOut alone).
+    TWaitEnd AttemptConnection(std::int32_t limitMs);
     /// Selects no notifications for Handle().
     void Deselect();
     /// As Disconnect, but the connection is reset instead of ended, and bytes
@@ -500,7 +536,11 @@ protected:
     bool FLastEventOk = false;       ///< the last notification carried no error
     std::unique_ptr<TTimer> FTimer;  ///< the time-out timer
     bool FAsyncDone = false;         ///< the awaited request has completed
-    winsock::sockaddr_in FSockAddr {}; ///< the peer's address (a server's: during a service)
+    winsock::sockaddr_storage FSockAddr {};      ///< the peer's address (a server's: during a service)
+    std::unique_ptr<winsock::ADDRESSLIST> FAddresses; ///< Host's addresses, from the last lookup
+    std::int32_t FAttemptLimit = 0;              ///< a connection attempt's own limit in ms (0: TimeOut)
+    winsock::sockaddr_storage FBindTo {};        ///< BindAddress, once looked up
+    bool FBindResolved = false;                  ///< FBindTo holds BindAddress
     std::int16_t FReplyCode = 0;     ///< ReplyCode()
     HWND FNotifyWindow = 0;          ///< the hidden window
 
@@ -518,7 +558,6 @@ private:
     std::unique_ptr<char[]> FSendBuffer; ///< kSendBufferSize bytes: zero-terminated text for SendBuffer
     std::int64_t FBytesTotal = 0;    ///< BytesTotal()
     winsock::WSADATA FWSAData {};    ///< what the socket library told at start-up
-    std::unique_ptr<char[]> FHostEntBuffer; ///< kHostEntBufferSize bytes: the host entry of a lookup
     std::string FTransactionReply;   ///< TransactionReply()
     bool FConnected = false;         ///< GetConnected()
     TSocketHandle FHandle = 0;       ///< Handle()
