@@ -10,6 +10,8 @@
 
 #include <QTimer>
 
+#include <cstring>
+
 using namespace ferro;
 
 using namespace winsock;
@@ -296,6 +298,56 @@ TEST(Connect, ALookupCancelledByAHandlerEndsTheWait)
     EXPECT_EQ(lookup.Cancelled, 4242u); // a late reply can never end a later wait
     link.TimeOut = 50;
     EXPECT_EQ(ConnectFailure(link), "Host Lookup Timed Out");
+}
+
+namespace {
+
+// A name whose addresses are 127.0.0.1 and 127.0.0.2, in that order.
+struct TwoAddresses : TPosixWinsock {
+    HANDLE WSAAsyncGetAddrInfo(HWND window, unsigned msg, const char*, int, ADDRESSLIST* list) override
+    {
+        list->Count = 2;
+        for (int i = 0; i < 2; ++i) {
+            sockaddr_in a {};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = inet_addr(i == 0 ? "127.0.0.1" : "127.0.0.2");
+            list->Address[i] = {};
+            std::memcpy(&list->Address[i], &a, sizeof a);
+        }
+        PostMessage(window, msg, 78, WSAMAKESELECTREPLY(2, 0));
+        return 78;
+    }
+};
+
+} // namespace
+
+// The first address never answers (a listener whose backlog is full): it
+// gets its share of the time-out, and the second connects within the rest.
+TEST(Connect, AnAddressThatNeverAnswersGetsItsShareOfTheTimeOutThenTheNextIsTried)
+{
+    UnansweringListener dead; // 127.0.0.1
+    const std::uint16_t port = dead.Listener.Port();
+    TwoAddresses lookup;
+    TWinsockOverride use(lookup);
+    TProbe link;
+    link.Host = "two.example";
+    link.Port = port;
+    link.TimeOut = 1500;
+    link.ReportLevel = 4;
+    // Nothing on 127.0.0.2 yet: the failure is the last address's, a refusal.
+    EXPECT_EQ(ConnectFailure(link), "Connection Failed");
+    EXPECT_EQ(link.FailureCause(), 10061);
+    const std::string first = "Trying 127.0.0.1:" + std::to_string(port), second = "Trying 127.0.0.2:" + std::to_string(port);
+    EXPECT_EQ(Count(link.Statuses, first), 1);
+    EXPECT_EQ(Count(link.Statuses, second), 1);
+    const int alive = ListenOnAddress("127.0.0.2", port);
+    ASSERT_GE(alive, 0);
+    link.Statuses.clear();
+    EXPECT_EQ(ConnectFailure(link), "connected");
+    EXPECT_EQ(link.PeerAddress(), "127.0.0.2:" + std::to_string(port));
+    EXPECT_EQ(Count(link.Statuses, first), 1);
+    link.Disconnect();
+    CloseFd(alive);
 }
 
 TEST(Connect, ALookupReplyOfThirtyTwoBytesIsNoClose)

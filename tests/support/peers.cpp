@@ -132,6 +132,20 @@ void CloseFd(int fd)
         ::close(fd);
 }
 
+int ListenOnAddress(const char* address, std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at {};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    ::inet_pton(AF_INET, address, &at.sin_addr);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(fd, 8) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 void ShutdownSending(int fd)
 {
     ::shutdown(fd, SHUT_WR);

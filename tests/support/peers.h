@@ -25,6 +25,9 @@ private:
     std::uint16_t FPort = 0;
 };
 
+// A listening socket on `address` (dotted IPv4) and `port`, so that two
+// loopback addresses may share a port; -1 when it cannot be had.
+int ListenOnAddress(const char* address, std::uint16_t port);
 // A connected socket to 127.0.0.1:port; -1 when refused.
 int ConnectTo(std::uint16_t port);
 // Starts a connection without waiting for it; the descriptor either way.
