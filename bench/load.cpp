@@ -102,7 +102,7 @@ std::multiset<std::string> Delivered(const QStringList& lines)
 {
     std::multiset<std::string> bodies;
     for (const QString& line : lines) {
-        QFile file(line.left(line.lastIndexOf(" (")).section(' ', -1)); // the path, before the readable size
+        QFile file(line.section(' ', -1)); // the file comes last
         file.open(QIODevice::ReadOnly);
         bodies.insert(file.readAll().toStdString());
     }

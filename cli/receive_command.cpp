@@ -23,9 +23,9 @@ namespace qbmsgcli {
 
 const char* const kReceiveHelp = R"(Usage: qbmsg receive [OPTION]...
 Listen for stream messages and store each body in a new file, printing one
-line per message: the sender's name (quoted), the byte count, the file, the
-size in a readable unit in brackets, and the sender's address ("from
-127.0.0.1:41234", "from [::1]:41234").
+line per message: the sender's name (quoted), the byte count, the size in a
+readable unit in brackets, the sender's address ("from 127.0.0.1:41234",
+"from [::1]:41234") and, last, the file.
 File names come from a counter (message-1.bin, message-2.bin, ...), never
 from the message, and an existing file is never replaced.
 
@@ -201,7 +201,9 @@ int ReceiveCommand(const std::vector<std::string>& args)
     server.OnMSG = [&](ferro::TComponent*, const std::string& from, ferro::TStream& body) {
         const std::string path = folder->Store(body); // raises: no reply
         const std::int64_t size = body.Size();
-        lines.Add(Printable(from) + " " + std::to_string(size) + " " + Escaped(path) + " (" + ReadableSize(size) + ") from " + server.PeerAddress() + "\n");
+        // The file last, as it always was: the one field a script takes.
+        lines.Add(Printable(from) + " " + std::to_string(size) + " (" + ReadableSize(size) + ") from " + server.PeerAddress() + " " +
+                  Escaped(path) + "\n");
         if (++received == count)
             server.StopListening(); // this one is answered; no other is taken
     };

@@ -223,7 +223,7 @@ TEST(QbmsgReceive, TakesWhatQbmsgSendsByteForByte)
         ++n;
         ASSERT_TRUE(PumpUntil([&] { return receiver.Lines().size() == n; }, 10000));
         const QString written = receiver.Dir.filePath(QString("message-%1.bin").arg(n));
-        EXPECT_EQ(WithoutPeerPort(receiver.Lines().back()), QString("\"Quillbrook\" %1 %2 (%3) from 127.0.0.1").arg(size).arg(written, readable[n - 1]));
+        EXPECT_EQ(WithoutPeerPort(receiver.Lines().back()), QString("\"Quillbrook\" %1 (%3) from 127.0.0.1 %2").arg(size).arg(written, readable[n - 1]));
         EXPECT_EQ(ReadFile(written), Pattern(size)) << size;
     }
 }
@@ -250,7 +250,7 @@ TEST(QbmsgReceive, ASendersNameNeverBecomesAPath)
     const Outcome r = Qbmsg({"send", "--from", "../../etc/passwd\n\"x\"", "--port", QString::number(receiver.Port), dir.filePath("body")});
     EXPECT_EQ(r.Exit, 0);
     ASSERT_TRUE(PumpUntil([&] { return receiver.Lines().size() == 1; }, 10000));
-    EXPECT_EQ(WithoutPeerPort(receiver.Lines()[0]), QString("\"../../etc/passwd\\x0A\\\"x\\\"\" 4 %1 (4 bytes) from 127.0.0.1").arg(receiver.Dir.filePath("message-1.bin")));
+    EXPECT_EQ(WithoutPeerPort(receiver.Lines()[0]), QString("\"../../etc/passwd\\x0A\\\"x\\\"\" 4 (4 bytes) from 127.0.0.1 %1").arg(receiver.Dir.filePath("message-1.bin")));
     EXPECT_EQ(QDir(receiver.Dir.path()).entryList(QDir::Files), QStringList {"message-1.bin"});
 }
 

@@ -194,7 +194,7 @@ TEST(QbmsgReceivePromises, NamesAndFileNamesPassAsBytes)
     ASSERT_TRUE(Finished(sender));
     EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
     ASSERT_TRUE(Finished(receiver));
-    EXPECT_EQ(WithoutPeerPort(receiver.readAllStandardOutput()).toStdString(), "\"Jos\\xE9\" 4 " + root + "/inbox\\xE9/message-1.bin (4 bytes) from 127.0.0.1");
+    EXPECT_EQ(WithoutPeerPort(receiver.readAllStandardOutput()).toStdString(), "\"Jos\\xE9\" 4 (4 bytes) from 127.0.0.1 " + root + "/inbox\\xE9/message-1.bin");
     std::ifstream stored(root + "/inbox\xE9/message-1.bin", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stored), {}), "caf\xE9");
 }

@@ -44,7 +44,7 @@ check "default: [::1]" 0 "$(send '[::1]')"
 check "default: 127.0.0.1" 0 "$(send 127.0.0.1)"
 finish
 check "the lines say who sent" "from [::1] from [::1] from 127.0.0.1" \
-    "$(sed -E 's/.* (from [^ ]*):[0-9]+$/\1/' "$work/lines" | tr '\n' ' ' | sed 's/ $//')"
+    "$(sed -E 's/.* (from [^ ]*):[0-9]+ .*/\1/' "$work/lines" | tr '\n' ' ' | sed 's/ $//')"
 
 # One address of one family.
 receiver 1 --bind 127.0.0.1

@@ -56,7 +56,7 @@ TEST(EndToEnd, PostItReachesAReceiverInAnotherProcessByteForByte)
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const QString written = dir.filePath(QString("message-%1.bin").arg(i + 1));
         EXPECT_EQ(WithoutPeerPort(lines[static_cast<int>(i)]),
-                  QString("\"Quillbrook\" %1 %2 (%3) from 127.0.0.1").arg(sizes[i]).arg(written, readable[static_cast<int>(i)]));
+                  QString("\"Quillbrook\" %1 (%3) from 127.0.0.1 %2").arg(sizes[i]).arg(written, readable[static_cast<int>(i)]));
         EXPECT_EQ(ReadFile(written), Pattern(sizes[i])) << sizes[i];
     }
 }

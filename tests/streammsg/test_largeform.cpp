@@ -351,6 +351,6 @@ TEST(LargeForm, QbmsgCarriesAFileOfAnySizeToQbmsgAndStoresItByName)
     EXPECT_EQ(sender.readAllStandardError(), ""); // no progress line when standard error is no terminal
     EXPECT_EQ(receiver.exitCode(), 0);
     const QString stored = dir.filePath("in/message-1.bin");
-    EXPECT_EQ(WithoutPeerPort(receiver.readAllStandardOutput()), QString("\"Quillbrook\" 5242883 %1 (5.0 MiB) from 127.0.0.1").arg(stored));
+    EXPECT_EQ(WithoutPeerPort(receiver.readAllStandardOutput()), QString("\"Quillbrook\" 5242883 (5.0 MiB) from 127.0.0.1 %1").arg(stored));
     EXPECT_TRUE(ReadFile(stored) == bytes);
 }

@@ -37,12 +37,12 @@ inline std::string ReadFile(const QString& path)
 }
 
 // A memory stream holding `bytes`, positioned at its end.
-// A receiver's line with the sender's port taken off its end ("... from
-// 127.0.0.1:41234" becomes "... from 127.0.0.1"): the port is the system's.
+// A receiver's line with the sender's port taken off ("from 127.0.0.1:41234"
+// becomes "from 127.0.0.1"), and its line end: the port is the system's.
 inline QString WithoutPeerPort(QString line)
 {
-    line.remove(QRegularExpression(":[0-9]+\\n?$"));
-    return line;
+    line.replace(QRegularExpression("(from \\S+):[0-9]+( |$)"), "\\1\\2");
+    return line.trimmed();
 }
 
 inline TMemoryStream StreamOf(const std::string& bytes)
