@@ -6,7 +6,7 @@
 // plain sockets again over IPv6 (::1), at three sizes.
 //
 //   messages                          runs the comparison
-//   messages profile SIZE N           ours to ours only, for callgrind or strace
+//   messages profile SIZE N [HOST]    ours to ours only, for callgrind or strace (HOST ::1: over IPv6)
 //   messages profile-plain SIZE N     plain to plain, the same way
 //   messages receive-ours PORT N      (child) serves N messages with TQBStrmServ
 //   messages receive-plain PORT N     (child) serves N messages with blocking sockets
@@ -361,18 +361,19 @@ int Compare()
 
 // Our sender posting `count` messages of `size` bytes to our receiver in a
 // child process, for callgrind or strace to look at one side.
-int Profile(int size, int count)
+int Profile(int size, int count, const char* host = "127.0.0.1")
 {
     TQBStrm sender(nullptr);
-    sender.Host = "127.0.0.1";
+    sender.Host = host;
     sender.FromName = "Quillbrook";
     const std::string body(static_cast<std::size_t>(size), 'b');
     TMemoryStream stream;
     stream.WriteBuffer(body.data(), size);
-    MicrosecondsPerMessage("receive-ours", [&](int port) {
+    const double us = MicrosecondsPerMessage("receive-ours", [&](int port) {
         sender.Port = port;
         sender.PostIt(stream);
     }, count);
+    std::printf("%.1f us per message\n", us);
     return 0;
 }
 
@@ -389,8 +390,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "profile" && argc == 4) // ours to ours: SIZE COUNT, for a profiler
-        return Profile(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (mode == "profile" && (argc == 4 || argc == 5)) // ours to ours: SIZE COUNT [HOST], for a profiler
+        return Profile(std::atoi(argv[2]), std::atoi(argv[3]), argc == 5 ? argv[4] : "127.0.0.1");
     if (mode == "profile-plain" && argc == 4) // plain to plain, the same way
         return ProfilePlain(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-ours" && argc == 4)

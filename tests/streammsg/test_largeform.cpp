@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 using namespace ferro;
 using ::testing::ElementsAre;
@@ -216,6 +217,63 @@ TEST(LargeForm, APeerThatKnowsOnlyTheFixedFormRefusesItAtOnceAndTheSenderSaysWhy
     EXPECT_EQ(FailureOf([&] { sender.PostIt(body); }), qbmsg::kNoLargeForm);
     EXPECT_EQ(peer.get(), "'QBIG' is not a valid integer value");
     EXPECT_EQ(sender.BytesRecvd(), 0); // no body byte left
+}
+
+// A peer that takes the header, gives the go-ahead and then reads slowly
+// (or not at all), until the sender gives up: what it got.
+struct SlowPeer {
+    explicit SlowPeer(bool reads)
+    {
+        Got = std::async(std::launch::async, [this, reads] {
+            const int fd = Listener.Accept(10000);
+            std::string got = RecvSome(fd, qbmsg::EncodeLargeHeader("Q", kSize).size(), 10000);
+            SendAll(fd, qbmsg::kGoAhead);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the buffers fill
+            if (!reads)
+                std::this_thread::sleep_for(std::chrono::milliseconds(700)); // the sender's time-out passes
+            got += RecvAll(fd, 10000);
+            CloseFd(fd);
+            return got;
+        });
+    }
+    static constexpr std::size_t kSize = 64 * 1024 * 1024;
+    TcpListener Listener;
+    std::future<std::string> Got;
+};
+
+// Under a cancel and a time-out with full buffers, as the fixed form: the
+// post fails, no check follows the bytes counted, and the connection is
+// reset (which drops what the peer had not read yet), so that nothing is
+// taken for whole: the peer holds a prefix of the body, never more than was
+// counted.
+TEST(LargeForm, ACanceledOrTimedOutBodyIsResetWithoutItsCheck)
+{
+    const std::string body = Pattern(SlowPeer::kSize);
+    for (const bool cancel : {true, false}) {
+        SlowPeer peer(cancel);
+        TQBStrm sender(nullptr);
+        sender.Host = "127.0.0.1";
+        sender.Port = peer.Listener.Port();
+        sender.FromName = "Q";
+        sender.TimeOut = cancel ? 10000 : 200;
+        int events = 0;
+        sender.OnPacketRecvd = [&](TComponent*) {
+            ++events;
+            if (cancel)
+                sender.BeenCanceled = true;
+        };
+        TMemoryStream stream = StreamOf(body);
+        EXPECT_EQ(FailureOf([&] { sender.PostIt(stream); }), cancel ? "Read Canceled" : "Write Timed Out");
+        const std::string got = peer.Got.get();
+        const std::size_t header = qbmsg::EncodeLargeHeader("Q", SlowPeer::kSize).size();
+        ASSERT_GE(got.size(), header);
+        EXPECT_LE(static_cast<std::int64_t>(got.size() - header), sender.BytesRecvd()) << cancel;
+        EXPECT_LT(sender.BytesRecvd(), static_cast<std::int64_t>(SlowPeer::kSize));
+        EXPECT_TRUE(got.compare(header, std::string::npos, body, 0, got.size() - header) == 0);
+        if (cancel) {
+            EXPECT_EQ(events, 1);
+        }
+    }
 }
 
 TEST(LargeForm, ABodyArrivesWholeInANamelessFileOfTheBodyFolderAndIsAnswered)
