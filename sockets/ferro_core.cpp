@@ -217,8 +217,8 @@ void TFerrolink::RequestCloseSocket()
     }
     if (FDestroying || FNoRenewal)
         FHandle = kNoSocket;
-    else
-        FHandle = ToHandle(socket(AF_INET, SOCK_STREAM, 0), false);
+    else // of the family last connected to: a sender that posts again to ::1 needs no family renewal
+        FHandle = ToHandle(socket(FSockAddr.ss_family == kFamilyInet6 ? kFamilyInet6 : AF_INET, SOCK_STREAM, 0), false);
 }
 
 std::unique_ptr<TStringList> TFerrolink::GetWSAInfo() const
