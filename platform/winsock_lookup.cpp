@@ -18,6 +18,8 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace ferro::winsock {
@@ -157,52 +159,64 @@ std::set<HANDLE>& Pending()
 
 } // namespace
 
-HANDLE TPosixWinsock::WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int bufLen)
+namespace {
+
+// Starts a lookup request: `resolve` runs on a worker thread and gives the
+// reply's event code and error; `deliver` lays the result out on the
+// caller's thread just before the reply, unless the request was cancelled.
+template <class Resolve, class Deliver>
+HANDLE StartLookup(HWND window, unsigned msg, Resolve resolve, Deliver deliver)
 {
     if (StartupCount() == 0) {
-        WSASetLastError(WSANOTINITIALISED);
+        Api().WSASetLastError(WSANOTINITIALISED);
         return 0;
     }
     const HANDLE task = ++gLastTask;
     Pending().insert(task);
-    std::thread([=, name = std::string(name)] {
-        auto result = std::make_shared<const LookupResult>(Resolve(name));
-        const Layout plan = Plan(*result, bufLen);
-        const int error = result->Error ? result->Error : (plan.Length == 0 ? WSAENOBUFS : 0);
-        PostMessageWith(window, msg, task, WSAMAKESELECTREPLY(plan.Length, error), [=] {
+    std::thread([=] {
+        auto result = std::make_shared<const LookupResult>(resolve());
+        int event = 0, error = 0;
+        std::tie(event, error) = deliver(*result, false);
+        PostMessageWith(window, msg, task, WSAMAKESELECTREPLY(event, error), [=] {
             Pending().erase(task);
             if (Cancelled().erase(task))
                 return false;
-            if (error == 0)
-                LayOut(*result, plan, buf);
+            deliver(*result, true);
             return true;
         });
     }).detach();
     return task;
 }
 
+} // namespace
+
+HANDLE TPosixWinsock::WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int bufLen)
+{
+    // The reply's code is the entry's length; the entry is laid out only
+    // when there is no error.
+    return StartLookup(window, msg, [name = std::string(name)] { return Resolve(name); },
+                       [=](const LookupResult& result, bool layOut) {
+                           const Layout plan = Plan(result, bufLen);
+                           const int error = result.Error ? result.Error : (plan.Length == 0 ? WSAENOBUFS : 0);
+                           if (layOut && error == 0)
+                               LayOut(result, plan, buf);
+                           return std::make_pair(plan.Length, error);
+                       });
+}
+
 HANDLE TPosixWinsock::WSAAsyncGetAddrInfo(HWND window, unsigned msg, const char* name, int family, ADDRESSLIST* list)
 {
-    if (StartupCount() == 0) {
-        WSASetLastError(WSANOTINITIALISED);
-        return 0;
-    }
-    const HANDLE task = ++gLastTask;
-    Pending().insert(task);
-    std::thread([=, name = std::string(name)] {
-        auto result = std::make_shared<const LookupResult>(ResolveAny(name, family));
-        const int count = static_cast<int>(result->Records.size());
-        PostMessageWith(window, msg, task, WSAMAKESELECTREPLY(count, result->Error), [=] {
-            Pending().erase(task);
-            if (Cancelled().erase(task))
-                return false;
-            list->Count = count;
-            for (int i = 0; i < count; ++i)
-                list->Address[i] = result->Records[static_cast<std::size_t>(i)];
-            return true;
-        });
-    }).detach();
-    return task;
+    // The reply's code is the number of addresses.
+    return StartLookup(window, msg, [name = std::string(name), family] { return ResolveAny(name, family); },
+                       [=](const LookupResult& result, bool layOut) {
+                           const int count = static_cast<int>(result.Records.size());
+                           if (layOut) {
+                               list->Count = count;
+                               for (int i = 0; i < count; ++i)
+                                   list->Address[i] = result.Records[static_cast<std::size_t>(i)];
+                           }
+                           return std::make_pair(count, result.Error);
+                       });
 }
 
 int TPosixWinsock::WSACancelAsyncRequest(HANDLE task)
