@@ -4,7 +4,8 @@
 // file and fsync it. Both ends are processes; a round is timed from the
 // sender's start until both have ended. The two take turns; the median of
 // the rounds counts. Each receiver runs under /usr/bin/time, which tells its
-// peak resident memory.
+// peak resident memory. Then ours again over TLS (a pinned identity), and
+// its ratio to ours without TLS, measured in the same rounds.
 //
 //   large [ROUNDS]                  runs the comparison (3 rounds)
 //   large plain-receive PORT FILE   (child) takes one body into FILE
@@ -157,6 +158,19 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+// A TLS identity for the receiver, made by qbmsg; its fingerprint.
+std::string MakeIdentity(const std::string& folder)
+{
+    FILE* out = ::popen((std::string(QBMSG) + " identity '" + folder + "'").c_str(), "r");
+    char line[128] = {};
+    if (!out || !std::fgets(line, sizeof line, out) || ::pclose(out) != 0)
+        Die("qbmsg identity");
+    std::string fingerprint = line;
+    while (!fingerprint.empty() && fingerprint.back() == '\n')
+        fingerprint.pop_back();
+    return fingerprint;
+}
+
 std::string SelfPath()
 {
     char path[4096];
@@ -182,8 +196,11 @@ int main(int argc, char** argv)
     const std::string self = SelfPath();
     const std::string rss = dir + "/rss";
     const int port = 46000 + ::getpid() % 10000;
+    const std::string identity = dir + "/identity";
+    const std::string pin = MakeIdentity(identity);
 
-    std::printf("%-10s %12s %12s %8s %14s %14s\n", "body", "ours (s)", "plain (s)", "ratio", "ours peak RSS", "plain peak RSS");
+    std::printf("%-10s %12s %12s %8s %14s %14s %12s %10s\n", "body", "ours (s)", "plain (s)", "ratio", "ours peak RSS", "plain peak RSS",
+                "TLS (s)", "TLS/ours");
     for (const long long size : {1LL << 20, 64LL << 20, 256LL << 20}) {
         const std::string source = dir + "/source";
         {
@@ -194,7 +211,7 @@ int main(int argc, char** argv)
             for (long long left = size; left > 0; left -= static_cast<long long>(kChunk))
                 out.write(block.data(), static_cast<std::streamsize>(std::min<long long>(left, kChunk)));
         }
-        std::vector<double> ours, plain;
+        std::vector<double> ours, plain, secure, secureRatios;
         long oursPeak = 0, plainPeak = 0;
         for (int round = 0; round < rounds; ++round) {
             const std::string in = dir + "/in";
@@ -203,14 +220,20 @@ int main(int argc, char** argv)
                                    {QBMSG, "send", "--port", std::to_string(port), "--progress", "never", source}, port, rss);
             const Run p = Transfer({self, "plain-receive", std::to_string(port + 1), in + "/plain"},
                                    {self, "plain-send", std::to_string(port + 1), source}, port + 1, rss);
+            std::system(("rm -rf '" + in + "' && mkdir '" + in + "'").c_str());
+            const Run t = Transfer({QBMSG, "receive", "--port", std::to_string(port + 2), "--count", "1", "--out", in, "--tls", "--identity", identity},
+                                   {QBMSG, "send", "--port", std::to_string(port + 2), "--progress", "never", "--tls", "--pin", pin, source},
+                                   port + 2, rss);
             ours.push_back(o.Seconds);
             plain.push_back(p.Seconds);
+            secure.push_back(t.Seconds);
+            secureRatios.push_back(t.Seconds / o.Seconds);
             oursPeak = std::max(oursPeak, o.PeakKiB);
             plainPeak = std::max(plainPeak, p.PeakKiB);
         }
         const double o = Median(ours), p = Median(plain);
-        std::printf("%-10s %12.3f %12.3f %8.2f %10ld KiB %10ld KiB\n", (std::to_string(size >> 20) + " MiB").c_str(), o, p, o / p,
-                    oursPeak, plainPeak);
+        std::printf("%-10s %12.3f %12.3f %8.2f %10ld KiB %10ld KiB %12.3f %10.2f\n", (std::to_string(size >> 20) + " MiB").c_str(), o, p,
+                    o / p, oursPeak, plainPeak, Median(secure), Median(secureRatios));
         std::fflush(stdout);
     }
     std::system(("rm -rf '" + dir + "'").c_str());

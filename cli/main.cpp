@@ -2,6 +2,7 @@
 // same components the desktop programs use; no display needed.
 #include "commands.h"
 #include "options.h"
+#include "tls_options.h"
 
 #include <QCoreApplication>
 
@@ -20,13 +21,14 @@ Send and receive stream messages (TCP port 6711 by default).
 Commands:
   send     post a file as one stream message
   receive  listen and store each message's body in a file
+  identity make or show an identity for TLS (a key and a certificate)
 
 Run 'qbmsg COMMAND --help' or 'qbmsg help COMMAND' for a command's options.
 )";
 
 bool IsCommand(const std::string& name)
 {
-    return name == "send" || name == "receive";
+    return name == "send" || name == "receive" || name == "identity";
 }
 
 int Help(const std::string& command)
@@ -37,6 +39,8 @@ int Help(const std::string& command)
         std::fputs(qbmsgcli::kSendHelp, stdout);
     else if (command == "receive")
         std::fputs(qbmsgcli::kReceiveHelp, stdout);
+    else if (command == "identity")
+        std::fputs(qbmsgcli::kIdentityHelp, stdout);
     else
         throw qbmsgcli::UsageError("no command '" + command + "'");
     return qbmsgcli::kExitOk;
@@ -50,6 +54,8 @@ int Run(const std::vector<std::string>& args)
         return qbmsgcli::SendCommand(rest);
     if (first == "receive")
         return qbmsgcli::ReceiveCommand(rest);
+    if (first == "identity")
+        return qbmsgcli::IdentityCommand(rest);
     if (first == "-h" || first == "--help")
         return Help("");
     if (first == "help")

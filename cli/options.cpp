@@ -23,6 +23,14 @@ std::string TCommandLine::Bytes(const QString& name, const std::string& fallback
     return FParser.isSet(name) ? FParser.value(name).toLatin1().toStdString() : fallback;
 }
 
+std::vector<std::string> TCommandLine::AllBytes(const QString& name) const
+{
+    std::vector<std::string> bytes;
+    for (const QString& value : FParser.values(name))
+        bytes.push_back(value.toLatin1().toStdString());
+    return bytes;
+}
+
 std::vector<std::string> TCommandLine::Positional() const
 {
     std::vector<std::string> bytes;
@@ -54,7 +62,7 @@ QCommandLineOption ValueOption(const QString& name, const QString& shortName, co
 
 QCommandLineOption FlagOption(const QString& name, const QString& shortName)
 {
-    return QCommandLineOption(QStringList {shortName, name});
+    return shortName.isEmpty() ? QCommandLineOption(name) : QCommandLineOption(QStringList {shortName, name});
 }
 
 QCommandLineOption HelpOption()

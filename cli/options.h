@@ -32,6 +32,8 @@ public:
     // An option's value as the bytes given, whatever their encoding (file
     // names and sender names are bytes, not text).
     std::string Bytes(const QString& name, const std::string& fallback) const;
+    // Every value of an option given more than once, in order.
+    std::vector<std::string> AllBytes(const QString& name) const;
     // An integer within [low, high]; UsageError otherwise.
     long Number(const QString& name, long fallback, long low, long high) const;
     // The arguments that are no options, as the bytes given.
@@ -44,7 +46,7 @@ private:
 // An option taking a value: the long name, the short one (or none) and the
 // value's name.
 QCommandLineOption ValueOption(const QString& name, const QString& shortName, const QString& valueName);
-// An option without a value: the short name and the long one.
+// An option without a value: the long name and the short one (or none).
 QCommandLineOption FlagOption(const QString& name, const QString& shortName);
 // -h, --help.
 QCommandLineOption HelpOption();

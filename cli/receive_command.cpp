@@ -6,6 +6,7 @@
 #include "report_lines.h"
 #include "store.h"
 #include "text.h"
+#include "tls_options.h"
 
 #include <ferrolink/qbmsg.h>
 
@@ -58,7 +59,21 @@ standard error, bytes from the network escaped (\xNN).
                         more, such as 128
   -v, --verbose LEVEL   print the component's status texts up to LEVEL on
                         standard error
+      --tls             take only TLS connections (TLS 1.3, 1.2 at the
+                        least), presenting the identity of --identity
+      --identity DIR    this receiver's identity (see 'qbmsg identity'),
+                        made when DIR has none; its fingerprint is told on
+                        standard error at the start, for senders to --pin
+      --allow FINGERPRINT  serve only senders whose certificate has this
+                        SHA-256 fingerprint (may be given more than once);
+                        others fail their handshake and store nothing
+      --ca FILE         serve only senders whose certificate is issued by a
+                        CA of FILE (PEM)
   -h, --help            show this help and exit
+
+A TLS receiver closes a connection that does not complete its handshake
+within 10 seconds (or --timeout, when shorter), so an unknown client cannot
+hold it; a plain sender's bytes are never taken for a message.
 
 SIGINT and SIGTERM end it cleanly: the message in progress is stored and
 answered, or neither, and senders still waiting are told they failed.
@@ -175,9 +190,11 @@ struct StopRequests {
 
 int ReceiveCommand(const std::vector<std::string>& args)
 {
-    TCommandLine line({ValueOption("port", "p", "PORT"), ValueOption("count", "n", "N"), ValueOption("out", "o", "DIR"),
-                       ValueOption("timeout", "t", "MS"), ValueOption("idle", "", "MS"), ValueOption("deadline", "", "MS"),
-                       ValueOption("max-size", "", "BYTES"), ValueOption("backlog", "b", "N"), ValueOption("bind", "", "ADDR"), ValueOption("verbose", "v", "LEVEL"), HelpOption()});
+    TCommandLine line(QList<QCommandLineOption> {ValueOption("port", "p", "PORT"), ValueOption("count", "n", "N"), ValueOption("out", "o", "DIR"),
+                                                 ValueOption("timeout", "t", "MS"), ValueOption("idle", "", "MS"), ValueOption("deadline", "", "MS"),
+                                                 ValueOption("max-size", "", "BYTES"), ValueOption("backlog", "b", "N"), ValueOption("bind", "", "ADDR"),
+                                                 ValueOption("verbose", "v", "LEVEL"), HelpOption()} +
+                      TlsOptions(true));
     line.Parse(args);
     if (line.IsSet("help")) {
         std::fputs(kReceiveHelp, stdout);
@@ -188,6 +205,14 @@ int ReceiveCommand(const std::vector<std::string>& args)
     const long count = line.Number("count", 0, 1, 2147483647);
     ferro::TQBStrmServ server(nullptr);
     Configure(server, line);
+    try {
+        server.Tls = TlsSettings(line, true, kPrefix);
+        if (server.Tls.Enabled)
+            server.PrepareTls(true); // a file that cannot be used is told now, not at the first sender
+    } catch (const ferro::Exception& e) {
+        Report(e.Message() + (e.SystemError() ? ": " + SystemCause(e.SystemError()) : ""));
+        return kExitFailed;
+    }
     std::unique_ptr<TStoreFolder> folder;
     try {
         folder = std::make_unique<TStoreFolder>(line.Bytes("out", "."));

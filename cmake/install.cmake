@@ -31,15 +31,15 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/FerrolinkConfigVers
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/FerrolinkConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/FerrolinkConfigVersion.cmake
     DESTINATION ${FERROLINK_CMAKE_DIR})
 
-# A static library needs QtCore at the program's link; a shared one only at
+# A static library needs QtCore and OpenSSL at the program's link; a shared one only at
 # its own.
 get_target_property(ferrolink_type ferrolink TYPE)
 if(ferrolink_type STREQUAL "STATIC_LIBRARY")
-    set(FERROLINK_PC_REQUIRES "Requires: Qt6Core")
+    set(FERROLINK_PC_REQUIRES "Requires: Qt6Core libssl libcrypto")
     set(FERROLINK_PC_LIBS_PRIVATE "-pthread")
     set(FERROLINK_PC_LIBS "-L\${libdir} -lferrolink -pthread")
 else()
-    set(FERROLINK_PC_REQUIRES "Requires.private: Qt6Core")
+    set(FERROLINK_PC_REQUIRES "Requires.private: Qt6Core libssl libcrypto")
     set(FERROLINK_PC_LIBS "-L\${libdir} -lferrolink")
 endif()
 # The prefix is found from the file's own place, so that an install with

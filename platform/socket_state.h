@@ -15,6 +15,13 @@
 
 #include <memory>
 
+namespace ferro::tls {
+class TSession;
+struct TSessionDeleter {
+    void operator()(TSession* session) const;
+};
+} // namespace ferro::tls
+
 namespace ferro::winsock::detail {
 
 enum class Phase { Fresh, Connecting, Connected, Listening };
@@ -84,6 +91,9 @@ struct SocketState {
     TReadAhead Receiving;
     TSendBatch Sending;
     std::unique_ptr<TSocketWatch> Watch;
+    // TLS on the connection (tls_session.h): sends and receives go through
+    // it, and it sends and receives by the parts above.
+    std::unique_ptr<tls::TSession, tls::TSessionDeleter> Tls;
 };
 
 // The state of an open socket, or null when `s` is not one of ours.

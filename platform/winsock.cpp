@@ -8,8 +8,10 @@
 #include "addresses.h"
 #include "bounded_waits.h"
 #include "break_memory.h"
+#include "plain_io.h"
 #include "renewal.h"
 #include "socket_state.h"
+#include "tls_session.h"
 #include "winsock_errors.h"
 
 #include <netinet/in.h>
@@ -29,8 +31,6 @@ using namespace detail;
 namespace {
 
 // The interface's values of names that the system headers take for their own.
-constexpr int kMoreComing = 0x8000;   // ext::MSG_MORE
-constexpr int kWaitMoment = 0x4000;   // ext::MSG_WAITMOMENT
 constexpr int kSocketLevel = 0xFFFF;  // winsock::SOL_SOCKET
 constexpr int kLingerOption = 0x0080; // winsock::SO_LINGER
 
@@ -122,6 +122,55 @@ int ReceiveThrough(SocketState& state, char* into, std::size_t wanted, int flags
 
 } // namespace
 
+namespace detail {
+
+int SendPlain(SocketState& state, const char* buf, int len, int flags)
+{
+    if (state.Link.BrokenBy)
+        return Fail(state.Link.BrokenBy);
+    const auto length = static_cast<std::size_t>(std::max(len, 0));
+    if (flags & kMoreComing) {
+        if (state.Sending.Keep(state.Fd, buf, length, state.Selection.SendBlocked))
+            return len;
+    } else if (length == 0 && !state.Sending.Holds()) {
+        return 0; // nothing to send and nothing kept
+    }
+    // Whatever is kept goes first, together with this send.
+    const int posixFlags = (flags & ~(kMoreComing | kWaitMoment | MSG_PEEK)) | DontWait(state);
+    const long n = state.Sending.SendWith(state.Fd, buf, length, posixFlags);
+    if (n >= 0)
+        return static_cast<int>(n);
+    const int error = KeepBreak(state, errno);
+    if (error == WSAEWOULDBLOCK)
+        SendWouldBlock(state);
+    return Fail(error);
+}
+
+int ReceivePlain(SocketState& state, char* buf, int len, int flags)
+{
+    state.Sending.Flush(state.Fd); // a reply never waits for bytes we kept
+    const auto wanted = static_cast<std::size_t>(std::max(len, 0));
+    TReadAhead& ahead = state.Receiving;
+    if (ahead.Buffered() == 0 && state.Link.BrokenBy) {
+        Received(state);
+        return Fail(state.Link.BrokenBy);
+    }
+    if (wanted >= TReadAhead::kSize && !(flags & MSG_PEEK) && !ahead.EndOfStream() && !state.Link.BrokenBy)
+        return ReceiveThrough(state, buf, wanted, flags);
+    if (ahead.Buffered() < wanted && ahead.Buffered() < TReadAhead::kSize && !ahead.EndOfStream() && !state.Link.BrokenBy) {
+        int error = 0;
+        if (FillReadAhead(state, flags, error) < 0) {
+            Received(state);
+            return Fail(error);
+        }
+    }
+    const std::size_t n = ahead.Take(buf, wanted, (flags & MSG_PEEK) != 0);
+    Received(state);
+    return static_cast<int>(n);
+}
+
+} // namespace detail
+
 SOCKET TPosixWinsock::socket(int af, int type, int protocol)
 {
     if (!Started()) {
@@ -149,7 +198,9 @@ int TPosixWinsock::closesocket(SOCKET s)
         return Fail(WSAENOTSOCK);
     // Bytes a send has counted either leave, or the peer learns of the loss
     // by a reset: a plain end would pass a cut stream off as whole.
-    if (!state->Link.AbortOnClose && !state->Sending.Deliver(state->Fd, kCloseFlushMs))
+    // A TLS connection's last records (close_notify among them) go first.
+    const bool recordsLeft = !state->Tls || state->Link.AbortOnClose || state->Tls->Close(kCloseFlushMs);
+    if (!state->Link.AbortOnClose && (!recordsLeft || !state->Sending.Deliver(state->Fd, kCloseFlushMs)))
         AbortOnClose(state->Fd);
     if (state->Listening.Taken >= 0)
         ::close(state->Listening.Taken); // a connection an early accept took and nobody accepted
@@ -257,24 +308,7 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     SocketState* state = Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    if (state->Link.BrokenBy)
-        return Fail(state->Link.BrokenBy);
-    const auto length = static_cast<std::size_t>(std::max(len, 0));
-    if (flags & kMoreComing) {
-        if (state->Sending.Keep(state->Fd, buf, length, state->Selection.SendBlocked))
-            return len;
-    } else if (length == 0 && !state->Sending.Holds()) {
-        return 0; // nothing to send and nothing kept
-    }
-    // Whatever is kept goes first, together with this send.
-    const int posixFlags = (flags & ~(kMoreComing | kWaitMoment | MSG_PEEK)) | DontWait(*state);
-    const long n = state->Sending.SendWith(state->Fd, buf, length, posixFlags);
-    if (n >= 0)
-        return static_cast<int>(n);
-    const int error = KeepBreak(*state, errno);
-    if (error == WSAEWOULDBLOCK)
-        SendWouldBlock(*state);
-    return Fail(error);
+    return state->Tls ? state->Tls->Send(buf, len, flags) : SendPlain(*state, buf, len, flags);
 }
 
 int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
@@ -282,25 +316,7 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
     SocketState* state = Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    state->Sending.Flush(state->Fd); // a reply never waits for bytes we kept
-    const auto wanted = static_cast<std::size_t>(std::max(len, 0));
-    TReadAhead& ahead = state->Receiving;
-    if (ahead.Buffered() == 0 && state->Link.BrokenBy) {
-        Received(*state);
-        return Fail(state->Link.BrokenBy);
-    }
-    if (wanted >= TReadAhead::kSize && !(flags & MSG_PEEK) && !ahead.EndOfStream() && !state->Link.BrokenBy)
-        return ReceiveThrough(*state, buf, wanted, flags);
-    if (ahead.Buffered() < wanted && ahead.Buffered() < TReadAhead::kSize && !ahead.EndOfStream() && !state->Link.BrokenBy) {
-        int error = 0;
-        if (FillReadAhead(*state, flags, error) < 0) {
-            Received(*state);
-            return Fail(error);
-        }
-    }
-    const std::size_t n = ahead.Take(buf, wanted, (flags & MSG_PEEK) != 0);
-    Received(*state);
-    return static_cast<int>(n);
+    return state->Tls ? state->Tls->Receive(buf, len, flags) : ReceivePlain(*state, buf, len, flags);
 }
 
 int TPosixWinsock::setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen)

@@ -18,7 +18,15 @@
 #include <ferrolink/winsock_records.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+namespace ferro {
+struct TTlsSettings;
+namespace tls {
+class TContext;
+}
+} // namespace ferro
 
 namespace ferro::winsock {
 
@@ -251,6 +259,30 @@ bool AcceptEarly(SOCKET s);
 // socket keeps its number and is as before connect (renewal). False when
 // `s` is not a socket or no fresh system socket can be had.
 bool AbandonConnect(SOCKET s);
+
+// TLS on a connection (tls_session.h). Once started, send and recv carry
+// data inside TLS; the records go by the calls above. A failure of TLS
+// itself is this error number, which the interface does not have; the
+// session's failure text tells it (TlsFailure).
+constexpr int WSAETLSFAILED = 10200;
+// What a component's settings make for one side of its connections, shared
+// by them; null, with the reason in `failure`, when they cannot be used.
+std::shared_ptr<tls::TContext> MakeTlsContext(const TTlsSettings& settings, bool server, std::string& failure);
+// Starts TLS on the connected socket `s`, as the side `context` is for; a
+// client verifies that the server's certificate names `peerName` (a host
+// name or an IP address) unless the context pins it. 0, or SOCKET_ERROR.
+int StartTls(SOCKET s, const std::shared_ptr<tls::TContext>& context, const std::string& peerName);
+// A step of the handshake: 0 when done; SOCKET_ERROR with would-block when
+// it waits for the socket to turn readable (or writable: TlsWantsWrite), or
+// with the failure (WSAETLSFAILED, or the plain error of a broken
+// connection). A failed session reports its failure to every later call.
+int TlsHandshake(SOCKET s);
+bool TlsWantsWrite(SOCKET s);
+// Why the session failed, in OpenSSL's words and ours ("certificate verify
+// failed (self-signed certificate)"); empty when it has not.
+std::string TlsFailure(SOCKET s);
+// The version and cipher of an established session ("TLSv1.3 TLS_AES_256_GCM_SHA384").
+std::string TlsDescription(SOCKET s);
 
 } // namespace ext
 

@@ -61,6 +61,28 @@ void TFerrolink::Connect()
             RaiseUnlessDone(end, {"Connection Timed Out", "Connection Canceled", "Connection Failed"});
     }
     FConnected = true;
+    if (Tls.Enabled)
+        SecureOrClose(false, WithoutBrackets(CutShort(Host)));
+}
+
+void TFerrolink::SecureOrClose(bool server, const std::string& peerName)
+{
+    try {
+        SecureConnection(server, peerName);
+    } catch (const EComponentDestroyed&) {
+        throw;
+    } catch (...) {
+        // Nothing may travel in the clear on a connection meant to be secure.
+        try {
+            if (server)
+                RestoreListeningSocket();
+            else
+                RequestCloseSocket();
+        } catch (...) {
+            // The handshake's failure is the one to report.
+        }
+        throw;
+    }
 }
 
 TFerrolink::TWaitEnd TFerrolink::AttemptConnection(std::int32_t limitMs)

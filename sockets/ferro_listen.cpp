@@ -72,6 +72,8 @@ void TFerrolink::Accept()
         RaiseIfDestroyed(life);
     }
     TakePendingConnection();
+    if (Tls.Enabled)
+        SecureOrClose(true, {});
 }
 
 void TFerrolink::TakePendingConnection()

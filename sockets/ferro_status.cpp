@@ -29,6 +29,10 @@ void TFerrolink::ErrorManager(std::uint16_t tolerated)
     if ((tolerated & FLastErrorNo) == tolerated)
         return;
     const auto errorNo = static_cast<std::uint16_t>(FLastErrorNo);
+    // TLS's failures have words of their own; the interface's number says
+    // only that it was TLS.
+    if (FLastErrorNo == winsock::ext::WSAETLSFAILED)
+        Raise("TLS Failed: " + winsock::ext::TlsFailure(FHandle), errorNo);
     Raise(LookUpErrorMessage(errorNo), errorNo);
 }
 

@@ -49,6 +49,8 @@ void TQBGeneralServer::ServeClient(TComponent*)
         return;
     FServing = true;
     try {
+        if (Tls.Enabled)
+            SecureConnection(true, {});
         if (OnClientContact)
             OnClientContact(this);
     } catch (const EComponentDestroyed&) {

@@ -143,6 +143,10 @@ std::string TQBStrmServ::ReadField()
 
 std::string TQBStrmServ::ReadName(const std::string& field)
 {
+    // Said as what it is: its bytes are no length either way, and the
+    // sender, waiting for the handshake's answer, learns nothing more.
+    if (qbmsg::StartsTlsHandshake(field))
+        Raise("Invalid name length (a TLS handshake: the sender uses TLS, this receiver does not)", 0);
     const std::int32_t length = qbmsg::ParseLength(field);
     if (length < 0 || length > qbmsg::kMaxNameField)
         Raise("Invalid name length (" + std::to_string(length) + ", at most 255)", 0);

@@ -53,4 +53,9 @@ std::int32_t ParseLength(const std::string& field)
     return StrToInt(field);
 }
 
+bool StartsTlsHandshake(const std::string& field)
+{
+    return field.size() >= 3 && field[0] == '\x16' && field[1] == '\x03' && static_cast<unsigned char>(field[2]) <= 4;
+}
+
 } // namespace ferro::qbmsg

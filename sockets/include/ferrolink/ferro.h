@@ -2,7 +2,7 @@
 /// Unit Ferro: TFerrolink, the socket component on which every network
 /// component is built, and ESockError, the socket layer's one exception.
 ///
-/// Each TFerrolink owns one TCP socket (IPv4 only), a hidden window that
+/// Each TFerrolink owns one TCP socket (IPv4 or IPv6, plain or TLS), a hidden window that
 /// receives the socket library's notifications, a time-out timer and a
 /// cancel flag. Its operations read like blocking calls but never block the
 /// thread: each issues an asynchronous request and pumps the thread's Qt
@@ -20,6 +20,7 @@
 #include <ferrolink/classes.h>
 #include <ferrolink/messages.h>
 #include <ferrolink/timer.h>
+#include <ferrolink/tls.h>
 #include <ferrolink/winsock_records.h>
 
 #include <cstdint>
@@ -29,6 +30,10 @@
 #include <thread>
 
 namespace ferro {
+
+namespace tls {
+class TContext;
+}
 
 /// The exception of the socket layer: a fixed text that names the step and
 /// the cause ("Connection Failed", "Read Timed Out", ...), or "Unknown Error
@@ -147,6 +152,19 @@ public:
     /// (1 transaction replies, 2 operations, 4 socket steps, 8 tracing, 16
     /// the error check). 0 or less reports none.
     std::int32_t ReportLevel = 1;
+    /// TLS for the connections (ferrolink/tls.h): with Tls.Enabled, Connect
+    /// and a server's accept path end with a TLS handshake, a wait of its
+    /// own (limited by Tls.HandshakeTimeOut as well as TimeOut), and every
+    /// transfer then carries the same bytes inside TLS. Read at each
+    /// Connect or accept; the certificate and CA files are read again when
+    /// the settings change. Disabled by default: nothing changes on the wire.
+    /// A failure of TLS after the handshake (an alert, a damaged record)
+    /// raises "TLS Failed: <reason>" from the transfer that meets it, for
+    /// example "TLS Failed: tlsv13 alert certificate required (the peer
+    /// admits only senders with a certificate it knows)" when a server that
+    /// admits only known clients refused this one's certificate (TLS 1.3
+    /// tells a client so only after its handshake).
+    TTlsSettings Tls;
     /// Fired by SendFile after each chunk, and by SendStream after its last
     /// chunk and at most every 50 ms before; BytesRecvd() and BytesTotal()
     /// tell the progress. A handler may set BeenCanceled to stop the transfer.
@@ -200,8 +218,18 @@ public:
     /// failed, as the socket library's notification told it: a Windows
     /// Sockets error number (10061 refused, 10051 network unreachable,
     /// 11001 host not found, ...; see the guide). 0 after a success, a
-    /// time-out or a cancel. The failure's own text stays fixed.
+    /// time-out or a cancel. The failure's own text stays fixed. After a
+    /// failed TLS handshake: 10200 (a failure of TLS; the text says which)
+    /// or the error that broke the connection.
     int FailureCause() const { return FFailureCause; }
+    /// Reads the files of Tls now, for a server or a client, instead of at
+    /// the first connection, so that a file that cannot be used is told at
+    /// once. The next connections use what was read.
+    /// @throws ESockError "TLS Setup Failed: <reason>".
+    void PrepareTls(bool server);
+    /// The TLS version and cipher of the connection ("TLSv1.3
+    /// TLS_AES_256_GCM_SHA384"); empty for a plain one.
+    std::string TlsDescription() const;
     /// Connected: true from a successful Connect until Disconnect, the
     /// destructor, or the peer's close. Looks at nothing else.
     bool GetConnected() const { return FConnected; }
@@ -225,6 +253,16 @@ public:
     ///   After a failure the component is unconnected, the system's attempt
     ///   is given up (a late answer connects nothing), and the next Connect
     ///   starts afresh to the Host and Port it is given.
+    /// @throws ESockError with Tls.Enabled, after the connection is made:
+    ///   "TLS Setup Failed: <reason>" (a certificate, key or CA file that
+    ///   cannot be used), "TLS Handshake Timed Out", "TLS Handshake
+    ///   Canceled", "TLS Handshake Failed: <reason>" in OpenSSL's words and
+    ///   ours, for example "certificate verify failed (self-signed
+    ///   certificate)", "certificate verify failed (not a pinned
+    ///   certificate: AB:CD:...)", "wrong version number (the peer does not
+    ///   speak TLS)", "the peer closed the connection". The connection is
+    ///   closed then; nothing was sent in the clear. Reports "TLS Handshake"
+    ///   and "TLS Established: <version> <cipher>" at level 4.
     /// @throws ERangeError when Port lies outside 0 to 65535, before anything
     ///   is looked up or sent.
     virtual void Connect();
@@ -252,6 +290,9 @@ public:
     ///   fails (10024: no descriptor left).
     /// @throws ERangeError when the connection went before it was taken, or
     ///   its socket number does not fit 16 bits.
+    /// @throws ESockError with Tls.Enabled, the TLS failures of Connect; the
+    ///   client's connection is closed then and the listening socket is
+    ///   back in Handle().
     virtual void Accept();
 
     /// Waits until the socket can take data.
@@ -504,6 +545,12 @@ protected:
     /// Closes Handle() without making a fresh socket (Handle() becomes
     /// kNoSocket): for a server, whose socket a close ends for good.
     void CloseSocketForGood();
+    /// The TLS handshake on Handle()'s connection, as a server or as the
+    /// client of `peerName`, with the failures Connect documents.
+    void SecureConnection(bool server, const std::string& peerName);
+    /// As SecureConnection; when it fails, the connection is closed first
+    /// (a server's listening socket put back into Handle()).
+    void SecureOrClose(bool server, const std::string& peerName);
     /// Looks a moment for the next connection, so that the next selection
     /// announces it at once.
     void LookForNextConnection();
@@ -570,6 +617,16 @@ private:
     bool FHoldWrites = false;        ///< see HoldWrites
     int FCancelHeld = 0;             ///< see HoldCancels
     bool FNoRenewal = false;         ///< RequestCloseSocket makes no fresh socket
+    std::shared_ptr<tls::TContext> FTlsContext; ///< made of FTlsContextSettings, for one side
+    TTlsSettings FTlsContextSettings;            ///< what FTlsContext was made of
+    bool FTlsContextServer = false;              ///< FTlsContext is a server's
+
+    /// The TLS context of the settings in Tls, for a server or a client.
+    const std::shared_ptr<tls::TContext>& TlsContext(bool server, std::string& failure);
+    /// The handshake's wait; raises its failure, returns how the wait ended.
+    TWaitEnd AwaitHandshake();
+    /// Pumps until the socket can take data, the time-out or a cancel.
+    void AwaitWritable();
 };
 
 } // namespace ferro

@@ -79,7 +79,8 @@ public:
     /// @throws EConvertError "'<text>' is not a valid integer value" for a
     ///   length field that is no number.
     /// @throws ESockError "Invalid name length (N, at most 255)" (a negative
-    ///   one too), "Invalid body length (N)" for a negative one; "Read
+    ///   one too), "Invalid name length (a TLS handshake: the sender uses
+    ///   TLS, this receiver does not)", "Invalid body length (N)" for a negative one; "Read
     ///   Failed" when the sender closed before the message was whole (a
     ///   length field cut short included); "Read Timed Out", "Read Canceled",
     ///   "Unknown Error No. N" (10054: the sender reset); the reply's write

@@ -49,5 +49,8 @@ std::string EncodeBodyLength(std::int64_t bodySize);
 /// A received length field as an integer; raises EConvertError
 /// "'<field>' is not a valid integer value" for anything else.
 std::int32_t ParseLength(const std::string& field);
+/// Whether a first field is the start of a TLS handshake (a record of type
+/// 22, version 3.x): a TLS sender at a receiver without TLS.
+bool StartsTlsHandshake(const std::string& field);
 
 } // namespace ferro::qbmsg

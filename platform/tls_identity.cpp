@@ -1,0 +1,212 @@
+// Fingerprints as people exchange them, and an identity folder made on
+// first use: what a user types and keeps, as opposed to the connection.
+#include <ferrolink/exceptions.h>
+#include <ferrolink/tls.h>
+
+#include "tls_errors.h"
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace ferro {
+
+namespace {
+
+constexpr long kIdentityDays = 3650;
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+FilePtr OpenForReading(const std::string& path)
+{
+    FilePtr file(std::fopen(path.c_str(), "re"), &std::fclose);
+    if (!file)
+        throw EFOpenError("Cannot open file " + path, errno);
+    return file;
+}
+
+// A new file that nobody else may read, never one that is there already.
+FilePtr CreatePrivate(const std::string& path, mode_t mode)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0)
+        throw EFCreateError("Cannot create file " + path, errno);
+    FilePtr file(::fdopen(fd, "w"), &std::fclose);
+    if (!file) {
+        ::close(fd);
+        throw EFCreateError("Cannot create file " + path, errno);
+    }
+    return file;
+}
+
+void Written(FilePtr file, const std::string& path, bool ok)
+{
+    if (!ok || std::fflush(file.get()) != 0 || ::fsync(::fileno(file.get())) != 0) {
+        const int error = errno;
+        ::unlink(path.c_str());
+        throw EFCreateError("Cannot create file " + path, error);
+    }
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+void MakeIdentity(const TTlsIdentity& identity)
+{
+    const tls::EvpKeyPtr key(EVP_EC_gen("P-256"));
+    const tls::X509Ptr cert(X509_new());
+    if (!key || !cert)
+        throw EFCreateError("Cannot create file " + identity.KeyFile + " (" + tls::LastErrorText() + ")");
+    X509_set_version(cert.get(), 2);
+    // A random serial: two identities made in one second differ anyway.
+    tls::BignumPtr serial(BN_new());
+    BN_rand(serial.get(), 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY);
+    BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert.get()));
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -60 * 60);
+    X509_time_adj_ex(X509_getm_notAfter(cert.get()), kIdentityDays, 0, nullptr);
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Ferrolink identity"), -1, -1, 0);
+    X509_set_issuer_name(cert.get(), name);
+    X509_set_pubkey(cert.get(), key.get());
+    if (X509_sign(cert.get(), key.get(), EVP_sha256()) <= 0)
+        throw EFCreateError("Cannot create file " + identity.CertificateFile + " (" + tls::LastErrorText() + ")");
+
+    // The key first: a certificate without its key would be an identity
+    // nobody can use.
+    {
+        FilePtr file = CreatePrivate(identity.KeyFile, 0600);
+        const bool ok = PEM_write_PrivateKey(file.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
+        Written(std::move(file), identity.KeyFile, ok);
+    }
+    FilePtr file = CreatePrivate(identity.CertificateFile, 0644);
+    const bool ok = PEM_write_X509(file.get(), cert.get()) == 1;
+    Written(std::move(file), identity.CertificateFile, ok);
+}
+
+tls::X509Ptr ReadCertificate(const std::string& path)
+{
+    FilePtr file = OpenForReading(path);
+    tls::X509Ptr cert(PEM_read_X509(file.get(), nullptr, nullptr, nullptr));
+    if (!cert)
+        throw EFOpenError("Cannot open file " + path + " (no certificate in it)");
+    return cert;
+}
+
+void CheckPair(const TTlsIdentity& identity)
+{
+    const tls::X509Ptr cert = ReadCertificate(identity.CertificateFile);
+    FilePtr file = OpenForReading(identity.KeyFile);
+    const tls::EvpKeyPtr key(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr));
+    if (!key)
+        throw EFOpenError("Cannot open file " + identity.KeyFile + " (no unencrypted private key in it)");
+    if (X509_check_private_key(cert.get(), key.get()) != 1)
+        throw EFOpenError("Cannot open file " + identity.KeyFile + " (not the key of " + identity.CertificateFile + ")");
+}
+
+} // namespace
+
+bool ParseFingerprint(const std::string& text, TFingerprint& into)
+{
+    std::string digits = Trimmed(text);
+    for (const char* prefix : {"SHA256 Fingerprint=", "sha256:"})
+        if (StartsWithNoCase(digits, prefix))
+            digits = Trimmed(digits.substr(std::string(prefix).size()));
+    // 64 digits, or 32 pairs with a colon between each two.
+    const bool colons = digits.size() == 32 * 3 - 1;
+    if (!colons && digits.size() != 64)
+        return false;
+    TFingerprint parsed {};
+    const std::size_t step = colons ? 3 : 2;
+    for (std::size_t i = 0; i < parsed.size(); ++i) {
+        const std::size_t at = i * step;
+        const int high = HexDigit(digits[at]);
+        const int low = HexDigit(digits[at + 1]);
+        if (high < 0 || low < 0 || (colons && i + 1 < parsed.size() && digits[at + 2] != ':'))
+            return false;
+        parsed[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    into = parsed;
+    return true;
+}
+
+std::string FingerprintText(const TFingerprint& fingerprint)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(fingerprint.size() * 3);
+    for (const std::uint8_t byte : fingerprint) {
+        if (!text.empty())
+            text += ':';
+        text += hex[byte >> 4];
+        text += hex[byte & 15];
+    }
+    return text;
+}
+
+bool operator==(const TTlsSettings& a, const TTlsSettings& b)
+{
+    return a.Enabled == b.Enabled && a.CertificateFile == b.CertificateFile && a.KeyFile == b.KeyFile &&
+           a.CAFile == b.CAFile && a.Pins == b.Pins && a.HandshakeTimeOut == b.HandshakeTimeOut;
+}
+
+TTlsIdentity EnsureIdentity(const std::string& folder)
+{
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw EFCreateError("Cannot create folder " + folder, errno);
+    TTlsIdentity identity {folder + "/cert.pem", folder + "/key.pem", {}};
+    const bool haveCert = Exists(identity.CertificateFile);
+    const bool haveKey = Exists(identity.KeyFile);
+    if (haveCert != haveKey)
+        throw EFOpenError("Cannot open file " + (haveCert ? identity.KeyFile : identity.CertificateFile) +
+                          " (an identity needs both cert.pem and key.pem; the other is there)");
+    if (!haveCert)
+        MakeIdentity(identity);
+    CheckPair(identity);
+    identity.Fingerprint = FingerprintOfCertificateFile(identity.CertificateFile);
+    return identity;
+}
+
+TFingerprint FingerprintOfCertificateFile(const std::string& path)
+{
+    return tls::FingerprintOf(ReadCertificate(path).get());
+}
+
+} // namespace ferro

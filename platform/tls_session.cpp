@@ -1,0 +1,388 @@
+#include "tls_session.h"
+
+#include "plain_io.h"
+#include "socket_state.h"
+#include "winsock_errors.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+
+#include <algorithm>
+
+namespace ferro::tls {
+
+using namespace winsock;
+using winsock::detail::Fail;
+
+namespace {
+
+// The records travel by the stand-in's plain sends and receives: a BIO of
+// our own whose data is the session.
+int BioWrite(BIO* bio, const char* data, size_t length, size_t* written)
+{
+    BIO_clear_retry_flags(bio);
+    static_cast<TSession*>(BIO_get_data(bio))->PlainWrite(data, length);
+    *written = length;
+    return 1;
+}
+
+int BioRead(BIO* bio, char* into, size_t length, size_t* read)
+{
+    auto* session = static_cast<TSession*>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    const int n = session->PlainRead(into, static_cast<int>(std::min<size_t>(length, 1 << 30)));
+    if (n <= 0) {
+        if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK)
+            BIO_set_retry_read(bio);
+        return 0;
+    }
+    *read = static_cast<size_t>(n);
+    return 1;
+}
+
+long BioControl(BIO* bio, int command, long, void*)
+{
+    switch (command) {
+    case BIO_CTRL_FLUSH: return 1; // every write reached the stand-in
+    case BIO_CTRL_EOF: return static_cast<TSession*>(BIO_get_data(bio))->PlainEnded() ? 1 : 0;
+    default: return 0;
+    }
+}
+
+BIO_METHOD* RecordBio()
+{
+    static BIO_METHOD* method = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "ferrolink records");
+        BIO_meth_set_write_ex(m, BioWrite);
+        BIO_meth_set_read_ex(m, BioRead);
+        BIO_meth_set_ctrl(m, BioControl);
+        return m;
+    }();
+    return method;
+}
+
+int SessionIndex()
+{
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+bool IsAddress(const std::string& host)
+{
+    unsigned char any[16];
+    return ::inet_pton(PF_INET, host.c_str(), any) == 1 || ::inet_pton(PF_INET6, host.c_str(), any) == 1;
+}
+
+// What an OpenSSL reason means for a user, where its own words do not say.
+const char* Meaning(int reason)
+{
+    switch (reason) {
+    case SSL_R_WRONG_VERSION_NUMBER:
+    case SSL_R_HTTP_REQUEST:
+    case SSL_R_PACKET_LENGTH_TOO_LONG:
+    case SSL_R_UNKNOWN_PROTOCOL:
+        return "the peer does not speak TLS";
+    case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
+        return "the peer admits only senders with a certificate it knows";
+    case SSL_R_SSLV3_ALERT_BAD_CERTIFICATE:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN:
+    case SSL_R_TLSV1_ALERT_UNKNOWN_CA:
+    case SSL_R_TLSV1_ALERT_ACCESS_DENIED:
+        return "the peer does not admit our certificate";
+    case SSL_R_PEER_DID_NOT_RETURN_A_CERTIFICATE:
+        return "the peer presented no certificate";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+void TSessionDeleter::operator()(TSession* session) const
+{
+    delete session;
+}
+
+TSession::TSession(detail::SocketState& state, std::shared_ptr<TContext> context, const std::string& peerName)
+    : FState(state), FContext(std::move(context)), FSsl(SSL_new(FContext->Native()))
+{
+    SSL* ssl = FSsl.get();
+    SSL_set_ex_data(ssl, SessionIndex(), this);
+    BIO* bio = BIO_new(RecordBio());
+    BIO_set_data(bio, this);
+    BIO_set_init(bio, 1);
+    SSL_set_bio(ssl, bio, bio);
+    if (FContext->Server()) {
+        SSL_set_accept_state(ssl);
+        return;
+    }
+    SSL_set_connect_state(ssl);
+    // The name the server is asked for, and the one its certificate must
+    // carry unless it is pinned.
+    if (IsAddress(peerName)) {
+        if (!FContext->Pinned())
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), peerName.c_str());
+    } else if (!peerName.empty()) {
+        SSL_set_tlsext_host_name(ssl, peerName.c_str());
+        if (!FContext->Pinned())
+            SSL_set1_host(ssl, peerName.c_str());
+    }
+}
+
+TSession::~TSession() = default;
+
+TSession* TSession::Of(const SSL* ssl)
+{
+    return ssl ? static_cast<TSession*>(SSL_get_ex_data(ssl, SessionIndex())) : nullptr;
+}
+
+int TSession::Handshake()
+{
+    if (FBrokenBy)
+        return Fail(FBrokenBy);
+    if (!FlushRecords(0))
+        return Fail(FBrokenBy);
+    if (!FOut.Empty()) {
+        FWantsWrite = true;
+        return Fail(WSAEWOULDBLOCK);
+    }
+    if (FEstablished)
+        return 0;
+    ERR_clear_error();
+    // The answer is mostly a moment away, as for a receive about to wait.
+    FReadFlags = detail::kWaitMoment;
+    const int r = SSL_do_handshake(FSsl.get());
+    FReadFlags = 0;
+    if (!FlushRecords(0))
+        return Fail(FBrokenBy);
+    if (r == 1 && !FOut.Empty()) {
+        // Done, once its last flight has left.
+        FEstablished = PinHolds();
+        FWantsWrite = true;
+        return FEstablished ? Fail(WSAEWOULDBLOCK) : Fail(FBrokenBy);
+    }
+    if (r == 1) {
+        if (!PinHolds())
+            return Fail(FBrokenBy);
+        FEstablished = true;
+        return 0;
+    }
+    return Failed(r, "handshake");
+}
+
+bool TSession::PinHolds()
+{
+    // The verification decided already; this makes sure it was asked.
+    if (!FContext->Pinned())
+        return true;
+    const X509* cert = SSL_get0_peer_certificate(FSsl.get());
+    if (cert && FContext->Admits(FingerprintOf(cert)))
+        return true;
+    FBrokenBy = ext::WSAETLSFAILED;
+    FFailure = cert ? "certificate verify failed (not a pinned certificate: " + FingerprintText(FingerprintOf(cert)) + ")"
+                    : "the peer presented no certificate";
+    return false;
+}
+
+int TSession::Send(const char* buf, int len, int flags)
+{
+    if (FBrokenBy)
+        return Fail(FBrokenBy);
+    if (len <= 0) // hands over what send batching keeps, as a plain send of nothing does
+        return detail::SendPlain(FState, buf, 0, flags);
+    const int more = flags & detail::kMoreComing;
+    // Records of an earlier send that could not all leave carry the bytes
+    // offered again now: they leave first, and are what this send counts.
+    if (FOut.Empty()) {
+        const long encrypted = Encrypt(buf, static_cast<std::size_t>(len));
+        if (encrypted < 0)
+            return Fail(FBrokenBy);
+        if (!FlushRecords(encrypted == len ? more : 0))
+            return Fail(FBrokenBy);
+    } else if (!FlushRecords(0)) {
+        return Fail(FBrokenBy);
+    }
+    const std::size_t counted = FOut.TakeDelivered();
+    if (counted == 0)
+        return Fail(WSAEWOULDBLOCK); // FD_WRITE comes when there is room
+    return static_cast<int>(std::min<std::size_t>(counted, static_cast<std::size_t>(len)));
+}
+
+long TSession::Encrypt(const char* buf, std::size_t len)
+{
+    ERR_clear_error();
+    std::size_t done = 0;
+    while (done < len && FOut.Size() < TOutgoing::kGather) {
+        const std::size_t piece = std::min<std::size_t>(len - done, SSL3_RT_MAX_PLAIN_LENGTH);
+        std::size_t written = 0;
+        const int r = SSL_write_ex(FSsl.get(), buf + done, piece, &written);
+        if (r != 1) {
+            Failed(r, "send");
+            if (FBrokenBy)
+                return -1;
+            break; // cannot be while every record is taken; the rest goes next time
+        }
+        FOut.Mark(written);
+        done += written;
+    }
+    return static_cast<long>(done);
+}
+
+bool TSession::FlushRecords(int flags)
+{
+    int error = 0;
+    if (FOut.Flush(FState, flags, error) || error == WSAEWOULDBLOCK)
+        return true;
+    FBrokenBy = error;
+    FFailure = "the connection broke (Unknown Error No. " + std::to_string(error) + ")";
+    return false;
+}
+
+int TSession::Receive(char* buf, int len, int flags)
+{
+    if (FBrokenBy)
+        return Fail(FBrokenBy);
+    if (len <= 0)
+        return 0;
+    const bool peek = (flags & MSG_PEEK) != 0;
+    ERR_clear_error();
+    FReadFlags = flags & detail::kWaitMoment;
+    // A receive takes as many records as have arrived, up to `len`.
+    size_t total = 0;
+    int r = 1;
+    while (total < static_cast<size_t>(len)) {
+        size_t got = 0;
+        r = peek ? SSL_peek_ex(FSsl.get(), buf, static_cast<size_t>(len), &got)
+                 : SSL_read_ex(FSsl.get(), buf + total, static_cast<size_t>(len) - total, &got);
+        FReadFlags = 0;
+        if (r != 1)
+            break;
+        total += got;
+        if (peek)
+            break;
+    }
+    // What reading wrote (an alert, an answer to a key update) leaves now.
+    FlushRecords(0);
+    if (total > 0) {
+        // What stopped the loop shows again at the next receive.
+        ERR_clear_error();
+        return static_cast<int>(total);
+    }
+    const int error = SSL_get_error(FSsl.get(), r);
+    if (error == SSL_ERROR_ZERO_RETURN)
+        return 0; // close_notify, or the plain end of the stream
+    return Failed(r, "receive");
+}
+
+bool TSession::Close(int ms)
+{
+    if (!FEstablished || FBrokenBy)
+        return true;
+    ERR_clear_error();
+    SSL_shutdown(FSsl.get()); // close_notify; the peer's is not waited for
+    ERR_clear_error();
+    return FOut.Deliver(FState, ms);
+}
+
+std::string TSession::Description() const
+{
+    return std::string(SSL_get_version(FSsl.get())) + " " + SSL_get_cipher_name(FSsl.get());
+}
+
+int TSession::PlainRead(char* into, int length)
+{
+    // What was written leaves before anything is awaited: the peer may be
+    // waiting for it (a handshake's flight).
+    if (!FlushRecords(0))
+        return Fail(FBrokenBy);
+    const int n = detail::ReceivePlain(FState, into, length, FReadFlags);
+    FPlainError = n < 0 ? WSAGetLastError() : 0;
+    FPlainEnded = n == 0;
+    return n;
+}
+
+int TSession::Failed(int result, const char* step)
+{
+    const int error = SSL_get_error(FSsl.get(), result);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        FWantsWrite = error == SSL_ERROR_WANT_WRITE;
+        return Fail(WSAEWOULDBLOCK);
+    }
+    // A broken connection is the plain error it was; anything else is TLS's.
+    const bool plain = error == SSL_ERROR_SYSCALL && FPlainError != 0 && FPlainError != WSAEWOULDBLOCK;
+    FBrokenBy = plain ? FPlainError : ext::WSAETLSFAILED;
+    const unsigned long first = ERR_peek_error();
+    FFailure = plain ? "the connection broke (Unknown Error No. " + std::to_string(FPlainError) + ")" : FailureText(first, step);
+    ERR_clear_error();
+    return Fail(FBrokenBy);
+}
+
+std::string TSession::FailureText(unsigned long error, const char* step) const
+{
+    if (error == 0 && std::string(step) == "handshake" && !FContext->Server())
+        return "the peer closed the connection (a receiver without TLS does so)";
+    if (error == 0)
+        return FPlainEnded || std::string(step) == "handshake" ? "the peer closed the connection" : "the connection failed";
+    const int reason = ERR_GET_REASON(error);
+    const char* words = ERR_reason_error_string(error);
+    std::string text = words ? words : "error " + std::to_string(reason);
+    if (ERR_GET_LIB(error) != ERR_LIB_SSL)
+        return text;
+    if (reason == SSL_R_CERTIFICATE_VERIFY_FAILED) {
+        const long result = SSL_get_verify_result(FSsl.get());
+        text += " (" + (FNotPinned.empty() ? std::string(X509_verify_cert_error_string(result)) : "not a pinned certificate: " + FNotPinned) + ")";
+    } else if (const char* meaning = Meaning(reason)) {
+        text += std::string(" (") + meaning + ")";
+    }
+    return text;
+}
+
+} // namespace ferro::tls
+
+namespace ferro::winsock::ext {
+
+using namespace detail;
+
+std::shared_ptr<tls::TContext> MakeTlsContext(const TTlsSettings& settings, bool server, std::string& failure)
+{
+    return tls::TContext::Make(settings, server, failure);
+}
+
+int StartTls(SOCKET s, const std::shared_ptr<tls::TContext>& context, const std::string& peerName)
+{
+    SocketState* state = Find(s);
+    if (!state)
+        return Fail(WSAENOTSOCK);
+    if (state->Link.State != Phase::Connected || state->Tls)
+        return Fail(WSAEINVAL);
+    state->Tls.reset(new tls::TSession(*state, context, peerName));
+    return 0;
+}
+
+int TlsHandshake(SOCKET s)
+{
+    SocketState* state = Find(s);
+    if (!state)
+        return Fail(WSAENOTSOCK);
+    return state->Tls ? state->Tls->Handshake() : Fail(WSAEINVAL);
+}
+
+bool TlsWantsWrite(SOCKET s)
+{
+    const SocketState* state = Find(s);
+    return state && state->Tls && state->Tls->WantsWrite();
+}
+
+std::string TlsFailure(SOCKET s)
+{
+    const SocketState* state = Find(s);
+    return state && state->Tls ? state->Tls->Failure() : std::string();
+}
+
+std::string TlsDescription(SOCKET s)
+{
+    const SocketState* state = Find(s);
+    return state && state->Tls ? state->Tls->Description() : std::string();
+}
+
+} // namespace ferro::winsock::ext
