@@ -3,12 +3,15 @@
 // Boost.Asio peer speaking the same wire format, each sender in this process
 // and each receiver in a child process, measured in the same run. The four
 // take turns in every round; the median of the rounds counts. Then ours and
-// plain sockets again over IPv6 (::1), at three sizes.
+// plain sockets again over IPv6 (::1), at three sizes; then ours without
+// and with TLS (a pinned identity, a handshake per message), at three sizes.
 //
 //   messages                          runs the comparison
+//   messages tls                      ours without and with TLS only
 //   messages profile SIZE N [HOST]    ours to ours only, for callgrind or strace (HOST ::1: over IPv6)
 //   messages profile-plain SIZE N     plain to plain, the same way
 //   messages receive-ours PORT N      (child) serves N messages with TQBStrmServ
+//   messages receive-tls PORT N       (child) the same over TLS, with the identity in FERRO_BENCH_IDENTITY
 //   messages receive-plain PORT N     (child) serves N messages with blocking sockets
 //   messages receive-plain6 PORT N    (child) the same on ::1
 //   messages receive-qt PORT N        (child) serves N messages with QTcpServer
@@ -18,6 +21,9 @@
 #include "qt_peer.h"
 
 #include <ferrolink/qbmsg.h>
+#include <ferrolink/tls.h>
+
+#include <QTemporaryDir>
 
 #include <QCoreApplication>
 
@@ -151,10 +157,17 @@ bool PostPlain(int port, const std::string& name, const std::string& body, bool 
 
 // --- our components ---------------------------------------------------------------
 
-int ReceiveOurs(int port, int count)
+int ReceiveOurs(int port, int count, bool tls = false)
 {
     TQBStrmServ server(nullptr);
     server.Port = port;
+    if (tls) {
+        const TTlsIdentity identity = EnsureIdentity(qEnvironmentVariable("FERRO_BENCH_IDENTITY").toStdString());
+        server.Tls.Enabled = true;
+        server.Tls.CertificateFile = identity.CertificateFile;
+        server.Tls.KeyFile = identity.KeyFile;
+        server.PrepareTls(true);
+    }
     int received = 0;
     server.OnMSG = [&](TComponent*, const std::string&, TStream&) { ++received; };
     server.Loaded();
@@ -296,6 +309,43 @@ void CompareOverIPv6()
     }
 }
 
+// Ours without TLS and with it (TLS 1.3, the receiver pinned), one
+// connection and so one handshake per message.
+void CompareOverTls()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("identity");
+    const TTlsIdentity identity = EnsureIdentity(folder.toStdString());
+    qputenv("FERRO_BENCH_IDENTITY", folder.toLocal8Bit());
+    std::printf("\nTLS (1.3, pinned; a handshake per message), ours without and with it:\n%6s %10s %10s   %s   %s\n", "bytes", "plain us",
+                "TLS us", "TLS/plain", "TLS - plain us");
+    TQBStrm plain(nullptr), secure(nullptr);
+    for (TQBStrm* sender : {&plain, &secure}) {
+        sender->Host = "127.0.0.1";
+        sender->FromName = "Quillbrook";
+    }
+    secure.Tls.Enabled = true;
+    secure.Tls.Pins = {identity.Fingerprint};
+    for (int size : {0, 2000, 9999}) {
+        const std::string body(static_cast<std::size_t>(size), 'b');
+        TMemoryStream stream;
+        stream.WriteBuffer(body.data(), size);
+        std::vector<double> p, t;
+        for (int round = 0; round < kRounds; ++round) {
+            p.push_back(MicrosecondsPerMessage("receive-ours", [&](int port) {
+                plain.Port = port;
+                plain.PostIt(stream);
+            }));
+            t.push_back(MicrosecondsPerMessage("receive-tls", [&](int port) {
+                secure.Port = port;
+                secure.PostIt(stream);
+            }));
+        }
+        std::printf("%6d %10.1f %10.1f   %9.2f   %14.1f\n", size, Median(p), Median(t), MedianRatio(t, p), Median(t) - Median(p));
+        std::fflush(stdout);
+    }
+}
+
 int Compare()
 {
     const std::vector<int> sizes = {0, 1, 100, 255, 256, 1000, 2000, 4000, 9999};
@@ -351,6 +401,7 @@ int Compare()
         std::printf(" %s %.2f,", i->Name, SlopePerKilobyte(sizes, i->Median));
     std::printf(" ours / plain %.2f\n", SlopePerKilobyte(sizes, ours.Median) / plainSlope);
     CompareOverIPv6();
+    CompareOverTls();
     std::printf("\nidle: a Read waiting 3 s on a silent connection uses %.2f %% of a core\n", SilentReadCoreShare(3000));
     const std::size_t last = sizes.size() - 1;
     std::printf("ratio to Asio peer at 9999 bytes: %.2f\n", asio.OursOverThis[last]);
@@ -396,6 +447,12 @@ int main(int argc, char** argv)
         return ProfilePlain(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-ours" && argc == 4)
         return ReceiveOurs(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (mode == "receive-tls" && argc == 4)
+        return ReceiveOurs(std::atoi(argv[2]), std::atoi(argv[3]), true);
+    if (mode == "tls") {
+        CompareOverTls();
+        return 0;
+    }
     if (mode == "receive-plain" && argc == 4)
         return ReceivePlain(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-plain6" && argc == 4)

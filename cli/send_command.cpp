@@ -41,9 +41,9 @@ the receiver's reply.
                         verify the receiver: by --pin, by --ca, or else by
                         the system's CAs and the name (or address) in --host
       --pin FINGERPRINT the receiver's certificate must have this SHA-256
-                        fingerprint (as 'qbmsg identity' or
-                        'openssl x509 -noout -fingerprint -sha256' print it,
-                        colons and case as you like); may be given more
+                        fingerprint, as qbmsg identity prints it (and
+                        openssl x509 -noout -fingerprint -sha256 does),
+                        colons and case as you like; may be given more
                         than once; its issuer and names are not looked at
       --ca FILE         the receiver's certificate must be issued by a CA of
                         FILE (PEM) and name the host

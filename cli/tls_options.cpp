@@ -21,7 +21,7 @@ that are there are kept, whoever made them (a CA-issued pair put there is
 used as it is).
 
 Prints the certificate's SHA-256 fingerprint on one line, as
-`openssl x509 -noout -fingerprint -sha256` does without its label. Give it
+openssl x509 -noout -fingerprint -sha256 does after its label. Give it
 to the people you exchange messages with: a sender pins it with --pin, a
 receiver admits it with --allow.
 

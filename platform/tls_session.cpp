@@ -16,6 +16,8 @@ using winsock::detail::Fail;
 
 namespace {
 
+constexpr int kDrainReads = 16; // at the close: what a peer may say unasked, not a transfer
+
 // The records travel by the stand-in's plain sends and receives: a BIO of
 // our own whose data is the session.
 int BioWrite(BIO* bio, const char* data, size_t length, size_t* written)
@@ -274,14 +276,24 @@ int TSession::Receive(char* buf, int len, int flags)
     return Failed(r, "receive");
 }
 
-bool TSession::Close(int ms)
+void TSession::Close(int ms)
 {
     if (!FEstablished || FBrokenBy)
-        return true;
+        return;
     ERR_clear_error();
+    // Records that came and were never read (a server's session tickets, to
+    // a client that only sends) would make the system reset the connection
+    // at the close, and the peer lose what is still on its way to it.
+    if (FState.Mode.NonBlocking) {
+        char scratch[16384];
+        std::size_t got = 0;
+        for (int reads = 0; reads < kDrainReads && SSL_read_ex(FSsl.get(), scratch, sizeof scratch, &got) == 1; ++reads) {
+        }
+        ERR_clear_error();
+    }
     SSL_shutdown(FSsl.get()); // close_notify; the peer's is not waited for
     ERR_clear_error();
-    return FOut.Deliver(FState, ms);
+    FOut.Deliver(FState, ms);
 }
 
 std::string TSession::Description() const

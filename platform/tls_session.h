@@ -43,10 +43,9 @@ public:
     int Send(const char* buf, int len, int flags);
     int Receive(char* buf, int len, int flags);
     // Tells the peer the data has ended (close_notify), waiting up to `ms`
-    // for room to hand over the records still kept; false when they could
-    // not all leave (the close should reset the connection then). Sends
+    // for room to hand the records still kept to the stand-in. Sends
     // nothing when the handshake did not finish or the session failed.
-    bool Close(int ms);
+    void Close(int ms);
 
     const std::string& Failure() const { return FFailure; }
     // "TLSv1.3 TLS_AES_256_GCM_SHA384", once the handshake is done.

@@ -198,9 +198,11 @@ int TPosixWinsock::closesocket(SOCKET s)
         return Fail(WSAENOTSOCK);
     // Bytes a send has counted either leave, or the peer learns of the loss
     // by a reset: a plain end would pass a cut stream off as whole.
-    // A TLS connection's last records (close_notify among them) go first.
-    const bool recordsLeft = !state->Tls || state->Link.AbortOnClose || state->Tls->Close(kCloseFlushMs);
-    if (!state->Link.AbortOnClose && (!recordsLeft || !state->Sending.Deliver(state->Fd, kCloseFlushMs)))
+    // A TLS connection's last records (close_notify) go first; a peer that
+    // takes nothing more sees the end without them, as a plain close.
+    if (state->Tls && !state->Link.AbortOnClose)
+        state->Tls->Close(kCloseFlushMs);
+    if (!state->Link.AbortOnClose && !state->Sending.Deliver(state->Fd, kCloseFlushMs))
         AbortOnClose(state->Fd);
     if (state->Listening.Taken >= 0)
         ::close(state->Listening.Taken); // a connection an early accept took and nobody accepted

@@ -82,6 +82,12 @@ struct Receiver {
         Process.kill();
         Process.waitForFinished();
     }
+    // What it has reported on standard error so far.
+    QString Errors()
+    {
+        Err += QString(Process.readAllStandardError());
+        return Err;
+    }
     QStringList Lines()
     {
         Out += QString(Process.readAllStandardOutput());
@@ -91,5 +97,6 @@ struct Receiver {
     std::uint16_t Port;
     QProcess Process;
     QString Out;
+    QString Err;
 };
 

@@ -415,7 +415,7 @@ TEST(QbmsgReceive, IdleAndDeadlineLimitAClientWhereTheTimeOutLimitsAWait)
     CloseFd(silent);
 }
 
-TEST(QbmsgManual, ShowsEveryOptionOfBothCommands)
+TEST(QbmsgManual, ShowsEveryOptionOfEveryCommand)
 {
     QProcess man;
     auto env = QProcessEnvironment::systemEnvironment();
@@ -427,7 +427,7 @@ TEST(QbmsgManual, ShowsEveryOptionOfBothCommands)
     EXPECT_EQ(man.exitCode(), 0);
     EXPECT_EQ(man.readAllStandardError().toStdString(), ""); // no formatting warning
     const QString manual = man.readAllStandardOutput();
-    for (const char* command : {"send", "receive"}) {
+    for (const char* command : {"send", "receive", "identity"}) {
         const QString help = QString::fromStdString(Qbmsg({command, "--help"}).Out);
         for (const QString& word : help.split(QRegularExpression("[\\s,]+"))) {
             EXPECT_TRUE(!word.startsWith("-") || manual.contains(word)) << command << " " << word.toStdString() << " is not in the manual";

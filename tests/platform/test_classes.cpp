@@ -1,9 +1,11 @@
 #include <ferrolink/classes.h>
+#include <ferrolink/tls.h>
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
@@ -174,4 +176,33 @@ TEST(Component, DesignModeIsInheritedFromTheOwner)
     designer.SetDesigning(true);
     TComponent child(&designer);
     EXPECT_TRUE(child.DesignMode());
+}
+
+// --- certificate fingerprints ------------------------------------------------
+
+TEST(Fingerprints, AreReadInTheFormsPeopleCopyAndNothingElse)
+{
+    const std::string upper = "BB:08:CB:CF:BF:8E:31:0D:ED:77:29:41:C7:DB:28:19:C1:5C:2D:34:C5:DF:8F:7F:55:C6:0D:B0:4D:3A:35:08";
+    std::string lowerBare;
+    for (const char c : upper)
+        if (c != ':')
+            lowerBare += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string& text : {upper, lowerBare, " sha256 Fingerprint=" + upper + "\n", "SHA256:" + lowerBare}) {
+        TFingerprint read {};
+        EXPECT_TRUE(ParseFingerprint(text, read)) << text;
+        EXPECT_EQ(FingerprintText(read), upper) << text;
+    }
+    const std::string refused[] = {
+        "", upper.substr(3), upper + ":00", lowerBare + "0", upper.substr(0, 94) + "G",
+        std::string(upper).replace(2, 1, "-"),               // another separator
+        upper.substr(0, 3) + lowerBare.substr(2),            // colons in part
+        "sha1 Fingerprint=" + upper,                          // another digest's label
+    };
+    for (const std::string& text : refused) {
+        TFingerprint untouched {};
+        untouched.fill(7);
+        TFingerprint read = untouched;
+        EXPECT_FALSE(ParseFingerprint(text, read)) << text;
+        EXPECT_EQ(read, untouched) << text;
+    }
 }

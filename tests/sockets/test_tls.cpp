@@ -1,0 +1,92 @@
+// TLS on a component's connection: the handshake as a wait (its deadline,
+// a cancel, a setup that cannot be used), and the bytes inside TLS, against
+// socat as the peer.
+#include "connected.h"
+#include "helpers.h"
+
+#include "recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <ferrolink/tls.h>
+
+using namespace ferro;
+
+namespace {
+
+std::string ConnectFailure(TFerrolink& link)
+{
+    try {
+        link.Connect();
+    } catch (const ESockError& e) {
+        return e.what();
+    }
+    return "connected";
+}
+
+} // namespace
+
+TEST(TlsHandshake, EndsByItsDeadlineOrACancelAndNothingTravelsInTheClear)
+{
+    TcpListener silent; // takes the connection, never answers the hello
+    TProbe link;
+    link.Host = "127.0.0.1";
+    link.Port = silent.Port();
+    link.Tls.Enabled = true;
+    link.Tls.HandshakeTimeOut = 300;
+    std::vector<std::string> errors;
+    link.OnError = [&](TComponent*, std::uint16_t, const std::string& text) { errors.push_back(text); };
+    EXPECT_EQ(ConnectFailure(link), "TLS Handshake Timed Out");
+    EXPECT_FALSE(link.GetConnected());
+    EXPECT_EQ(errors, std::vector<std::string> {"TLS Handshake Timed Out"});
+    const int peer = silent.Accept();
+    const std::string seen = RecvAll(peer, 1000);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0], '\x16') << "a TLS record of the handshake, and nothing else";
+    CloseFd(peer);
+
+    link.Tls.HandshakeTimeOut = 0;
+    QTimer::singleShot(100, [&] { link.BeenCanceled = true; });
+    EXPECT_EQ(ConnectFailure(link), "TLS Handshake Canceled");
+    EXPECT_FALSE(link.GetConnected());
+
+    link.Tls.CertificateFile = "/nonexistent/cert.pem";
+    const std::string setup = ConnectFailure(link);
+    EXPECT_EQ(setup.rfind("TLS Setup Failed: cannot use certificate /nonexistent/cert.pem (", 0), 0u) << setup;
+}
+
+TEST(TlsTransfer, TheBytesInsideAreTheBytesSentAndAPinDecidesTrust)
+{
+    QTemporaryDir dir;
+    const TTlsIdentity server = EnsureIdentity(dir.filePath("server").toStdString());
+    const std::uint16_t port = FreePort();
+    // A TLS 1.3 server that sends session tickets, which this client never
+    // reads: its close must still end the stream, not reset it.
+    QProcess peer; // writes what it receives to its standard output
+    peer.setStandardOutputFile(dir.filePath("received"));
+    peer.start("socat", {"-u", QString("OPENSSL-LISTEN:%1,reuseaddr,verify=0,cert=%2,key=%3").arg(port).arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)), "STDOUT"});
+    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+
+    TProbe link;
+    link.Host = "localhost";
+    link.Port = port;
+    link.TimeOut = 5000;
+    link.Tls.Enabled = true;
+    link.Tls.Pins = {server.Fingerprint};
+    link.Connect();
+    EXPECT_EQ(link.TlsDescription().rfind("TLSv1.3 ", 0), 0u) << link.TlsDescription();
+    const std::string body = Pattern(1024 * 1024 + 3);
+    TMemoryStream stream = StreamOf(body);
+    link.SendStream(stream);
+    EXPECT_EQ(link.BytesRecvd(), static_cast<std::int64_t>(body.size()));
+    link.WriteLn("and a line");
+    link.Disconnect();
+    ASSERT_TRUE(PumpUntil([&] { return peer.state() == QProcess::NotRunning; }, 10000));
+    const std::string got = ReadFile(dir.filePath("received"));
+    EXPECT_EQ(got.size(), body.size() + 12);
+    EXPECT_TRUE(got == body + "and a line\r\n");
+}
