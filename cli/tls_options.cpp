@@ -22,8 +22,8 @@ used as it is).
 
 Prints the certificate's SHA-256 fingerprint on one line, as
 openssl x509 -noout -fingerprint -sha256 does after its label. Give it
-to the people you exchange messages with: a sender pins it with --pin, a
-receiver admits it with --allow.
+to the people you exchange messages with: a sender pins it (--pin) and a
+receiver admits it (--allow).
 
 Exit status: 0, 1 when the identity cannot be made or read, 2 for a usage
 error.

@@ -116,9 +116,14 @@ void MakeIdentity(const TTlsIdentity& identity)
         const bool ok = PEM_write_PrivateKey(file.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
         Written(std::move(file), identity.KeyFile, ok);
     }
-    FilePtr file = CreatePrivate(identity.CertificateFile, 0644);
-    const bool ok = PEM_write_X509(file.get(), cert.get()) == 1;
-    Written(std::move(file), identity.CertificateFile, ok);
+    try {
+        FilePtr file = CreatePrivate(identity.CertificateFile, 0644);
+        const bool ok = PEM_write_X509(file.get(), cert.get()) == 1;
+        Written(std::move(file), identity.CertificateFile, ok);
+    } catch (...) {
+        ::unlink(identity.KeyFile.c_str()); // a key without its certificate is no identity
+        throw;
+    }
 }
 
 tls::X509Ptr ReadCertificate(const std::string& path)

@@ -246,34 +246,54 @@ int TSession::Receive(char* buf, int len, int flags)
         return Fail(FBrokenBy);
     if (len <= 0)
         return 0;
-    const bool peek = (flags & MSG_PEEK) != 0;
+    const auto wanted = static_cast<std::size_t>(len);
     ERR_clear_error();
     FReadFlags = flags & detail::kWaitMoment;
-    // A receive takes as many records as have arrived, up to `len`.
-    size_t total = 0;
     int r = 1;
-    while (total < static_cast<size_t>(len)) {
-        size_t got = 0;
-        r = peek ? SSL_peek_ex(FSsl.get(), buf, static_cast<size_t>(len), &got)
-                 : SSL_read_ex(FSsl.get(), buf + total, static_cast<size_t>(len) - total, &got);
-        FReadFlags = 0;
-        if (r != 1)
-            break;
-        total += got;
-        if (peek)
-            break;
+    std::size_t total = 0;
+    if (flags & MSG_PEEK) {
+        // A peek sees everything that has arrived, across records, as the
+        // plain read-ahead's does: what it decrypts waits in FPeeked.
+        while (FPeeked.size() < wanted && (r = ReadInto(FPeeked, wanted - FPeeked.size())) == 1) {
+        }
+        total = std::min(wanted, FPeeked.size());
+        std::copy_n(FPeeked.data(), total, buf);
+    } else {
+        total = std::min(wanted, FPeeked.size());
+        std::copy_n(FPeeked.data(), total, buf);
+        FPeeked.erase(0, total);
+        // As many records as have arrived, up to `len`.
+        while (total < wanted) {
+            std::size_t got = 0;
+            r = SSL_read_ex(FSsl.get(), buf + total, wanted - total, &got);
+            FReadFlags = 0;
+            if (r != 1)
+                break;
+            total += got;
+        }
     }
+    FReadFlags = 0;
     // What reading wrote (an alert, an answer to a key update) leaves now.
     FlushRecords(0);
     if (total > 0) {
-        // What stopped the loop shows again at the next receive.
+        // What stopped the reading shows again at the next receive.
         ERR_clear_error();
         return static_cast<int>(total);
     }
-    const int error = SSL_get_error(FSsl.get(), r);
-    if (error == SSL_ERROR_ZERO_RETURN)
+    if (SSL_get_error(FSsl.get(), r) == SSL_ERROR_ZERO_RETURN)
         return 0; // close_notify, or the plain end of the stream
     return Failed(r, "receive");
+}
+
+int TSession::ReadInto(std::string& into, std::size_t count)
+{
+    const std::size_t at = into.size();
+    into.resize(at + count);
+    std::size_t got = 0;
+    const int r = SSL_read_ex(FSsl.get(), into.data() + at, count, &got);
+    FReadFlags = 0;
+    into.resize(at + got);
+    return r;
 }
 
 void TSession::Close(int ms)
@@ -305,8 +325,10 @@ int TSession::PlainRead(char* into, int length)
 {
     // What was written leaves before anything is awaited: the peer may be
     // waiting for it (a handshake's flight).
-    if (!FlushRecords(0))
+    if (!FlushRecords(0)) {
+        FPlainError = FBrokenBy;
         return Fail(FBrokenBy);
+    }
     const int n = detail::ReceivePlain(FState, into, length, FReadFlags);
     FPlainError = n < 0 ? WSAGetLastError() : 0;
     FPlainEnded = n == 0;

@@ -63,6 +63,8 @@ private:
     int Failed(int result, const char* step);
     // Hands gathered records on; false when the connection broke meanwhile.
     bool FlushRecords(int flags);
+    // One SSL_read of up to `count` bytes onto the end of `into`; its result.
+    int ReadInto(std::string& into, std::size_t count);
     // Encrypts up to TOutgoing::kGather bytes of `buf`, a record's worth
     // at a time; how many, or -1 when OpenSSL failed.
     long Encrypt(const char* buf, std::size_t len);
@@ -78,6 +80,7 @@ private:
     std::string FFailure;
     std::string FNotPinned;
     TOutgoing FOut;           // records made, not yet handed on
+    std::string FPeeked;      // data a peek decrypted, for the next receive
     int FReadFlags = 0;       // of the receive under way, for its first plain receive
     int FPlainError = 0;      // of the last failed plain call
     bool FPlainEnded = false; // the plain stream has ended
