@@ -12,7 +12,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <ferrolink/qbgeneralserver.h>
 #include <ferrolink/tls.h>
+
+#include <QAbstractEventDispatcher>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
 
 using namespace ferro;
 
@@ -90,3 +97,48 @@ TEST(TlsTransfer, TheBytesInsideAreTheBytesSentAndAPinDecidesTrust)
     EXPECT_EQ(got.size(), body.size() + 12);
     EXPECT_TRUE(got == body + "and a line\r\n");
 }
+
+// The two ends on two threads of one process (on one thread neither could
+// step its handshake inside the other's wait). Each Write is a record of
+// its own: a line read with ReadLn spans them.
+TEST(TlsTransfer, ALineWrittenInPiecesIsReadWholeAcrossRecords)
+{
+    QTemporaryDir dir;
+    const TTlsIdentity identity = EnsureIdentity(dir.filePath("server").toStdString());
+    const std::uint16_t port = FreePort();
+    std::atomic<bool> listening {false};
+    std::string heard;
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        TQBGeneralServer server(nullptr);
+        server.Port = port;
+        server.TimeOut = 5000;
+        server.Tls.Enabled = true;
+        server.Tls.CertificateFile = identity.CertificateFile;
+        server.Tls.KeyFile = identity.KeyFile;
+        server.OnClientContact = [&](TComponent*) {
+            server.Write("hel");
+            server.Write("lo\r\n");
+            heard = server.ReadLn();
+        };
+        server.Loaded();
+        listening = true;
+        while (!QThread::currentThread()->isInterruptionRequested() && heard.empty())
+            WaitAndProcessMessages();
+    }));
+    thread->start();
+    ASSERT_TRUE(PumpUntil([&] { return listening.load(); }, 10000));
+    TProbe link;
+    link.Host = "127.0.0.1";
+    link.Port = port;
+    link.TimeOut = 5000;
+    link.Tls.Enabled = true;
+    link.Tls.Pins = {identity.Fingerprint};
+    link.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return link.ReadLn() == "hello\r\n"; }, 5000));
+    link.WriteLn("thanks");
+    thread->requestInterruption();
+    thread->eventDispatcher()->wakeUp();
+    ASSERT_TRUE(PumpUntil([&] { return thread->isFinished(); }, 10000));
+    EXPECT_EQ(heard, "thanks\r\n");
+}
+
