@@ -142,8 +142,13 @@ Run Transfer(const std::vector<std::string>& receiver, const std::vector<std::st
     std::vector<std::string> timed = {"/usr/bin/time", "-f", "%M", "-o", rss};
     timed.insert(timed.end(), receiver.begin(), receiver.end());
     const pid_t r = Start(timed);
-    while (!ListensOn(port))
+    for (int waited = 0; !ListensOn(port); ++waited) {
+        if (waited == 10000) {
+            std::fprintf(stderr, "large: the receiver %s does not listen on port %d\n", receiver.front().c_str(), port);
+            std::exit(1);
+        }
         ::usleep(1000);
+    }
     const auto start = std::chrono::steady_clock::now();
     const pid_t s = Start(sender);
     Await(s);
