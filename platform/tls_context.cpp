@@ -10,8 +10,6 @@ namespace ferro::tls {
 
 namespace {
 
-constexpr std::size_t kReadBuffer = 256 * 1024;
-
 // With pins, the pin is the whole trust: a pinned certificate passes
 // whoever issued it and whatever it names (a self-signed identity is the
 // usual case); any other fails, whatever CA issued it. The verdict is given
@@ -56,11 +54,6 @@ std::shared_ptr<TContext> TContext::Make(const TTlsSettings& settings, bool serv
     // A send that would block is offered again with the same bytes, not
     // always from the same place.
     SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    // Records are read as many at a time as have arrived, straight from the
-    // system into OpenSSL's buffer (a receive-through): a large body costs a
-    // system call per 256 KiB instead of two per record, and one copy less.
-    SSL_CTX_set_read_ahead(ctx, 1);
-    SSL_CTX_set_default_read_buffer_len(ctx, kReadBuffer);
     // AES-128 first: as safe for our use, and the fastest with AES
     // instructions; the peer's preference decides only if it insists.
     SSL_CTX_set_ciphersuites(ctx, "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256");

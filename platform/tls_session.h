@@ -81,6 +81,9 @@ private:
     std::string FNotPinned;
     TOutgoing FOut;           // records made, not yet handed on
     std::string FPeeked;      // data a peek decrypted, for the next receive
+    std::unique_ptr<char[]> FIn; // records received, not yet given to OpenSSL
+    std::size_t FInStart = 0;
+    std::size_t FInEnd = 0;
     int FReadFlags = 0;       // of the receive under way, for its first plain receive
     int FPlainError = 0;      // of the last failed plain call
     bool FPlainEnded = false; // the plain stream has ended

@@ -45,8 +45,10 @@ public:
     void StopListening();
 
 protected:
-    /// Serves one connection: accepts it, runs OnClientContact, closes it and
-    /// listens again. Whatever fails, the server listens again before the
+    /// Serves one connection: accepts it, shakes hands when Tls.Enabled (a
+    /// client that fails the handshake, or does not finish it within
+    /// Tls.HandshakeTimeOut, is let go, and OnClientContact is not called),
+    /// runs OnClientContact, closes it and listens again. Whatever fails, the server listens again before the
     /// failure is passed on, and the first failure is the one passed on. A
     /// service starts with the time-out timer disarmed, so each client has
     /// the whole TimeOut. When the system has no descriptor for a new
