@@ -95,6 +95,9 @@ const char* Meaning(int reason)
         return "the peer does not admit our certificate";
     case SSL_R_PEER_DID_NOT_RETURN_A_CERTIFICATE:
         return "the peer presented no certificate";
+    case SSL_R_UNSUPPORTED_PROTOCOL:
+    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+        return "the peer speaks no TLS version from 1.2 on";
     default:
         return nullptr;
     }

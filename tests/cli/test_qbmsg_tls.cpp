@@ -190,16 +190,21 @@ TEST(QbmsgTls, ACaIssuedCertificateIsCheckedAgainstTheNameAndItsDates)
         EXPECT_EQ(r.Exit, 1);
         EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
     }
-    // An independent client speaking the fixed form is served as qbmsg is.
+    // An independent client speaking the fixed form is served as qbmsg is,
+    // over TLS 1.3 and 1.2; an older version is refused.
     WriteFile(dir.filePath("message"), "0002sc  12hand-made!!\n");
-    QProcess client;
-    client.setStandardInputFile(dir.filePath("message"));
-    client.start("openssl", {"s_client", "-tls1_3", "-quiet", "-verify_return_error", "-CAfile", certs.Ca(), "-connect",
-                             "127.0.0.1:" + QString::number(good.Port)});
-    ASSERT_TRUE(Finished(client));
-    EXPECT_EQ(client.readAllStandardOutput().toStdString(), kOk);
-    ASSERT_TRUE(PumpUntil([&] { return good.Lines().size() == 3; }, 10000));
-    EXPECT_EQ(ReadFile(good.Dir.filePath("message-3.bin")), "hand-made!!\n");
+    for (const char* version : {"-tls1_3", "-tls1_2", "-tls1_1"}) {
+        QProcess client;
+        client.setStandardInputFile(dir.filePath("message"));
+        client.start("openssl", {"s_client", version, "-quiet", "-verify_return_error", "-CAfile", certs.Ca(), "-connect",
+                                 "127.0.0.1:" + QString::number(good.Port)});
+        ASSERT_TRUE(Finished(client));
+        EXPECT_EQ(client.readAllStandardOutput().toStdString(), std::string(version) == "-tls1_1" ? "" : kOk) << version;
+    }
+    ASSERT_TRUE(PumpUntil([&] { return good.Lines().size() == 4; }, 10000));
+    EXPECT_EQ(ReadFile(good.Dir.filePath("message-4.bin")), "hand-made!!\n");
+    EXPECT_TRUE(PumpUntil([&] { return good.Errors().contains("the peer speaks no TLS version from 1.2 on"); }, 5000))
+        << good.Errors().toStdString();
 }
 
 TEST(QbmsgTls, AClientThatNeverCompletesItsHandshakeDoesNotHoldTheReceiver)
