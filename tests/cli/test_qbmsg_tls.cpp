@@ -246,3 +246,23 @@ TEST(QbmsgIdentity, MakesAPrivateIdentityOnceAndKeepsIt)
                                      QStringList {"receive", "--allow", QString(64, 'a')}, QStringList {"receive", "--tls"}})
         EXPECT_EQ(Qbmsg(wrong).Exit, 2) << wrong.join(' ').toStdString();
 }
+
+TEST(QbmsgTls, TheMessageInsideTlsIsByteForByteTheOneWithout)
+{
+    QTemporaryDir dir;
+    QString pin;
+    const QString identity = Identity(dir, "peer", &pin);
+    WriteFile(dir.filePath("body"), "hello");
+    // socat as the TLS receiver: it keeps the 23 bytes of the fixed form and
+    // answers as a receiver does.
+    const std::uint16_t port = FreePort();
+    QProcess peer;
+    peer.start("socat", {QString("OPENSSL-LISTEN:%1,reuseaddr,verify=0,cert=%2/cert.pem,key=%2/key.pem").arg(port).arg(identity),
+                         "SYSTEM:head -c 23 > '" + dir.filePath("wire") + "'; printf 'OK%14s' ''"});
+    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    const Outcome r = Qbmsg({"send", "--tls", "--pin", pin, "--port", QString::number(port), "--timeout", "5000", dir.filePath("body")});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, kOk + "\n");
+    ASSERT_TRUE(Finished(peer));
+    EXPECT_EQ(ReadFile(dir.filePath("wire")), "0010Quillbrook   5hello");
+}
