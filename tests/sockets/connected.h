@@ -5,7 +5,20 @@
 
 #include "peers.h"
 
+#include <string>
+
 using namespace ferro;
+
+// What Connect raised, or "connected".
+inline std::string ConnectFailure(TFerrolink& link)
+{
+    try {
+        link.Connect();
+    } catch (const ESockError& e) {
+        return e.what();
+    }
+    return "connected";
+}
 
 struct ConnectedPair {
     ConnectedPair()

@@ -19,16 +19,6 @@ using ::testing::ElementsAre;
 
 namespace {
 
-std::string ConnectFailure(TFerrolink& link)
-{
-    try {
-        link.Connect();
-    } catch (const ESockError& e) {
-        return e.what();
-    }
-    return "connected";
-}
-
 int Count(const std::vector<std::string>& v, const std::string& s)
 {
     return static_cast<int>(std::count(v.begin(), v.end(), s));

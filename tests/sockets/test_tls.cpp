@@ -25,14 +25,15 @@ using namespace ferro;
 
 namespace {
 
-std::string ConnectFailure(TFerrolink& link)
+// Connects `link` over TLS to the server that has `fingerprint`.
+void ConnectPinned(TProbe& link, const char* host, std::uint16_t port, const TFingerprint& fingerprint)
 {
-    try {
-        link.Connect();
-    } catch (const ESockError& e) {
-        return e.what();
-    }
-    return "connected";
+    link.Host = host;
+    link.Port = port;
+    link.TimeOut = 5000;
+    link.Tls.Enabled = true;
+    link.Tls.Pins = {fingerprint};
+    link.Connect();
 }
 
 } // namespace
@@ -75,16 +76,15 @@ TEST(TlsTransfer, TheBytesInsideAreTheBytesSentAndAPinDecidesTrust)
     // reads: its close must still end the stream, not reset it.
     QProcess peer; // writes what it receives to its standard output
     peer.setStandardOutputFile(dir.filePath("received"));
-    peer.start("socat", {"-u", QString("OPENSSL-LISTEN:%1,reuseaddr,verify=0,cert=%2,key=%3").arg(port).arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)), "STDOUT"});
+    peer.start("socat", {"-u",
+                         QString("OPENSSL-LISTEN:%1,reuseaddr,verify=0,cert=%2,key=%3")
+                             .arg(port)
+                             .arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)),
+                         "STDOUT"});
     ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
 
     TProbe link;
-    link.Host = "localhost";
-    link.Port = port;
-    link.TimeOut = 5000;
-    link.Tls.Enabled = true;
-    link.Tls.Pins = {server.Fingerprint};
-    link.Connect();
+    ConnectPinned(link, "localhost", port, server.Fingerprint);
     EXPECT_EQ(link.TlsDescription().rfind("TLSv1.3 ", 0), 0u) << link.TlsDescription();
     const std::string body = Pattern(1024 * 1024 + 3);
     TMemoryStream stream = StreamOf(body);
@@ -128,12 +128,7 @@ TEST(TlsTransfer, ALineWrittenInPiecesArrivesWholeAndTheReplyGoesBack)
     thread->start();
     ASSERT_TRUE(PumpUntil([&] { return listening.load(); }, 10000));
     TProbe link;
-    link.Host = "127.0.0.1";
-    link.Port = port;
-    link.TimeOut = 5000;
-    link.Tls.Enabled = true;
-    link.Tls.Pins = {identity.Fingerprint};
-    link.Connect();
+    ConnectPinned(link, "127.0.0.1", port, identity.Fingerprint);
     // ReadLn gives what has come after its quick passes: the line, or its
     // first piece and then the rest.
     std::string line;
