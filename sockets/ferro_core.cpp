@@ -188,6 +188,7 @@ void TFerrolink::TimerOn()
     StatusMessage(kLevelTrace, "Timer On");
     CheckTimeOut();
     FBeenTimedOut = false;
+    FTimedOutText.clear();
     FTimer->SetEnabled(true);
     FTimer->SetInterval(FAttemptLimit > 0 ? FAttemptLimit : TimeOut);
 }

@@ -64,7 +64,7 @@ void TFerrolink::WaitForData()
     }
     TimerOff();
     if (FBeenTimedOut)
-        Raise("Read Timed Out", 0);
+        Raise(FTimedOutText.empty() ? "Read Timed Out" : FTimedOutText, 0);
     if (BeenCanceled && FCancelHeld == 0)
         Raise("Read Canceled", 0);
 }
@@ -261,6 +261,7 @@ std::size_t TFerrolink::ReceiveUpTo(char* into, std::size_t count, bool once)
         }
         closed = received == 0;
         total += static_cast<std::size_t>(received);
+        FReceivedTotal += static_cast<std::size_t>(received);
         if (received > 0 && FReceivedHook)
             FReceivedHook(this);
     } while (!once && !closed && total != count && !BeenCanceled && !FBeenTimedOut);

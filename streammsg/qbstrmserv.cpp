@@ -2,6 +2,8 @@
 
 #include <ferrolink/wireformat.h>
 
+#include "message_pace.h"
+
 #include <ferrolink/largeform.h>
 #include <ferrolink/tempfilestream.h>
 
@@ -13,20 +15,18 @@ namespace ferro {
 
 TQBStrmServ::TQBStrmServ(TComponent* owner)
     : TQBGeneralServer(owner), FIdleTimer(std::make_unique<TTimer>(nullptr)),
-      FDeadlineTimer(std::make_unique<TTimer>(nullptr))
+      FDeadlineTimer(std::make_unique<TTimer>(nullptr)), FPace(std::make_unique<qbmsg::TMessagePace>())
 {
     Port = qbmsg::kPort;
     OnClientContact = [this](TComponent* sender) { ReadMessage(sender); };
-    for (TTimer* limit : {FIdleTimer.get(), FDeadlineTimer.get()}) {
+    for (TTimer* limit : {FIdleTimer.get(), FDeadlineTimer.get()})
         limit->SetEnabled(false);
-        limit->OnTimer = [this](TComponent*) { LimitReached(); };
-    }
-    FReceivedHook = [this](TComponent*) {
-        if (FIdleTimer->Enabled()) { // a byte came: the idle countdown starts again
-            FIdleTimer->SetEnabled(false);
-            FIdleTimer->SetEnabled(true);
-        }
+    FIdleTimer->OnTimer = [this](TComponent*) {
+        StopLimits();
+        EndWaitAsTimedOut(); // ticks arrive only while a wait pumps: a read wait
     };
+    FDeadlineTimer->OnTimer = [this](TComponent*) { DeadlineTick(); };
+    FReceivedHook = [this](TComponent*) { DataArrived(); };
 }
 
 TQBStrmServ::~TQBStrmServ() = default;
@@ -111,10 +111,10 @@ void TQBStrmServ::ReplyDespiteCancel()
 
 void TQBStrmServ::StartLimits()
 {
+    FPace->Start(MessageDeadline, MinimumRate);
     FIdleTimer->SetInterval(IdleLimit);
     FIdleTimer->SetEnabled(IdleLimit > 0);
-    FDeadlineTimer->SetInterval(MessageDeadline);
-    FDeadlineTimer->SetEnabled(MessageDeadline > 0);
+    ArmDeadline(MessageDeadline);
 }
 
 void TQBStrmServ::StopLimits()
@@ -123,12 +123,41 @@ void TQBStrmServ::StopLimits()
     FDeadlineTimer->SetEnabled(false);
 }
 
-void TQBStrmServ::LimitReached()
+void TQBStrmServ::ArmDeadline(std::int64_t ms)
 {
-    // Ticks arrive only while a wait pumps, and every wait of a message is a
-    // read wait: it ends as by its own time-out.
+    FDeadlineTimer->SetEnabled(false);
+    FDeadlineTimer->SetInterval(static_cast<std::int32_t>(std::min<std::int64_t>(ms, std::numeric_limits<std::int32_t>::max())));
+    FDeadlineTimer->SetEnabled(FPace->Limited());
+}
+
+void TQBStrmServ::DataArrived()
+{
+    if (FIdleTimer->Enabled()) { // a byte came: the idle countdown starts again
+        FIdleTimer->SetEnabled(false);
+        FIdleTimer->SetEnabled(true);
+    }
+    // Data that keeps coming leaves no wait for the timers' ticks: the
+    // deadline is looked at as it comes too, so that dripping bytes never
+    // outlast it.
+    if (!FDeadlineTimer->Enabled())
+        return;
+    const auto now = qbmsg::TMessagePace::Clock::now();
+    if (FPace->MsLeft(ReceivedTotal(), now) > 0)
+        return;
     StopLimits();
-    EndWaitAsTimedOut();
+    Raise(FPace->Failure(ReceivedTotal(), now), 0);
+}
+
+void TQBStrmServ::DeadlineTick()
+{
+    // Armed for the deadline; a large body may have earned more by now.
+    const auto now = qbmsg::TMessagePace::Clock::now();
+    if (const std::int64_t left = FPace->MsLeft(ReceivedTotal(), now); left > 0) {
+        ArmDeadline(left);
+        return;
+    }
+    StopLimits();
+    EndWaitAsTimedOut(FPace->Failure(ReceivedTotal(), now)); // the read wait under way raises it
 }
 
 std::string TQBStrmServ::ReadField()
@@ -207,7 +236,7 @@ std::unique_ptr<TStream> TQBStrmServ::ReadLarge(std::string& name)
         TellSender(qbmsg::kNotStored);
         Raise(e.Message(), 0);
     }
-    ExtendDeadline(size);
+    FPace->StartBody(size, ReceivedTotal());
     SendBytes(qbmsg::kGoAhead.data(), qbmsg::kGoAhead.size());
     ReadLargeBody(*body, size);
     return body;
@@ -243,18 +272,6 @@ void TQBStrmServ::ReadLargeBody(TStream& body, std::uint64_t size)
 std::int64_t TQBStrmServ::Limit() const
 {
     return std::max<std::int64_t>(MaxSize, 0);
-}
-
-void TQBStrmServ::ExtendDeadline(std::uint64_t size)
-{
-    if (MessageDeadline <= 0)
-        return;
-    // A large body gets the time it needs at MinimumRate, counted from its header.
-    const std::uint64_t rate = static_cast<std::uint64_t>(std::max<std::int64_t>(MinimumRate, 1));
-    const std::uint64_t ms = static_cast<std::uint64_t>(MessageDeadline) + size / rate * 1000 + size % rate * 1000 / rate;
-    FDeadlineTimer->SetEnabled(false);
-    FDeadlineTimer->SetInterval(static_cast<std::int32_t>(std::min<std::uint64_t>(ms, std::numeric_limits<std::int32_t>::max())));
-    FDeadlineTimer->SetEnabled(true);
 }
 
 } // namespace ferro

@@ -57,3 +57,14 @@ struct RunningReceiver {
 };
 
 inline const std::string kOkReply = "OK              ";
+
+// After a hostile exchange the server must still answer a valid message and
+// deliver it whole.
+inline void ExpectStillServing(RunningReceiver& r)
+{
+    const std::size_t before = r.Messages.size();
+    EXPECT_EQ(r.Exchange({"0010Quillbrook   5hello"}), kOkReply);
+    ASSERT_EQ(r.Messages.size(), before + 1);
+    EXPECT_EQ(r.Messages.back().From, "Quillbrook");
+    EXPECT_EQ(r.Messages.back().Body, "hello");
+}

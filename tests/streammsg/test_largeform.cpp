@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -275,6 +276,89 @@ TEST(LargeForm, ACanceledOrTimedOutBodyIsResetWithoutItsCheck)
         }
     }
 }
+
+// A body sent in `pieces` with `pauseMs` between them after the go-ahead,
+// its check last; stops when the receiver lets it go. Returns the answers
+// and how long the receiver held it.
+struct PacedBody {
+    const char* Name;
+    std::uint64_t Declared;
+    std::vector<std::string> Pieces;
+    int PauseMs;
+    bool LetGo; // false: the message is taken
+    int HeldFromMs, HeldToMs; // when it is let go
+};
+
+void PrintTo(const PacedBody& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+std::vector<std::string> Drip(std::size_t head, std::size_t bytes)
+{
+    std::vector<std::string> pieces {Pattern(head)};
+    for (std::size_t i = 0; i < bytes; ++i)
+        pieces.emplace_back(1, 'd');
+    return pieces;
+}
+
+std::vector<std::string> Steady(std::size_t total, std::size_t piece)
+{
+    const std::string body = Pattern(total);
+    std::vector<std::string> pieces;
+    for (std::size_t i = 0; i < total; i += piece)
+        pieces.push_back(body.substr(i, piece));
+    pieces.back() += CheckOf(body);
+    return pieces;
+}
+
+class LargeBodyPace : public ::testing::TestWithParam<PacedBody> {};
+
+// Limits of 1000 ms without a byte, 2000 ms for the message and 64 KiB/s:
+// what a header declares earns no time, what arrives does.
+TEST_P(LargeBodyPace, TheTimeABodyGetsGrowsWithWhatHasArrived)
+{
+    const PacedBody& c = GetParam();
+    RunningReceiver r;
+    r.Server.IdleLimit = 1000;
+    r.Server.MessageDeadline = 2000;
+    r.Server.MinimumRate = 64 * 1024;
+    auto client = std::async(std::launch::async, [&, port = r.Port()] {
+        const int fd = ConnectTo(port);
+        SendAll(fd, qbmsg::EncodeLargeHeader("Q", c.Declared));
+        std::string answer = RecvSome(fd, qbmsg::kReplySize, 10000);
+        for (std::size_t i = 0; answer == qbmsg::kGoAhead && i < c.Pieces.size() && SendAll(fd, c.Pieces[i]); ++i)
+            ::usleep(static_cast<useconds_t>(c.PauseMs) * 1000);
+        answer += RecvAll(fd, 10000);
+        CloseFd(fd);
+        return answer;
+    });
+    QElapsedTimer held;
+    held.start();
+    if (c.LetGo) {
+        EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre(::testing::MatchesRegex("Message body too slow \\([0-9]+ of [0-9]+ bytes in "
+                                                                                   "[0-9.]+ s, at least 65536 bytes a second\\)")));
+        EXPECT_GE(held.elapsed(), c.HeldFromMs);
+        EXPECT_LT(held.elapsed(), c.HeldToMs);
+        EXPECT_TRUE(r.Messages.empty());
+        EXPECT_EQ(Await(client), qbmsg::kGoAhead);
+        ExpectStillServing(r);
+    } else {
+        EXPECT_EQ(Await(client), qbmsg::kGoAhead + qbmsg::kReply);
+        EXPECT_TRUE(TakeRecordedExceptions().empty());
+        ASSERT_EQ(r.Messages.size(), 1u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LargeBodyPace,
+    ::testing::Values(
+        // The attack: 16 MiB declared, two bytes a second, each within the idle limit.
+        PacedBody {"DeclaresMuchSendsTwoBytesASecond", 16u << 20, Drip(0, 20), 500, true, 1900, 2600},
+        // 192 KiB at once earn three seconds from the go-ahead; then the drip falls behind.
+        PacedBody {"KeepsUpThenDrips", 1u << 20, Drip(192 * 1024, 20), 400, true, 2900, 3600},
+        // 640 KiB at 160 KiB/s: past the deadline, but never behind the rate.
+        PacedBody {"AnHonestSlowSenderPastTheDeadline", 640 * 1024, Steady(640 * 1024, 16 * 1024), 100, false, 0, 0}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(LargeForm, ABodyArrivesWholeInANamelessFileOfTheBodyFolderAndIsAnswered)
 {

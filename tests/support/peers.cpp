@@ -202,7 +202,8 @@ std::future<std::string> ExchangeAsync(std::uint16_t port, std::vector<std::stri
         if (fd < 0)
             return std::string("refused");
         for (const auto& chunk : chunks) {
-            SendAll(fd, chunk);
+            if (!SendAll(fd, chunk))
+                break; // let go by the receiver
             if (pauseMs > 0)
                 ::usleep(static_cast<useconds_t>(pauseMs) * 1000);
         }

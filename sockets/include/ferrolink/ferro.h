@@ -396,7 +396,10 @@ protected:
     TNotifyEvent FHostResolvedHook;
     /// Called for every status text reported, also during destruction.
     TSockStatusEvent FStatusHook;
-    /// Called by Read after each receive that brought bytes.
+    /// Called by Read, ReadInto and ReadBytes after each receive that
+    /// brought bytes (counted in ReceivedTotal() by then). An exception it
+    /// raises ends the read: a descendant's limit that is checked as data
+    /// arrives, when no wait runs the timers.
     TNotifyEvent FReceivedHook;
     /// While true, a reset connection ends ReadBytes as the peer's close
     /// does (it returns what came) instead of raising: for a protocol step
@@ -563,8 +566,17 @@ protected:
     /// Disarms the time-out timer without a status text: each client of a
     /// server has the whole TimeOut.
     void DisarmTimer() { FTimer->SetEnabled(false); }
-    /// Ends the wait under way as by its time-out (a server's own limits).
-    void EndWaitAsTimedOut() { FBeenTimedOut = true; }
+    /// Ends the wait under way as by its time-out (a server's own limits);
+    /// a read wait then raises `text` ("Read Timed Out" when empty).
+    void EndWaitAsTimedOut(std::string text = {})
+    {
+        FBeenTimedOut = true;
+        FTimedOutText = std::move(text);
+    }
+    /// The bytes Read, ReadInto and ReadBytes have delivered, on every
+    /// connection the component had: a descendant measures a peer's pace
+    /// with it.
+    std::uint64_t ReceivedTotal() const { return FReceivedTotal; }
     /// While held, Write and WriteLn may keep their texts to travel with what
     /// follows: for a descendant that sends more at once and hands them over
     /// (SendFile's last chunk, a plain send) or resets the connection before
@@ -599,6 +611,8 @@ private:
     std::int64_t FBytesRecvd = 0;    ///< BytesRecvd()
     bool FReady = false;             ///< notifications take effect (between construction and destruction)
     bool FBeenTimedOut = false;      ///< BeenTimedOut()
+    std::string FTimedOutText;       ///< the failure of a wait ended by EndWaitAsTimedOut, for this wait only
+    std::uint64_t FReceivedTotal = 0; ///< ReceivedTotal()
     bool FDestroying = false;        ///< the destructor runs: no fresh socket
     std::int32_t FLastErrorNo = 0;   ///< LastErrorNo
     std::string FStatus;             ///< Status()

@@ -6,6 +6,10 @@
 
 namespace ferro {
 
+namespace qbmsg {
+class TMessagePace;
+}
+
 /// A received message: the receiver, the sender's name (at most 255
 /// characters, empty when the message has none) and the body, a stream
 /// holding exactly the body's bytes at position 0: a TMemoryStream for the
@@ -42,7 +46,8 @@ public:
     std::int32_t IdleLimit = 0;
     /// The longest a whole message may take, in milliseconds, from the
     /// connection's acceptance to the body's last byte; 0 (the default) for
-    /// no limit. Beyond it the message fails with "Read Timed Out".
+    /// no limit. Beyond it the message fails with "Read Timed Out", whatever
+    /// still arrives, except a large body that keeps to MinimumRate.
     std::int32_t MessageDeadline = 0;
     /// When true, the reply goes out only after OnMSG has returned without
     /// raising, so that "OK" can mean the handler stored the message; a
@@ -57,9 +62,15 @@ public:
     /// than a stranger should fill with one message. 0 or less: only empty
     /// bodies.
     std::int64_t MaxSize = 256LL * 1024 * 1024;
-    /// The slowest a large body may arrive, in bytes per second: with a
-    /// MessageDeadline, a large message's deadline is counted again from its
-    /// header and grows by the body's size over this rate. 64 KiB/s by default.
+    /// The slowest a large body may arrive, in bytes per second, once
+    /// MessageDeadline has passed: counted from the go-ahead, each byte that
+    /// has arrived earns 1/MinimumRate seconds, and a body behind that fails
+    /// at once with "Message body too slow (<arrived> of <declared> bytes in
+    /// <seconds> s, at least <MinimumRate> bytes a second)". What a header
+    /// declares earns nothing, so a client that sends less than the rate is
+    /// let go at MessageDeadline. 64 KiB/s by default; 0 or less: a large
+    /// body, too, must be whole within MessageDeadline. Without a
+    /// MessageDeadline there is no limit.
     std::int64_t MinimumRate = 64 * 1024;
     /// The folder a large body is written to as it arrives (a file with no
     /// name, gone when the handler returns unless kept); empty (the default)
@@ -82,7 +93,8 @@ public:
     ///   one too), "Invalid name length (a TLS handshake: the sender uses
     ///   TLS, this receiver does not)", "Invalid body length (N)" for a negative one; "Read
     ///   Failed" when the sender closed before the message was whole (a
-    ///   length field cut short included); "Read Timed Out", "Read Canceled",
+    ///   length field cut short included); "Read Timed Out", "Message body
+    ///   too slow (...)" (see MinimumRate), "Read Canceled",
     ///   "Unknown Error No. N" (10054: the sender reset); the reply's write
     ///   failures.
     void ReadMessage(TComponent* sender);
@@ -108,19 +120,24 @@ private:
     void TellSender(const std::string& reply);
     /// MaxSize, never negative.
     std::int64_t Limit() const;
-    /// Gives a large body of `size` bytes its time at MinimumRate.
-    void ExtendDeadline(std::uint64_t size);
     /// Arms the limits of a message that begins now.
     void StartLimits();
     /// Disarms them.
     void StopLimits();
-    /// A limit was reached: the wait under way ends with its time-out.
-    void LimitReached();
+    /// Arms the deadline's countdown for `ms` milliseconds.
+    void ArmDeadline(std::int64_t ms);
+    /// After each receive: the idle countdown starts again, and a message
+    /// past its time fails now.
+    void DataArrived();
+    /// The deadline's countdown ran out: the message fails unless its body
+    /// has earned more time meanwhile.
+    void DeadlineTick();
     /// Writes the reply after the handler, even when canceled meanwhile.
     void ReplyDespiteCancel();
 
     std::unique_ptr<TTimer> FIdleTimer;     ///< IdleLimit's countdown, restarted by every byte
-    std::unique_ptr<TTimer> FDeadlineTimer; ///< MessageDeadline's countdown
+    std::unique_ptr<TTimer> FDeadlineTimer; ///< MessageDeadline's countdown, and a large body's
+    std::unique_ptr<qbmsg::TMessagePace> FPace; ///< how long the message in hand may take
 };
 
 } // namespace ferro
