@@ -37,16 +37,18 @@ void TFerrolink::SecureConnection(bool server, const std::string& peerName)
         const int error = WSAGetLastError();
         Raise("TLS Setup Failed: " + LookUpErrorMessage(static_cast<std::uint16_t>(error)), error);
     }
-    RaiseUnlessDone(AwaitHandshake(), {"TLS Handshake Timed Out", "TLS Handshake Canceled", nullptr});
+    RaiseUnlessDone(AwaitHandshake(server), {"TLS Handshake Timed Out", "TLS Handshake Canceled", nullptr});
     if (Reports(kLevelSocketStep))
         StatusMessage(kLevelSocketStep, "TLS Established: " + ext::TlsDescription(FHandle));
 }
 
-TFerrolink::TWaitEnd TFerrolink::AwaitHandshake()
+TFerrolink::TWaitEnd TFerrolink::AwaitHandshake(bool server)
 {
-    // The handshake's own deadline, unless TimeOut is shorter: an unknown
-    // client must not hold a one-at-a-time server for long.
-    const std::int32_t own = Tls.HandshakeTimeOut;
+    // A server's handshake has its own deadline, unless TimeOut is shorter:
+    // an unknown client must not hold a one-at-a-time server for long. A
+    // client's has TimeOut alone: a server busy with another sender takes
+    // its connection late, and the client was told it may wait that long.
+    const std::int32_t own = server ? Tls.HandshakeTimeOut : 0;
     FAttemptLimit = own > 0 && (TimeOut <= 0 || own < TimeOut) ? own : 0;
     TimerOn();
     FAttemptLimit = 0;

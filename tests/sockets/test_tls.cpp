@@ -45,7 +45,7 @@ TEST(TlsHandshake, EndsByItsDeadlineOrACancelAndNothingTravelsInTheClear)
     link.Host = "127.0.0.1";
     link.Port = silent.Port();
     link.Tls.Enabled = true;
-    link.Tls.HandshakeTimeOut = 300;
+    link.TimeOut = 300; // a client's handshake has its TimeOut alone
     std::vector<std::string> errors;
     link.OnError = [&](TComponent*, std::uint16_t, const std::string& text) { errors.push_back(text); };
     EXPECT_EQ(ConnectFailure(link), "TLS Handshake Timed Out");
@@ -57,7 +57,7 @@ TEST(TlsHandshake, EndsByItsDeadlineOrACancelAndNothingTravelsInTheClear)
     EXPECT_EQ(seen[0], '\x16') << "a TLS record of the handshake, and nothing else";
     CloseFd(peer);
 
-    link.Tls.HandshakeTimeOut = 0;
+    link.TimeOut = 0;
     QTimer::singleShot(100, [&] { link.BeenCanceled = true; });
     EXPECT_EQ(ConnectFailure(link), "TLS Handshake Canceled");
     EXPECT_FALSE(link.GetConnected());
@@ -65,6 +65,31 @@ TEST(TlsHandshake, EndsByItsDeadlineOrACancelAndNothingTravelsInTheClear)
     link.Tls.CertificateFile = "/nonexistent/cert.pem";
     const std::string setup = ConnectFailure(link);
     EXPECT_EQ(setup.rfind("TLS Setup Failed: cannot use certificate /nonexistent/cert.pem (", 0), 0u) << setup;
+}
+
+// A server busy with another client leaves this one's connection in its
+// backlog: the handshake waits as long as TimeOut says, whatever
+// HandshakeTimeOut, which is a server's limit.
+TEST(TlsHandshake, AClientQueuedBehindAnotherWaitsItsWholeTimeOut)
+{
+    QTemporaryDir dir;
+    const TTlsIdentity server = EnsureIdentity(dir.filePath("server").toStdString());
+    const std::uint16_t port = FreePort();
+    QProcess peer;
+    peer.start("socat", {QString("OPENSSL-LISTEN:%1,reuseaddr,verify=0,cert=%2,key=%3")
+                             .arg(port)
+                             .arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)),
+                         "EXEC:cat"});
+    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    TcpListener busy(1);
+    auto late = ProxyAsync(busy, port, SIZE_MAX, SIZE_MAX, 900);
+    TProbe link;
+    link.Tls.HandshakeTimeOut = 300;
+    ConnectPinned(link, "127.0.0.1", busy.Port(), server.Fingerprint); // TimeOut 5000
+    link.WriteLn("queued");
+    EXPECT_EQ(link.ReadLn(), "queued\r\n");
+    link.Disconnect();
+    late.wait();
 }
 
 TEST(TlsTransfer, TheBytesInsideAreTheBytesSentAndAPinDecidesTrust)

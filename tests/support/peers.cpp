@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -222,6 +223,42 @@ std::future<void> ResetAfterAsync(std::uint16_t port, std::vector<std::string> c
         for (const auto& chunk : chunks)
             SendAll(fd, chunk);
         ResetFd(fd);
+    });
+}
+
+std::future<void> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t flipAt, std::size_t cutAt, int acceptAfterMs)
+{
+    return std::async(std::launch::async, [&front, back, flipAt, cutAt, acceptAfterMs] {
+        ::usleep(static_cast<useconds_t>(acceptAfterMs) * 1000);
+        const int a = front.Accept(10000);
+        const int b = ConnectTo(back);
+        std::size_t forwarded = 0;
+        std::vector<char> buf(65536);
+        for (bool open = true; open;) {
+            pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+            if (::poll(fds, 2, 10000) <= 0)
+                break;
+            for (int i = 0; i < 2 && open; ++i) {
+                if (!fds[i].revents)
+                    continue;
+                const int from = i == 0 ? a : b, to = i == 0 ? b : a;
+                std::size_t room = buf.size();
+                if (i == 0 && cutAt > forwarded)
+                    room = std::min(room, cutAt - forwarded);
+                const ssize_t n = ::recv(from, buf.data(), room, 0);
+                if (n <= 0) {
+                    open = false;
+                    break;
+                }
+                if (i == 0 && flipAt >= forwarded && flipAt < forwarded + static_cast<std::size_t>(n))
+                    buf[flipAt - forwarded] = static_cast<char>(~buf[flipAt - forwarded]);
+                SendAll(to, std::string(buf.data(), static_cast<std::size_t>(n)));
+                if (i == 0 && (forwarded += static_cast<std::size_t>(n)) >= cutAt)
+                    open = false;
+            }
+        }
+        CloseFd(a);
+        CloseFd(b);
     });
 }
 

@@ -63,4 +63,10 @@ std::future<std::string> ExchangeAsync(std::uint16_t port, std::vector<std::stri
                                        bool closeEarly = false);
 // A client on its own thread that connects, sends the chunks and resets the
 // connection instead of closing it.
+// Forwards one connection from `front` to port `back`, accepted only after
+// `acceptAfterMs` (it waits in the backlog meanwhile); the byte at `flipAt`
+// of the client's stream is inverted, and at `cutAt` both connections are
+// closed.
+std::future<void> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t flipAt = SIZE_MAX, std::size_t cutAt = SIZE_MAX,
+                             int acceptAfterMs = 0);
 std::future<void> ResetAfterAsync(std::uint16_t port, std::vector<std::string> chunks);

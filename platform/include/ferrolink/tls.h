@@ -54,10 +54,13 @@ struct TTlsSettings {
     std::string CAFile;
     /// The peers admitted, by their certificate's fingerprint.
     std::vector<TFingerprint> Pins;
-    /// The longest a handshake may take, in milliseconds (0: no limit of
-    /// its own); a shorter TimeOut of the component limits it as well. A
-    /// one-at-a-time server waits no longer than this for a client that
-    /// connects and never completes a handshake.
+    /// The longest a server lets a client's handshake take, in
+    /// milliseconds (0: no limit of its own); a shorter TimeOut of the
+    /// component limits it as well. A one-at-a-time server waits no longer
+    /// than this for a client that connects and never completes a
+    /// handshake. A client's handshake is limited by its TimeOut alone: a
+    /// server busy with another client answers it late, and the client was
+    /// told by its TimeOut how long it may wait.
     std::int32_t HandshakeTimeOut = 10000;
 };
 

@@ -154,7 +154,8 @@ public:
     std::int32_t ReportLevel = 1;
     /// TLS for the connections (ferrolink/tls.h): with Tls.Enabled, Connect
     /// and a server's accept path end with a TLS handshake, a wait of its
-    /// own (limited by Tls.HandshakeTimeOut as well as TimeOut), and every
+    /// own (limited by TimeOut, and a server's by Tls.HandshakeTimeOut as
+    /// well), and every
     /// transfer then carries the same bytes inside TLS. Read at each
     /// Connect or accept; the certificate and CA files are read again when
     /// the settings change. Disabled by default: nothing changes on the wire.
@@ -637,8 +638,9 @@ private:
 
     /// The TLS context of the settings in Tls, for a server or a client.
     const std::shared_ptr<tls::TContext>& TlsContext(bool server, std::string& failure);
-    /// The handshake's wait; raises its failure, returns how the wait ended.
-    TWaitEnd AwaitHandshake();
+    /// The handshake's wait, as a server or a client; raises its failure,
+    /// returns how the wait ended.
+    TWaitEnd AwaitHandshake(bool server);
     /// Pumps until the socket can take data, the time-out or a cancel.
     void AwaitWritable();
 };
