@@ -1,6 +1,7 @@
 // The client side of TFerrolink: name lookup, connection, disconnection.
 #include <ferrolink/ferro.h>
 
+#include "host_names.h"
 #include "winsock.h"
 
 #include <algorithm>
@@ -113,16 +114,19 @@ TFerrolink::TWaitEnd TFerrolink::AttemptConnection(std::int32_t limitMs)
 void TFerrolink::ResolveHost()
 {
     std::string failure;
-    const int cause = LookUpAddresses(CutShort(Host), failure);
+    const int cause = LookUpAddresses(Host, failure);
     if (!failure.empty())
         Raise(failure, std::max(cause, 0));
 }
 
 int TFerrolink::LookUpAddresses(const std::string& host, std::string& failure)
 {
-    // Sized to what Host holds, so a long name is looked up whole.
     const std::string name = WithoutBrackets(host);
     FAddresses->Count = 0;
+    if (const std::string fault = HostNameFault(name); !fault.empty()) {
+        failure = "Invalid Host Name (" + fault + ")";
+        return -1;
+    }
     // The common dotted form, and the other forms inet_addr reads, as before.
     if (const std::uint32_t v4 = inet_addr(name.c_str()); v4 != INADDR_NONE) {
         sockaddr_in in {};

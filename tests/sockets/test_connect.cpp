@@ -255,17 +255,50 @@ TEST(Connect, TheBroadcastAddressIsLookedUpLikeAName)
     EXPECT_TRUE(resolved);
 }
 
-TEST(Connect, ALongHostNameIsLookedUpWhole)
+// A name is looked up whole, however long a name can be; what cannot be a
+// host is refused before anything is looked up or connected, never cut, and
+// never read as the address it begins with.
+TEST(Connect, WhatCannotBeAHostIsRefusedBeforeAnyLookup)
 {
-    // 200 characters: more than a 128-byte buffer would hold.
-    std::string name;
-    while (name.size() < 190)
-        name += "abcdefghi.";
-    name += "invalid";
-    TProbe link;
-    link.Host = name;
-    link.TimeOut = 10000;
-    EXPECT_EQ(ConnectFailure(link), "Host Lookup Failed");
+    struct AskedLookup : TPosixWinsock {
+        HANDLE WSAAsyncGetAddrInfo(HWND window, unsigned msg, const char* name, int family, ADDRESSLIST* list) override
+        {
+            Asked.push_back(name);
+            return TPosixWinsock::WSAAsyncGetAddrInfo(window, msg, name, family, list);
+        }
+        std::vector<std::string> Asked;
+    } lookup;
+    TWinsockOverride use(lookup);
+    std::string longest; // 253 characters: the longest name there is
+    while (longest.size() < 240)
+        longest += "abcdefghi.";
+    longest += "invalid.examp";
+    ASSERT_EQ(longest.size(), 253u);
+    struct Case {
+        std::string Host;
+        const char* Failure;
+    };
+    const Case cases[] = {
+        {longest, "Host Lookup Failed"},
+        {longest + ".", "Host Lookup Failed"},
+        {longest + "abcdefg", "Invalid Host Name (260 characters, at most 253)"},
+        {"127.0.0.1 evil.example", "Invalid Host Name (a blank at character 10)"},
+        {"localhost\nevil", "Invalid Host Name (the byte 0x0A at character 10)"},
+        {"local/host", "Invalid Host Name ('/' at character 6)"},
+        {std::string(64, 'a') + ".invalid", "Invalid Host Name (a label of more than 63 characters)"},
+    };
+    TcpListener listener;
+    for (const Case& c : cases) {
+        lookup.Asked.clear();
+        TProbe link;
+        link.Host = c.Host;
+        link.Port = listener.Port();
+        link.TimeOut = 10000;
+        EXPECT_EQ(ConnectFailure(link), c.Failure) << c.Host;
+        const bool looked = c.Failure == std::string("Host Lookup Failed");
+        EXPECT_EQ(lookup.Asked, looked ? std::vector<std::string> {c.Host} : std::vector<std::string> {}) << c.Host;
+    }
+    EXPECT_EQ(listener.Accept(100), -1); // nothing was connected
 }
 
 TEST(Connect, ALookupCancelledByAHandlerEndsTheWait)

@@ -117,8 +117,10 @@ public:
     ~TFerrolink() override;
 
     /// The peer: a dotted IPv4 address ("127.0.0.1"), an IPv6 address, bare
-    /// or in brackets as in URLs ("::1", "[::1]"), or a host name, at most
-    /// 255 characters. Read by Connect.
+    /// or in brackets as in URLs ("::1", "[::1]"), or a host name of at most
+    /// 253 characters (a final dot aside) in labels of at most 63, of
+    /// letters, digits, hyphens and underscores. Read by Connect, which
+    /// refuses anything else before it looks anything up.
     std::string Host;
     /// Which addresses a host name is looked up for, by Connect and Listen:
     /// 0 (the default) both IPv4 and IPv6, 4 IPv4 only, 6 IPv6 only. An
@@ -240,7 +242,7 @@ public:
 
     /// Connects to Host and Port. An address written out is used at once; a
     /// host name is looked up first (IPv4 and IPv6, as IPVersion says), and
-    /// its addresses are tried in the resolver's order, the next after a
+    /// its first 16 addresses are tried in the resolver's order, the next after a
     /// refusal, an unreachable network or the attempt's own time-out, all
     /// within the one TimeOut (each of several addresses gets an equal share
     /// of what is left of it, the last all of it; with TimeOut 0, 5 seconds
@@ -248,6 +250,8 @@ public:
     /// its cause (FailureCause()). Clears BeenCanceled first. Reports
     /// "Connecting" at level 2 and "Trying <address>" at level 4.
     /// @throws ESockError "Already connected" (the connection is untouched),
+    ///   "Invalid Host Name (<why>)" (Host can be neither an address nor a
+    ///   name: "a blank at character 10", "260 characters, at most 253"),
     ///   "Null Remote Address" (Host is "0.0.0.0"), "Host Lookup Timed Out",
     ///   "Host Lookup Canceled", "Host Lookup Failed", "Connection Timed Out",
     ///   "Connection Canceled", "Connection Failed" (refused or unreachable).
