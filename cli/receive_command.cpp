@@ -18,6 +18,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <memory>
 
 namespace qbmsgcli {
@@ -117,10 +119,16 @@ long long SizeOption(const TCommandLine& line, const QString& name, long long fa
     }
     if (shift)
         text.pop_back();
-    const bool digits = !text.empty() && text.size() <= 12 && text.find_first_not_of("0123456789") == std::string::npos;
+    const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     if (!digits)
         throw UsageError("--" + name.toStdString() + " must be a number of bytes, with K, M or G if wanted");
-    return std::stoll(text) << shift;
+    // Taken whole or not at all: a value that overflows is no limit of 0.
+    constexpr long long kMost = std::numeric_limits<long long>::max();
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > static_cast<unsigned long long>(kMost >> shift))
+        throw UsageError("--" + name.toStdString() + " is out of range (at most " + std::to_string(kMost) + " bytes)");
+    return static_cast<long long>(value) << shift;
 }
 
 // The receiver as the options ask for it. "OK" means stored.

@@ -179,6 +179,9 @@ int SendCommand(const std::vector<std::string>& args)
     sender.IPVersion = line.IsSet("ipv4") ? 4 : line.IsSet("ipv6") ? 6 : 0;
     sender.Port = static_cast<std::int32_t>(line.Number("port", ferro::qbmsg::kPort, 1, 65535));
     sender.FromName = line.Bytes("from", "Quillbrook");
+    if (sender.FromName.size() > static_cast<std::size_t>(ferro::qbmsg::kMaxNameLength))
+        throw UsageError("--from may be at most " + std::to_string(ferro::qbmsg::kMaxNameLength) + " characters, not " +
+                         std::to_string(sender.FromName.size()));
     sender.TimeOut = static_cast<std::int32_t>(line.Number("timeout", 0, 0, 2147483647));
     sender.ReportLevel = static_cast<std::int32_t>(line.Number("verbose", 0, 0, 255));
     sender.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };

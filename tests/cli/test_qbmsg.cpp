@@ -131,6 +131,9 @@ TEST(Qbmsg, TakesOptionsTheWayUnixToolsDo)
         {{"send", "-p"}, 2, "", "qbmsg send: Missing value after '-p'."},
         {{"receive", "-n", "0"}, 2, "", "qbmsg receive: --count wants a number from 1 to"},
         {{"receive", "extra"}, 2, "", "qbmsg receive: unexpected argument 'extra'\n"},
+        {{"receive", "--max-size", "9999999999G"}, 2, "", "qbmsg receive: --max-size is out of range (at most 9223372036854775807 bytes)\n"},
+        {{"receive", "--max-size", "99999999999999999999"}, 2, "", "qbmsg receive: --max-size is out of range"},
+        {{"send", "--from", QString(252, 'n'), "x"}, 2, "", "qbmsg send: --from may be at most 251 characters, not 252\n"},
     };
     for (const Case& c : cases) {
         const Outcome r = Qbmsg(c.Args);
