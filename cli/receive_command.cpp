@@ -229,6 +229,8 @@ int ReceiveCommand(const std::vector<std::string>& args)
         return kExitFailed;
     }
 
+    server.BodyFile = [&folder] { return folder->NewBody(); };
+
     TReportLines lines;
     long received = 0;
     server.OnMSG = [&](ferro::TComponent*, const std::string& from, ferro::TStream& body) {

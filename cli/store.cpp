@@ -35,10 +35,25 @@ TStoreFolder::TStoreFolder(std::string path) : FPath(std::move(path))
         trial.Commit(name, false);
         ::unlinkat(FFd, name.c_str(), 0);
         ferro::SyncFolder(FFd);
+        // Without /proc, and without the privilege to link by descriptor,
+        // a nameless body could not be kept: bodies then arrive in named
+        // files, so that they are still stored as their senders are told.
+        FNamelessKept = ferro::TTempFileStream::NamelessCanBeKept(FFd);
+        const auto body = NewBody();
+        body->WriteBuffer("t", 1);
+        auto& file = static_cast<ferro::TTempFileStream&>(*body);
+        if (!file.Keep(FFd, name))
+            throw ferro::EFCreateError("Cannot create file " + name, EEXIST);
+        ::unlinkat(FFd, name.c_str(), 0);
     } catch (const ferro::Exception& e) {
         ::close(FFd);
         Fail("Cannot write in folder " + FPath, e.SystemError());
     }
+}
+
+std::unique_ptr<ferro::TStream> TStoreFolder::NewBody() const
+{
+    return std::make_unique<ferro::TTempFileStream>(FFd, FPath, !FNamelessKept);
 }
 
 TStoreFolder::~TStoreFolder()

@@ -38,6 +38,11 @@ public:
     // nameless file of this folder (a large message, whole from position 0)
     // is flushed and named instead of copied.
     std::string Store(ferro::TStream& body);
+    // A file in this folder for a large body to arrive in, kept by Store
+    // without a copy: nameless where the system lets such a file be named
+    // later, else hidden under a name of its own until it is stored.
+    // Raises ferro::EFCreateError with the cause.
+    std::unique_ptr<ferro::TStream> NewBody() const;
 
 private:
     // Gives a nameless file the first free name message-N.bin; returns it.
@@ -52,6 +57,7 @@ private:
     std::string FPath;
     int FFd = -1;
     int FCounter = 0;
+    bool FNamelessKept = true; // a nameless file can be given its name here
 };
 
 } // namespace qbmsgcli

@@ -2,6 +2,8 @@
 
 #include <ferrolink/exceptions.h>
 
+#include "rename_no_replace.h"
+
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdio.h>
@@ -13,21 +15,20 @@
 
 namespace ferro {
 
-namespace {
-
-// Gives `from` the name `to` in `folder` unless a file of that name exists.
-bool RenameNoReplace(int folder, const std::string& from, const std::string& to)
+bool detail::RenameNoReplace(int fromFolder, const std::string& from, int toFolder, const std::string& to)
 {
-    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
     // A file system without it: a second name, then the first one goes.
-    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
+    if (::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0) != 0)
         return false;
-    ::unlinkat(folder, from.c_str(), 0);
+    ::unlinkat(fromFolder, from.c_str(), 0);
     return true;
 }
+
+namespace {
 
 void WriteAll(int fd, const char* bytes, std::int64_t n)
 {
@@ -87,7 +88,7 @@ void TDurableFile::Finish(bool durable)
 bool TDurableFile::Commit(const std::string& name, bool replace)
 {
     const bool done = replace ? ::renameat(FFolder, FPart.c_str(), FFolder, name.c_str()) == 0
-                              : RenameNoReplace(FFolder, FPart, name);
+                              : detail::RenameNoReplace(FFolder, FPart, FFolder, name);
     if (!done && !replace && errno == EEXIST)
         return false;
     if (!done)

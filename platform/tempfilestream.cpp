@@ -2,6 +2,8 @@
 
 #include <ferrolink/exceptions.h>
 
+#include "rename_no_replace.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,7 +25,7 @@ std::string SystemTempFolder()
 TTempFileStream::TTempFileStream(const std::string& folder)
 {
     const std::string where = folder.empty() ? SystemTempFolder() : folder;
-    FFd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    FFd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     FNameless = FFd >= 0;
     if (FFd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         // A file system without nameless files: a named one, removed at once.
@@ -36,9 +38,46 @@ TTempFileStream::TTempFileStream(const std::string& folder)
         throw EFCreateError("Cannot create a file in folder " + where, errno);
 }
 
+TTempFileStream::TTempFileStream(int folderFd, const std::string& shownAs, bool named)
+{
+    if (!named) {
+        FFd = ::openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        FNameless = FFd >= 0;
+        named = FFd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
+    }
+    static unsigned counter = 0;
+    for (int attempt = 0; named && attempt < 100 && FFd < 0; ++attempt) {
+        FPart = ".body-" + std::to_string(::getpid()) + "." + std::to_string(++counter) + ".part";
+        FFd = ::openat(folderFd, FPart.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (FFd < 0 && errno != EEXIST)
+            break;
+    }
+    if (FFd < 0) {
+        FPart.clear();
+        throw EFCreateError("Cannot create a file in folder " + shownAs, errno);
+    }
+    FFolder = FPart.empty() ? -1 : folderFd;
+}
+
+bool TTempFileStream::NamelessCanBeKept(int folderFd)
+{
+    try {
+        const TTempFileStream trial(folderFd, std::string(), false);
+        const std::string name = ".trial-" + std::to_string(::getpid()) + ".nameless";
+        if (!trial.FNameless || !trial.LinkNameless(folderFd, name))
+            return false;
+        ::unlinkat(folderFd, name.c_str(), 0);
+        return true;
+    } catch (const EFCreateError&) {
+        return false;
+    }
+}
+
 TTempFileStream::~TTempFileStream()
 {
     ::close(FFd);
+    if (!FPart.empty())
+        ::unlinkat(FFolder, FPart.c_str(), 0);
 }
 
 std::int64_t TTempFileStream::Read(void* buffer, std::int64_t count)
@@ -76,14 +115,27 @@ std::int64_t TTempFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
     return at < 0 ? ::lseek(FFd, 0, SEEK_CUR) : at; // a refused seek leaves the position
 }
 
+bool TTempFileStream::LinkNameless(int folderFd, const std::string& name) const
+{
+    // By its entry in /proc a nameless file is linked without a privilege;
+    // where there is no /proc, by its descriptor (which needs one on older
+    // systems).
+    const std::string self = "/proc/self/fd/" + std::to_string(FFd);
+    if (::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    return ::linkat(FFd, "", folderFd, name.c_str(), AT_EMPTY_PATH) == 0;
+}
+
 bool TTempFileStream::Keep(int folderFd, const std::string& name)
 {
     if (::fsync(FFd) != 0)
         throw EWriteError(errno);
-    // Linking a nameless file by its descriptor needs a privilege; by its
-    // entry in /proc it needs none.
-    const std::string self = "/proc/self/fd/" + std::to_string(FFd);
-    if (::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    const bool kept = FPart.empty() ? LinkNameless(folderFd, name) : detail::RenameNoReplace(FFolder, FPart, folderFd, name);
+    if (kept && !FPart.empty())
+        FPart.clear();
+    if (kept)
         return true;
     if (errno == EEXIST)
         return false;

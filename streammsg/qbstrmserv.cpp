@@ -229,12 +229,14 @@ std::unique_ptr<TStream> TQBStrmServ::ReadLarge(std::string& name)
         TellSender(qbmsg::EncodeTooLarge(limit));
         Raise(qbmsg::TooLargeText(size, limit), 0);
     }
-    std::unique_ptr<TTempFileStream> body;
+    std::unique_ptr<TStream> body;
     try {
-        body = std::make_unique<TTempFileStream>(BodyFolder);
-    } catch (const Exception& e) {
+        body = BodyFile ? BodyFile() : std::make_unique<TTempFileStream>(BodyFolder);
+    } catch (const std::exception& e) {
         TellSender(qbmsg::kNotStored);
-        Raise(e.Message(), 0);
+        const auto* own = dynamic_cast<const Exception*>(&e);
+        const int cause = own ? own->SystemError() : 0;
+        Raise((own ? own->Message() : std::string(e.what())) + (cause ? " (" + std::string(std::strerror(cause)) + ")" : ""), 0);
     }
     FPace->StartBody(size, ReceivedTotal());
     SendBytes(qbmsg::kGoAhead.data(), qbmsg::kGoAhead.size());

@@ -169,12 +169,33 @@ TEST(QbmsgReceivePromises, TheFolderIsCheckedForWhatStoringNeedsAndResolvedOnce)
     QDir().mkdir(inbox);
     QDir().mkdir(elsewhere);
     Receiver receiver({"-o", inbox});
+    // The folder moved, then a link put where it was: neither form follows.
     ASSERT_TRUE(QDir().rename(inbox, moved));
-    ASSERT_TRUE(QFile::link(elsewhere, inbox));
     WriteFile(dir.filePath("body"), "where?");
+    const std::string large(20000, 'L'); // the large form: a file made as it arrives
+    WriteFile(dir.filePath("large"), large);
+    EXPECT_EQ(Qbmsg({"send", "-p", QString::number(receiver.Port), dir.filePath("large")}).Exit, 0);
+    ASSERT_TRUE(QFile::link(elsewhere, inbox));
     EXPECT_EQ(Qbmsg({"send", "-p", QString::number(receiver.Port), dir.filePath("body")}).Exit, 0);
-    EXPECT_EQ(Stored(moved), std::multiset<std::string> {"where?"});
+    EXPECT_EQ(Stored(moved), (std::multiset<std::string> {"where?", large}));
     EXPECT_TRUE(Stored(elsewhere).empty());
+    // Both forms' files alike: the mode of a new file.
+    const mode_t umask = ::umask(0);
+    ::umask(umask);
+    for (const char* name : {"message-1.bin", "message-2.bin"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat((moved + "/" + name).toLocal8Bit().constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0666 & ~umask) << name;
+    }
+
+    // Without /proc a nameless file cannot be named through it: a large
+    // body is still stored, and nothing is left beside it.
+    const QString noProc = dir.filePath("no-proc");
+    QDir().mkdir(noProc);
+    Receiver hidden({"-o", noProc}, {"unshare", "-m", "--propagation", "private", "sh", "-c", "mount -t tmpfs none /proc && exec \"$0\" \"$@\""});
+    const Outcome sent = Qbmsg({"send", "-p", QString::number(hidden.Port), dir.filePath("large")});
+    EXPECT_EQ(sent.Exit, 0) << sent.Err << hidden.Errors().toStdString();
+    EXPECT_EQ(Stored(noProc), std::multiset<std::string> {large});
 }
 
 // Names and file names are bytes: Latin-1 ones pass unchanged.

@@ -1,8 +1,10 @@
 #include <ferrolink/classes.h>
+#include <ferrolink/tempfilestream.h>
 #include <ferrolink/tls.h>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -119,6 +121,39 @@ TEST(FileStream, CreatesEmptiesAndReadsBack)
     copy.CopyFrom(in, 0);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy.Memory()), 3), "abc");
     std::remove(path.c_str());
+}
+
+// A body file made in a folder by its descriptor, nameless or (where a
+// nameless one could not be named) hidden under a name of its own: kept
+// under its name, or gone with the stream.
+TEST(TempFileStream, IsKeptUnderItsNameOrLeavesNothingBehind)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("ferro_temp_test." + std::to_string(::getpid()));
+    std::filesystem::create_directory(folder);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(TTempFileStream::NamelessCanBeKept(fd)); // this system has /proc
+    for (const bool named : {false, true}) {
+        const std::string name = named ? "named.bin" : "nameless.bin";
+        {
+            TTempFileStream kept(fd, folder.string(), named);
+            ASSERT_TRUE(kept.CanKeep());
+            kept.WriteBuffer("body", 4);
+            EXPECT_TRUE(kept.Keep(fd, name)) << named;
+            TTempFileStream second(fd, folder.string(), named);
+            EXPECT_FALSE(second.Keep(fd, name)) << "never replaces a file";
+            TTempFileStream dropped(fd, folder.string(), named);
+            dropped.WriteBuffer("x", 1);
+        }
+        EXPECT_EQ(std::filesystem::file_size(folder / name), 4u) << named;
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string> {"named.bin", "nameless.bin"}));
+    ::close(fd);
+    std::filesystem::remove_all(folder);
 }
 
 // --- string lists ------------------------------------------------------------

@@ -77,6 +77,13 @@ public:
     /// for the system's temporary folder. The body never sits whole in
     /// memory.
     std::string BodyFolder;
+    /// Makes the stream a large body is written to as it arrives, instead
+    /// of a TTempFileStream in BodyFolder: for an application that keeps
+    /// bodies where it opened its folder (qbmsg keeps them in the folder it
+    /// opened at its start, whatever the folder's path names later). An
+    /// exception it raises refuses the message with "NOT STORED" and the
+    /// exception's text. Empty by default.
+    std::function<std::unique_ptr<TStream>()> BodyFile;
 
     /// Reads one message from the connection being served, answers it and
     /// raises OnMSG (the component's OnClientContact), within IdleLimit and
