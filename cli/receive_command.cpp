@@ -147,7 +147,7 @@ void Configure(ferro::TQBStrmServ& server, const TCommandLine& line)
     server.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
     ferro::SetApplicationExceptionHandler([&server](const std::exception& e) {
         const auto* own = dynamic_cast<const ferro::Exception*>(&e);
-        std::string text = own ? own->Message() : e.what(); // the whole text, NUL bytes too
+        std::string text = InWords(own ? own->Message() : e.what(), "sender"); // the whole text, NUL bytes too
         // A failed message says whose it was.
         if (const std::string peer = server.PeerAddress(); !peer.empty())
             text += " (from " + peer + ")";

@@ -144,7 +144,7 @@ std::string Explained(const std::string& text, const ferro::TFerrolink& sender)
     const bool lookup = text.rfind("Host Lookup", 0) == 0;
     const bool connection = text.rfind("Connection", 0) == 0;
     if (!lookup && !connection)
-        return text; // the text says it all ("Read Timed Out", "Unknown Error No. 10054")
+        return InWords(text, "receiver"); // the text says it all ("Read Timed Out"), or its number does
     std::string cause = SocketCause(sender.FailureCause());
     if (cause.empty() && text.find("Timed Out") != std::string::npos)
         cause = "timed out";

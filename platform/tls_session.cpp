@@ -20,6 +20,18 @@ namespace {
 constexpr int kDrainReads = 16; // at the close: what a peer may say unasked, not a transfer
 constexpr std::size_t kIncoming = 256 * 1024;
 
+// A connection that broke under TLS, in words, its number after them.
+std::string BrokenConnection(int error)
+{
+    const char* words = error == WSAECONNRESET ? "the peer reset the connection"
+        : error == WSAECONNABORTED             ? "the connection was aborted"
+        : error == WSAETIMEDOUT                ? "the connection timed out"
+        : error == WSAESHUTDOWN                ? "the peer closed the connection"
+        : error == WSAENETUNREACH || error == WSAEHOSTUNREACH ? "the peer can no longer be reached"
+                                                              : "the connection broke";
+    return std::string(words) + " (" + std::to_string(error) + ")";
+}
+
 // The records travel by the stand-in's plain sends and receives: a BIO of
 // our own whose data is the session.
 int BioWrite(BIO* bio, const char* data, size_t length, size_t* written)
@@ -241,7 +253,7 @@ bool TSession::FlushRecords(int flags)
     if (FOut.Flush(FState, flags, error) || error == WSAEWOULDBLOCK)
         return true;
     FBrokenBy = error;
-    FFailure = "the connection broke (Unknown Error No. " + std::to_string(error) + ")";
+    FFailure = BrokenConnection(error);
     return false;
 }
 
@@ -367,7 +379,7 @@ int TSession::Failed(int result, const char* step)
     const bool plain = error == SSL_ERROR_SYSCALL && FPlainError != 0 && FPlainError != WSAEWOULDBLOCK;
     FBrokenBy = plain ? FPlainError : ext::WSAETLSFAILED;
     const unsigned long first = ERR_peek_error();
-    FFailure = plain ? "the connection broke (Unknown Error No. " + std::to_string(FPlainError) + ")" : FailureText(first, step);
+    FFailure = plain ? BrokenConnection(FPlainError) : FailureText(first, step);
     ERR_clear_error();
     return Fail(FBrokenBy);
 }

@@ -221,6 +221,12 @@ void TFerrolink::PushHeldChunks()
     ext::PushHeld(FHandle);
 }
 
+bool TFerrolink::PeerHasSpoken()
+{
+    char byte;
+    return recv(FHandle, &byte, 1, MSG_PEEK) >= 0;
+}
+
 std::string TFerrolink::Read(std::uint16_t count)
 {
     char buffer[kPartSize];

@@ -7,6 +7,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace ferro::qbmsg {
@@ -43,6 +44,29 @@ std::optional<std::uint64_t> ParseTooLarge(const std::string& reply)
     if (reply.size() != kReplySize || reply.compare(0, kTooLargeTag.size(), kTooLargeTag) != 0)
         return std::nullopt;
     return ReadBigEndian(reply.data() + kTooLargeTag.size(), kLargeLengthSize);
+}
+
+std::string EncodeUnknownVersion()
+{
+    return kVersionTag + static_cast<char>(kLargeVersion);
+}
+
+std::optional<std::uint8_t> ParseUnknownVersion(const std::string& reply)
+{
+    if (reply.size() != kReplySize || reply.compare(0, kVersionTag.size(), kVersionTag) != 0)
+        return std::nullopt;
+    return static_cast<std::uint8_t>(reply.back());
+}
+
+std::string UnknownReplyText(const std::string& reply)
+{
+    std::string quoted;
+    for (const unsigned char c : reply) {
+        char escape[5];
+        std::snprintf(escape, sizeof escape, "\\x%02X", c);
+        quoted += c >= 0x20 && c < 0x7F && c != '\\' && c != '"' ? std::string(1, static_cast<char>(c)) : std::string(escape);
+    }
+    return "The receiver gave an answer this sender does not know: \"" + quoted + "\"";
 }
 
 std::uint64_t ReadBigEndian(const char* bytes, std::size_t count)

@@ -65,7 +65,20 @@ std::string TQBStrm::PostLarge(TStream& stream, std::int64_t size)
     SendBytes(header.data(), header.size());
     AwaitGoAhead(size);
     qbmsg::TBodyCheck check;
-    SendStream(stream, [&check](const char* bytes, std::size_t count) { check.Add(bytes, count); });
+    // A receiver that cannot store the body says so before it has all of
+    // it: the reply is read then, instead of sending on into a reset.
+    struct TEarlyReply {};
+    try {
+        SendStream(stream, [&](const char* bytes, std::size_t count) {
+            check.Add(bytes, count);
+            if (PeerHasSpoken())
+                throw TEarlyReply();
+        });
+    } catch (const TEarlyReply&) {
+        std::string early(qbmsg::kReplySize, '\0');
+        early.resize(ReadBytes(early.data(), early.size()));
+        Raise(early == qbmsg::kNotStored ? qbmsg::kNotStoredText : qbmsg::UnknownReplyText(early), 0);
+    }
     // A body stopped by a cancel in OnPacketRecvd gets no check: the reply's
     // wait then fails as canceled, and the connection is reset.
     if (BytesRecvd() == size) {
@@ -100,7 +113,13 @@ void TQBStrm::AwaitGoAhead(std::int64_t size)
         Raise(qbmsg::kNotStoredText, 0);
     if (const auto limit = qbmsg::ParseTooLarge(reply))
         Raise("Message body too large for the receiver (" + std::to_string(size) + " bytes, at most " + std::to_string(*limit) + ")", 0);
-    Raise(qbmsg::kNoLargeForm, 0);
+    if (const auto known = qbmsg::ParseUnknownVersion(reply))
+        Raise("The receiver does not know this form's version " + std::to_string(qbmsg::kLargeVersion) + " (it knows up to " +
+                  std::to_string(*known) + ")", 0);
+    // Closed or reset at once: a receiver of the fixed form alone.
+    if (reply.size() < qbmsg::kReplySize)
+        Raise(qbmsg::kNoLargeForm, 0);
+    Raise(qbmsg::UnknownReplyText(reply), 0);
 }
 
 } // namespace ferro

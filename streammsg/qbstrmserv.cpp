@@ -8,10 +8,17 @@
 #include <ferrolink/tempfilestream.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
 namespace ferro {
+
+namespace {
+
+constexpr int kDiscardMs = 2000; // after a refusal in mid-body, for the reply to reach the sender
+
+} // namespace
 
 TQBStrmServ::TQBStrmServ(TComponent* owner)
     : TQBGeneralServer(owner), FIdleTimer(std::make_unique<TTimer>(nullptr)),
@@ -217,8 +224,10 @@ std::unique_ptr<TStream> TQBStrmServ::ReadLarge(std::string& name)
 {
     char lead[2]; // version, name-length
     ReadExactly(lead, sizeof lead);
-    if (static_cast<std::uint8_t>(lead[0]) != qbmsg::kLargeVersion)
+    if (static_cast<std::uint8_t>(lead[0]) != qbmsg::kLargeVersion) {
+        TellSender(qbmsg::EncodeUnknownVersion()); // a newer sender learns what this one knows
         Raise("Unknown message version (" + std::to_string(static_cast<std::uint8_t>(lead[0])) + ")", 0);
+    }
     name.resize(static_cast<std::uint8_t>(lead[1]));
     ReadExactly(name.data(), name.size());
     char field[qbmsg::kLargeLengthSize];
@@ -256,6 +265,7 @@ void TQBStrmServ::ReadLargeBody(TStream& body, std::uint64_t size)
             body.WriteBuffer(buffer.get(), static_cast<std::int64_t>(wanted));
         } catch (const Exception& e) {
             TellSender(qbmsg::kNotStored);
+            DiscardWhileSent();
             const int cause = e.SystemError();
             Raise("Cannot hold the message body (" + std::string(cause ? std::strerror(cause) : e.Message()) + ")", 0);
         }
@@ -269,6 +279,24 @@ void TQBStrmServ::ReadLargeBody(TStream& body, std::uint64_t size)
         TellSender(qbmsg::kBadCheck);
         Raise("Message check failed: the body arrived damaged", 0);
     }
+}
+
+void TQBStrmServ::DiscardWhileSent()
+{
+    // Closed with bytes unread, the connection would be reset, and the
+    // reset could overtake the reply. What the sender still sends is read
+    // and dropped until it closes (it does once it has read the reply), for
+    // a moment at most and within the message's limits.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDiscardMs);
+    char dropped[64 * 1024];
+    FResetEndsRead = true;
+    try {
+        while (std::chrono::steady_clock::now() < until && ReceiveUpTo(dropped, sizeof dropped, true) > 0) {
+        }
+    } catch (const ESockError&) {
+        // Gone, or out of time: either way the reply has had its chance.
+    }
+    FResetEndsRead = false;
 }
 
 std::int64_t TQBStrmServ::Limit() const

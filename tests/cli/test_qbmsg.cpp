@@ -367,6 +367,22 @@ TEST(QbmsgReceive, OkMeansStoredWholeEvenOnAFullDisk)
     EXPECT_NE(errors.indexOf(receiver.Mounted ? "No space left on device" : "File too large"), -1) << errors.toStdString();
 }
 
+// A large body that fills the disk half way is answered "NOT STORED" before
+// it has all come: the sender reads that answer and says it, every time,
+// instead of meeting a reset in its writes.
+TEST(QbmsgReceive, ALargeBodyThatFillsTheDiskIsToldAsNotStored)
+{
+    ReceiverOnASmallDisk receiver;
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("large"), Pattern(4 << 20));
+    for (int i = 0; i < 5; ++i) {
+        const Outcome sent = Qbmsg({"send", "-p", QString::number(receiver.Port), "-t", "20000", dir.filePath("large")});
+        EXPECT_EQ(sent.Exit, 1);
+        EXPECT_EQ(sent.Err, "qbmsg send: The receiver could not store the message\n") << i;
+    }
+    EXPECT_TRUE(QDir(receiver.Folder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
 TEST(QbmsgReceive, ChecksItsFolderAtStart)
 {
     QTemporaryDir dir;

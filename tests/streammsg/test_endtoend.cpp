@@ -199,7 +199,7 @@ TEST(EndToEnd, AReceiverOutOfDescriptorsPausesTellsItOnceAndServesWhenTheyAreBac
     EXPECT_EQ(reply.get(), kOkReply);
     ASSERT_TRUE(Finished(receiver));
     EXPECT_EQ(ReadFile(dir.filePath("message-1.bin")), "patience");
-    EXPECT_EQ(receiver.readAllStandardError().toStdString(), "qbmsg receive: Unknown Error No. 10024\n");
+    EXPECT_EQ(receiver.readAllStandardError().toStdString(), "qbmsg receive: too many open files (Unknown Error No. 10024)\n");
 }
 
 TEST(EndToEnd, APostReportedAsFailedIsNeverDeliveredLater)

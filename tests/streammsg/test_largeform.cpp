@@ -182,6 +182,38 @@ TEST(LargeForm, APeerThatKnowsOnlyTheFixedFormRefusesItAtOnceAndTheSenderSaysWhy
     EXPECT_EQ(sender.BytesRecvd(), 0); // no body byte left
 }
 
+// Each answer to a header is told as what it is: a receiver that closes is
+// one of the fixed form alone, a newer one says which versions it knows,
+// and anything else is quoted.
+TEST(LargeForm, EveryAnswerToAHeaderIsToldAsWhatItIs)
+{
+    const std::pair<std::string, std::string> answers[] = {
+        {"", qbmsg::kNoLargeForm},
+        {"VERSION" + std::string(8, ' ') + "\x03", "The receiver does not know this form's version 1 (it knows up to 3)"},
+        {"HELLO THERE\x01   ?", "The receiver gave an answer this sender does not know: \"HELLO THERE\\x01   ?\""},
+    };
+    for (const auto& [answer, failure] : answers) {
+        TcpListener listener;
+        auto peer = std::async(std::launch::async, [&listener, answer = answer] {
+            const int fd = listener.Accept(10000);
+            RecvSome(fd, qbmsg::EncodeLargeHeader("", 50000).size(), 10000);
+            SendAll(fd, answer);
+            CloseFd(fd);
+        });
+        TQBStrm sender(nullptr);
+        sender.Host = "127.0.0.1";
+        sender.Port = listener.Port();
+        sender.TimeOut = 10000;
+        TMemoryStream body = StreamOf(Pattern(50000));
+        EXPECT_EQ(FailureOf([&] { sender.PostIt(body); }), failure);
+        peer.wait();
+    }
+    // Our receiver answers a version it does not know with the one it knows.
+    RunningReceiver r;
+    EXPECT_EQ(r.Exchange({std::string("QBIG\x02\x00", 6)}), "VERSION" + std::string(8, ' ') + "\x01");
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Unknown message version (2)"));
+}
+
 // A peer that takes the header, gives the go-ahead and then reads slowly
 // (or not at all), until the sender gives up: what it got.
 struct SlowPeer {

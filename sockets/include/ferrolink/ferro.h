@@ -533,6 +533,10 @@ protected:
     /// Raises "Text Too Long (N bytes, at most 255)" for a text that Write
     /// or WriteLn cannot send whole.
     void RaiseIfTextTooLong(const std::string& text);
+    /// Whether the peer has sent something (or closed) that waits to be
+    /// received, without waiting: for a protocol whose peer may answer
+    /// before it has been sent everything.
+    bool PeerHasSpoken();
     /// Raises through ErrorManager when the connection is known broken (the
     /// peer reset it), without waiting; a peer that only closed its sending
     /// side passes.

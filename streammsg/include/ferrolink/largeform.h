@@ -12,8 +12,9 @@
 ///     check       = 16OCTET        ; XXH3-128 of the body, canonical (big-endian)
 ///
 /// Every reply is 16 bytes: "GO", "OK", "BAD CHECK" or "NOT STORED" padded
-/// with blanks, or "TOOLARGE" and the receiver's limit (8 octets,
-/// big-endian). The go-ahead comes after the header, before any body byte,
+/// with blanks, "TOOLARGE" and the receiver's limit (8 octets, big-endian),
+/// or "VERSION", 8 blanks and the highest version the receiver knows (1
+/// octet) for a header of a version it does not know. The go-ahead comes after the header, before any body byte,
 /// so that a body over the receiver's limit is refused unread.
 #pragma once
 
@@ -46,6 +47,9 @@ inline const std::string kBadCheck = "BAD CHECK" + std::string(7, ' ');
 inline const std::string kNotStored = "NOT STORED" + std::string(6, ' ');
 /// The first 8 bytes of the refusal of a body over the receiver's limit.
 inline const std::string kTooLargeTag = "TOOLARGE";
+/// The first 15 bytes of the answer to a header of a version the receiver
+/// does not know; the 16th is the highest version it knows.
+inline const std::string kVersionTag = "VERSION" + std::string(8, ' ');
 
 /// The sender's failure when the receiver closes on a large header (it
 /// knows only the fixed form).
@@ -62,6 +66,14 @@ std::string EncodeLargeHeader(const std::string& name, std::uint64_t bodySize);
 std::string EncodeTooLarge(std::uint64_t limit);
 /// The limit in a refusal; empty when `reply` is no refusal.
 std::optional<std::uint64_t> ParseTooLarge(const std::string& reply);
+/// The answer to a header of a version this receiver does not know.
+std::string EncodeUnknownVersion();
+/// The highest version a receiver knows, from its answer; empty when
+/// `reply` is no such answer.
+std::optional<std::uint8_t> ParseUnknownVersion(const std::string& reply);
+/// The sender's failure on a reply it does not know, the reply quoted with
+/// bytes outside printable ASCII as a backslash, x and two hex digits.
+std::string UnknownReplyText(const std::string& reply);
 /// An unsigned big-endian number from `bytes` (at most 8 of them).
 std::uint64_t ReadBigEndian(const char* bytes, std::size_t count);
 /// "Message body too large (N bytes, at most M)".

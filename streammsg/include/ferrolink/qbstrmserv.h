@@ -125,6 +125,9 @@ private:
     /// Sends a reply that explains a failure, as far as the connection
     /// still takes it.
     void TellSender(const std::string& reply);
+    /// After a reply sent before the body is whole: drops what still comes
+    /// until the sender closes, briefly, so that no reset overtakes it.
+    void DiscardWhileSent();
     /// MaxSize, never negative.
     std::int64_t Limit() const;
     /// Arms the limits of a message that begins now.
