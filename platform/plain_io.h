@@ -12,6 +12,10 @@ namespace ferro::winsock::detail {
 // SOCKET_ERROR with the error set.
 int SendPlain(SocketState& state, const char* buf, int len, int flags);
 int ReceivePlain(SocketState& state, char* buf, int len, int flags);
+// What the peer sent before the connection broke, which the system still
+// holds after reporting the break (a reset met by a send): up to `len`
+// bytes, without waiting; 0 when there is none.
+int ReceiveLeftovers(SocketState& state, char* buf, int len);
 
 // The interface's values of the flags the system takes for its own names.
 constexpr int kMoreComing = 0x8000; // ext::MSG_MORE

@@ -252,9 +252,34 @@ bool TSession::FlushRecords(int flags)
     int error = 0;
     if (FOut.Flush(FState, flags, error) || error == WSAEWOULDBLOCK)
         return true;
-    FBrokenBy = error;
-    FFailure = BrokenConnection(error);
+    const std::string alert = AlertBeforeBreak();
+    FBrokenBy = alert.empty() ? error : ext::WSAETLSFAILED;
+    FFailure = alert.empty() ? BrokenConnection(error) : alert;
     return false;
+}
+
+std::string TSession::AlertBeforeBreak()
+{
+    // A peer that refuses us sends an alert and closes, unread records of
+    // ours making its close a reset; a send meets that reset first. The
+    // alert it sent before is the reason to tell.
+    if (!FIn)
+        FIn = std::make_unique_for_overwrite<char[]>(kIncoming);
+    if (FInStart == FInEnd) {
+        const int n = detail::ReceiveLeftovers(FState, FIn.get(), static_cast<int>(kIncoming));
+        if (n <= 0)
+            return {};
+        FInStart = 0;
+        FInEnd = static_cast<std::size_t>(n);
+    }
+    FSalvaging = true;
+    ERR_clear_error();
+    char byte;
+    const int r = SSL_peek(FSsl.get(), &byte, 1);
+    FSalvaging = false;
+    const unsigned long first = r > 0 ? 0 : ERR_peek_error();
+    ERR_clear_error();
+    return first ? FailureText(first, "receive") : std::string();
 }
 
 int TSession::Receive(char* buf, int len, int flags)
@@ -342,7 +367,9 @@ int TSession::PlainRead(char* into, int length)
 {
     // What was written leaves before anything is awaited: the peer may be
     // waiting for it (a handshake's flight).
-    if (!FlushRecords(0)) {
+    if (FSalvaging && FInStart == FInEnd)
+        return 0; // nothing more came before the break
+    if (!FSalvaging && !FlushRecords(0)) {
         FPlainError = FBrokenBy;
         return Fail(FBrokenBy);
     }

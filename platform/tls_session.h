@@ -63,6 +63,9 @@ private:
     int Failed(int result, const char* step);
     // Hands gathered records on; false when the connection broke meanwhile.
     bool FlushRecords(int flags);
+    // After a send met a break: the text of an alert the peer sent before
+    // it, read from what the system still holds; empty when there is none.
+    std::string AlertBeforeBreak();
     // One SSL_read of up to `count` bytes onto the end of `into`; its result.
     int ReadInto(std::string& into, std::size_t count);
     // Encrypts up to TOutgoing::kGather bytes of `buf`, a record's worth
@@ -87,6 +90,7 @@ private:
     int FReadFlags = 0;       // of the receive under way, for its first plain receive
     int FPlainError = 0;      // of the last failed plain call
     bool FPlainEnded = false; // the plain stream has ended
+    bool FSalvaging = false;  // AlertBeforeBreak reads: what is held only, nothing sent
 };
 
 } // namespace ferro::tls

@@ -169,6 +169,14 @@ int ReceivePlain(SocketState& state, char* buf, int len, int flags)
     return static_cast<int>(n);
 }
 
+int ReceiveLeftovers(SocketState& state, char* buf, int len)
+{
+    TReadAhead& ahead = state.Receiving;
+    if (ahead.Buffered() == 0 && (ahead.EndOfStream() || ahead.Fill(state.Fd, false) <= 0))
+        return 0;
+    return static_cast<int>(ahead.Take(buf, static_cast<std::size_t>(std::max(len, 0)), false));
+}
+
 } // namespace detail
 
 SOCKET TPosixWinsock::socket(int af, int type, int protocol)

@@ -92,6 +92,36 @@ TEST(TlsHandshake, AClientQueuedBehindAnotherWaitsItsWholeTimeOut)
     late.wait();
 }
 
+// A server that refuses this client's certificate says so in an alert and
+// closes without reading what the client sent meanwhile (TLS 1.3 lets the
+// client send before the server has looked at its certificate): the close
+// is a reset, met by a send, and the alert is still what the client tells.
+TEST(TlsHandshake, ARefusalIsToldByItsAlertEvenWhenThePeerResets)
+{
+    QTemporaryDir dir;
+    const TTlsIdentity server = EnsureIdentity(dir.filePath("server").toStdString());
+    const TTlsIdentity client = EnsureIdentity(dir.filePath("client").toStdString());
+    const std::uint16_t port = FreePort();
+    QProcess peer;
+    peer.start("socat", {QString("OPENSSL-LISTEN:%1,reuseaddr,verify=1,cert=%2,key=%3,cafile=%2")
+                             .arg(port)
+                             .arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)),
+                         "STDOUT"});
+    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    TProbe link;
+    link.Tls.CertificateFile = client.CertificateFile;
+    link.Tls.KeyFile = client.KeyFile;
+    ConnectPinned(link, "127.0.0.1", port, server.Fingerprint);
+    TMemoryStream stream = StreamOf(Pattern(8 * 1024 * 1024));
+    const std::string failure = FailureOf([&] {
+        link.SendStream(stream);
+        link.ReadBytes(nullptr, 0);
+        link.Read(1);
+    });
+    EXPECT_EQ(failure, "TLS Failed: tlsv1 alert unknown ca (the peer does not admit our certificate)");
+    peer.waitForFinished(5000);
+}
+
 TEST(TlsTransfer, TheBytesInsideAreTheBytesSentAndAPinDecidesTrust)
 {
     QTemporaryDir dir;
