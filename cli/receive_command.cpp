@@ -235,6 +235,8 @@ int ReceiveCommand(const std::vector<std::string>& args)
     long received = 0;
     server.OnMSG = [&](ferro::TComponent*, const std::string& from, ferro::TStream& body) {
         const std::string path = folder->Store(body); // raises: no reply
+        if (!server.TlsPeerNote().empty())
+            Report("note: " + server.TlsPeerNote() + " (a pin trusts the key, not the certificate's dates) (from " + server.PeerAddress() + ")");
         const std::int64_t size = body.Size();
         // The file last, as it always was: the one field a script takes.
         lines.Add(Printable(from) + " " + std::to_string(size) + " (" + ReadableSize(size) + ") from " + server.PeerAddress() + " " +

@@ -204,6 +204,8 @@ int SendCommand(const std::vector<std::string>& args)
             throw;
         }
         progress.Finish(true);
+        if (!sender.TlsPeerNote().empty())
+            std::fprintf(stderr, "%snote: %s (a pin trusts the key, not the certificate's dates)\n", kPrefix, sender.TlsPeerNote().c_str());
         std::printf("%s\n", Escaped(reply).c_str());
         if (reply != ferro::qbmsg::kReply) {
             std::fprintf(stderr, "%sthe receiver did not answer \"OK\": the message was not stored\n", kPrefix);

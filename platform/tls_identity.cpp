@@ -192,6 +192,38 @@ bool operator==(const TTlsSettings& a, const TTlsSettings& b)
            a.CAFile == b.CAFile && a.Pins == b.Pins && a.HandshakeTimeOut == b.HandshakeTimeOut;
 }
 
+namespace {
+
+std::string Mode(mode_t mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Refuses what others could read or replace, as ssh refuses an unprotected
+// private key: a key readable, or a folder or certificate writable, by
+// anyone but its owner; a file owned by another user; a key that is a link.
+void CheckProtected(const std::string& path, bool key, bool folder)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return; // told when it is read
+    const auto refuse = [&](const std::string& why) {
+        throw EFOpenError("Cannot use identity " + std::string(folder ? "folder " : "file ") + path + ": " + why);
+    };
+    if (key && S_ISLNK(st.st_mode))
+        refuse("it is a symbolic link (the key must be a file of the folder itself)");
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        refuse("it belongs to another user (uid " + std::to_string(st.st_uid) + ")");
+    if (key && (st.st_mode & 077))
+        refuse("others can read it (mode " + Mode(st.st_mode) + "); it must be its owner's alone: chmod 600 " + path);
+    if (!key && (st.st_mode & 022))
+        refuse("others can write it (mode " + Mode(st.st_mode) + "): chmod go-w " + path);
+}
+
+} // namespace
+
 TTlsIdentity EnsureIdentity(const std::string& folder)
 {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
@@ -202,8 +234,11 @@ TTlsIdentity EnsureIdentity(const std::string& folder)
     if (haveCert != haveKey)
         throw EFOpenError("Cannot open file " + (haveCert ? identity.KeyFile : identity.CertificateFile) +
                           " (an identity needs both cert.pem and key.pem; the other is there)");
+    CheckProtected(folder, false, true);
     if (!haveCert)
         MakeIdentity(identity);
+    CheckProtected(identity.KeyFile, true, false);
+    CheckProtected(identity.CertificateFile, false, false);
     CheckPair(identity);
     identity.Fingerprint = FingerprintOfCertificateFile(identity.CertificateFile);
     return identity;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 namespace ferro::tls {
 
@@ -363,6 +364,25 @@ std::string TSession::Description() const
     return std::string(SSL_get_version(FSsl.get())) + " " + SSL_get_cipher_name(FSsl.get());
 }
 
+std::string TSession::PinnedDatesNote() const
+{
+    const X509* cert = FEstablished && FContext->Pinned() ? SSL_get0_peer_certificate(FSsl.get()) : nullptr;
+    if (!cert)
+        return {};
+    const auto day = [](const ASN1_TIME* time) {
+        std::tm tm {};
+        char text[16] = "?";
+        if (ASN1_TIME_to_tm(time, &tm) == 1)
+            std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
+        return std::string(text);
+    };
+    if (X509_cmp_current_time(X509_get0_notAfter(cert)) < 0)
+        return "the pinned certificate expired on " + day(X509_get0_notAfter(cert));
+    if (X509_cmp_current_time(X509_get0_notBefore(cert)) > 0)
+        return "the pinned certificate is valid only from " + day(X509_get0_notBefore(cert));
+    return {};
+}
+
 int TSession::PlainRead(char* into, int length)
 {
     // What was written leaves before anything is awaited: the peer may be
@@ -477,6 +497,12 @@ std::string TlsDescription(SOCKET s)
 {
     const SocketState* state = Find(s);
     return state && state->Tls ? state->Tls->Description() : std::string();
+}
+
+std::string TlsPinnedDatesNote(SOCKET s)
+{
+    const SocketState* state = Find(s);
+    return state && state->Tls ? state->Tls->PinnedDatesNote() : std::string();
 }
 
 } // namespace ferro::winsock::ext

@@ -50,6 +50,10 @@ public:
     const std::string& Failure() const { return FFailure; }
     // "TLSv1.3 TLS_AES_256_GCM_SHA384", once the handshake is done.
     std::string Description() const;
+    // Of a pinned peer whose certificate is outside its dates (a pin trusts
+    // the key, not the dates): "the pinned certificate expired on
+    // 2001-01-01"; empty otherwise.
+    std::string PinnedDatesNote() const;
     // The verification found a certificate that is not pinned.
     void NotPinned(const TFingerprint& fingerprint) { FNotPinned = FingerprintText(fingerprint); }
 

@@ -283,6 +283,9 @@ bool TlsWantsWrite(SOCKET s);
 std::string TlsFailure(SOCKET s);
 // The version and cipher of an established session ("TLSv1.3 TLS_AES_256_GCM_SHA384").
 std::string TlsDescription(SOCKET s);
+// Of an established session with a pinned peer whose certificate is outside
+// its dates: "the pinned certificate expired on 2001-01-01"; else empty.
+std::string TlsPinnedDatesNote(SOCKET s);
 
 } // namespace ext
 

@@ -37,7 +37,9 @@ void TFerrolink::SecureConnection(bool server, const std::string& peerName)
         const int error = WSAGetLastError();
         Raise("TLS Setup Failed: " + LookUpErrorMessage(static_cast<std::uint16_t>(error)), error);
     }
+    FTlsPeerNote.clear();
     RaiseUnlessDone(AwaitHandshake(server), {"TLS Handshake Timed Out", "TLS Handshake Canceled", nullptr});
+    FTlsPeerNote = ext::TlsPinnedDatesNote(FHandle);
     if (Reports(kLevelSocketStep))
         StatusMessage(kLevelSocketStep, "TLS Established: " + ext::TlsDescription(FHandle));
 }

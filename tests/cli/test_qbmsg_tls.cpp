@@ -10,6 +10,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
 using namespace ferro;
 
 namespace {
@@ -190,6 +195,12 @@ TEST(QbmsgTls, ACaIssuedCertificateIsCheckedAgainstTheNameAndItsDates)
         EXPECT_EQ(r.Exit, 1);
         EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
     }
+    // A pin trusts the key, not the dates: the expired one is taken, and
+    // the user is told.
+    const QString expiredPin = QString::fromStdString(Qbmsg({"identity", certs.Identity("expired")}).Out).trimmed();
+    const Outcome pinned = Send(expired, dir.filePath("body"), {"--tls", "--pin", expiredPin});
+    EXPECT_EQ(pinned.Exit, 0) << pinned.Err;
+    EXPECT_EQ(pinned.Err, "qbmsg send: note: the pinned certificate expired on 2001-01-01 (a pin trusts the key, not the certificate's dates)\n");
     // An independent client speaking the fixed form is served as qbmsg is,
     // over TLS 1.3 and 1.2; an older version is refused.
     WriteFile(dir.filePath("message"), "0002sc  12hand-made!!\n");
@@ -237,6 +248,34 @@ TEST(QbmsgIdentity, MakesAPrivateIdentityOnceAndKeepsIt)
     ASSERT_TRUE(Finished(x509));
     EXPECT_EQ("sha256 Fingerprint=" + first.Out, x509.readAllStandardOutput().toStdString());
     EXPECT_EQ(Qbmsg({"identity", folder}).Out, first.Out);
+    // What others could read or replace is refused, as ssh refuses an
+    // unprotected key; put right, the identity is used again.
+    const std::string key = (folder + "/key.pem").toStdString(), top = folder.toStdString();
+    const struct {
+        std::function<void()> Spoil, Mend;
+        std::string Says;
+        bool AsRoot = false; // only root can give a file away
+    } unsafe[] = {
+        {[&] { ::chmod(key.c_str(), 0644); }, [&] { ::chmod(key.c_str(), 0600); },
+         "Cannot use identity file " + key + ": others can read it (mode 0644); it must be its owner's alone: chmod 600 " + key},
+        {[&] { ::chmod(top.c_str(), 0777); }, [&] { ::chmod(top.c_str(), 0700); },
+         "Cannot use identity folder " + top + ": others can write it (mode 0777): chmod go-w " + top},
+        {[&] { ::chown(key.c_str(), 65534, 65534); }, [&] { ::chown(key.c_str(), ::geteuid(), ::getegid()); },
+         "Cannot use identity file " + key + ": it belongs to another user (uid 65534)", true},
+        {[&] { ::rename(key.c_str(), (key + ".real").c_str()); ::symlink((key + ".real").c_str(), key.c_str()); },
+         [&] { ::rename((key + ".real").c_str(), key.c_str()); },
+         "Cannot use identity file " + key + ": it is a symbolic link (the key must be a file of the folder itself)"},
+    };
+    for (const auto& c : unsafe) {
+        if (c.AsRoot && ::geteuid() != 0)
+            continue;
+        c.Spoil();
+        const Outcome refused = Qbmsg({"identity", folder});
+        EXPECT_EQ(refused.Exit, 1);
+        EXPECT_EQ(refused.Err, "qbmsg identity: " + c.Says + "\n");
+        c.Mend();
+        EXPECT_EQ(Qbmsg({"identity", folder}).Out, first.Out);
+    }
     QFile::remove(folder + "/key.pem");
     const Outcome half = Qbmsg({"identity", folder});
     EXPECT_EQ(half.Exit, 1);

@@ -83,7 +83,12 @@ struct TTlsIdentity {
 /// CA-issued pair put there is used as it is). Never replaces a file.
 /// @throws EFCreateError when the folder or a file cannot be made.
 /// @throws EFOpenError when only one of the two files is there, or they
-///   cannot be read, or the key is not the certificate's.
+///   cannot be read, or the key is not the certificate's; and "Cannot use
+///   identity file|folder <path>: <why>" for what others could read or
+///   replace: a key readable by anyone but its owner ("others can read it
+///   (mode 0644); ..."), a key that is a symbolic link, a folder or
+///   certificate others can write, a file or folder of another user (root
+///   aside).
 TTlsIdentity EnsureIdentity(const std::string& folder);
 
 /// The fingerprint of the first certificate in a PEM file.

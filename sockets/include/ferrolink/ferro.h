@@ -233,6 +233,12 @@ public:
     /// The TLS version and cipher of the connection ("TLSv1.3
     /// TLS_AES_256_GCM_SHA384"); empty for a plain one.
     std::string TlsDescription() const;
+    /// What the user should hear of the last TLS handshake's peer though
+    /// the handshake succeeded: that its pinned certificate is outside its
+    /// dates ("the pinned certificate expired on 2001-01-01"), which a pin
+    /// does not look at, as it trusts the key and not the dates. Empty
+    /// otherwise; kept until the next handshake.
+    const std::string& TlsPeerNote() const { return FTlsPeerNote; }
     /// Connected: true from a successful Connect until Disconnect, the
     /// destructor, or the peer's close. Looks at nothing else.
     bool GetConnected() const { return FConnected; }
@@ -643,6 +649,7 @@ private:
     std::shared_ptr<tls::TContext> FTlsContext; ///< made of FTlsContextSettings, for one side
     TTlsSettings FTlsContextSettings;            ///< what FTlsContext was made of
     bool FTlsContextServer = false;              ///< FTlsContext is a server's
+    std::string FTlsPeerNote;                    ///< TlsPeerNote()
 
     /// The TLS context of the settings in Tls, for a server or a client.
     const std::shared_ptr<tls::TContext>& TlsContext(bool server, std::string& failure);
