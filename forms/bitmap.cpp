@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include <cstdint>
 #include <cstring>
 
 namespace ferro {
@@ -64,6 +65,26 @@ std::int64_t AnnouncedPixelBytes(const std::string& d, std::uint32_t infoSize)
     return rows > kAbsurd / rowBytes ? kAbsurd : rowBytes * rows;
 }
 
+// The picture's width and height as its checked headers give them.
+std::int64_t Width(const std::string& d)
+{
+    return U32(d, kFileHeaderSize) == 12 ? U16(d, 18) : I32(d, 18);
+}
+
+std::int64_t Height(const std::string& d)
+{
+    const std::int64_t height = U32(d, kFileHeaderSize) == 12 ? U16(d, 20) : I32(d, 22);
+    return height < 0 ? -height : height;
+}
+
+// The bytes Qt reckons a picture takes decoded: 4 a pixel.
+std::int64_t DecodedBytes(const std::string& d)
+{
+    constexpr std::int64_t kAbsurd = std::int64_t(1) << 50;
+    const std::int64_t width = Width(d), height = Height(d);
+    return height > kAbsurd / 4 / width ? kAbsurd : width * height * 4;
+}
+
 } // namespace
 
 namespace {
@@ -101,7 +122,7 @@ QImage DecodeBitmap(const std::string& data)
     return image;
 }
 
-QImage LoadBitmapFile(const std::string& fileName)
+QImage LoadBitmapFile(const std::string& fileName, std::int64_t decodedLimit)
 {
     TFileStream file(fileName, fmOpenRead);
     const std::int64_t size = file.Size();
@@ -112,10 +133,15 @@ QImage LoadBitmapFile(const std::string& fileName)
     std::string head(static_cast<std::size_t>(std::min<std::int64_t>(size, kLongestHeaders)), '\0');
     file.ReadBuffer(head.data(), static_cast<std::int64_t>(head.size()));
     CheckHeaders(head, size);
-    // Qt refuses to decode more than 256 MB by default; a picture whose file
-    // passed the checks above may take up to 4/3 of its size once decoded.
+    // Qt reckons a picture at 32 bits a pixel, whatever its own depth, and
+    // refuses more than 256 MB by default: a 1-bit picture of 32 MB is 1 GB
+    // to it. The caller's limit is Qt's, and a picture over it is told so.
+    const std::int64_t decoded = DecodedBytes(head);
+    if (decoded > decodedLimit)
+        throw EInvalidGraphic("Picture too large to show (" + std::to_string(Width(head)) + " x " + std::to_string(Height(head)) +
+                              " pixels, " + std::to_string(decoded >> 20) + " MiB decoded, at most " + std::to_string(decodedLimit >> 20) + " MiB)");
     const int defaultLimit = QImageReader::allocationLimit();
-    QImageReader::setAllocationLimit(std::max<int>(defaultLimit, static_cast<int>(std::min<std::int64_t>(size / (1 << 20) * 2 + 1, 1 << 14))));
+    QImageReader::setAllocationLimit(static_cast<int>(std::min<std::int64_t>(decodedLimit / (1 << 20) + 1, INT32_MAX)));
     QImageReader reader(QString::fromLocal8Bit(fileName.c_str()), "BMP");
     QImage image;
     const bool read = reader.read(&image);
@@ -125,12 +151,12 @@ QImage LoadBitmapFile(const std::string& fileName)
     return image;
 }
 
-QImage LoadPictureFile(const std::string& fileName)
+QImage LoadPictureFile(const std::string& fileName, std::int64_t decodedLimit)
 {
     const QString suffix = QFileInfo(QString::fromLocal8Bit(fileName.c_str())).suffix();
     if (suffix.compare("bmp", Qt::CaseInsensitive) != 0)
         throw EInvalidGraphic("Unknown picture file extension (." + suffix.toStdString() + ")");
-    return LoadBitmapFile(fileName);
+    return LoadBitmapFile(fileName, decodedLimit);
 }
 
 } // namespace ferro

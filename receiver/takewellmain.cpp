@@ -71,7 +71,7 @@ void TForm1::QBStrmServ1MSG(TComponent*, const std::string&, TStream& strm)
     // A new file renamed over temp.bmp: a link planted under that name is
     // replaced, never written through.
     WriteFileReplacing(kTempFile, strm, strm.Size() - strm.Position());
-    Image2->LoadFromFile(kTempFile);
+    Image2->LoadFromFile(kTempFile, kMaxDecodedPicture);
     // A minimised window is brought back too: the picture is for the user.
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();

@@ -26,6 +26,10 @@ constexpr int kMessageDeadlineMs = 60000;
 // The largest picture taken: 256 MiB, a BMP of about 9 000 x 9 000 pixels;
 // it arrives in a file, and is in memory only once, decoded.
 constexpr std::int64_t kMaxPictureSize = 256LL * 1024 * 1024;
+// The largest picture decoded, at 4 bytes a pixel: what a picture of
+// kMaxPictureSize comes to at 8 bits a pixel, so that every picture taken
+// at 8 bits or more is shown (and 1-bit ones of up to 16 384 x 16 384).
+constexpr std::int64_t kMaxDecodedPicture = 4 * kMaxPictureSize;
 
 // Where FormCreate puts the window on a screen of `screen` size: centred
 // across, its top edge about at the middle (division truncates toward zero).

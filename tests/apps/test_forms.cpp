@@ -106,6 +106,30 @@ TEST(BitmapLoading, FilesByNameAndExtension)
     EXPECT_EQ(FailureOf([&] { LoadPictureFile(here.Path("notes.txt").toStdString()); }), "Unknown picture file extension (.txt)");
     const std::string missing = here.Path("missing.bmp").toStdString();
     EXPECT_EQ(FailureOf([&] { LoadPictureFile(missing); }), "Cannot open file " + missing);
+
+    // A 1-bit picture of 16 000 x 16 000 pixels (32 MB): Qt reckons it at
+    // 32 bits a pixel, 976 MiB, which the limit must allow; under a smaller
+    // limit it is refused by its size, before anything is decoded.
+    const std::int32_t side = 16000, row = (side + 31) / 32 * 4;
+    std::string mono(62, '\0');
+    const auto put = [&mono](std::size_t at, std::uint32_t value, int bytes) { std::memcpy(&mono[at], &value, bytes); };
+    mono[0] = 'B';
+    mono[1] = 'M';
+    put(2, 62 + row * side, 4);
+    put(10, 62, 4);
+    put(14, 40, 4);
+    put(18, side, 4);
+    put(22, side, 4);
+    put(26, 1, 2);
+    put(28, 1, 2);
+    put(46, 2, 4);
+    put(58, 0x00FFFFFF, 4); // the palette: black, white
+    mono.resize(mono.size() + static_cast<std::size_t>(row) * side, '\xAA');
+    WriteFile(here.Path("mono.bmp"), mono);
+    mono.clear();
+    EXPECT_EQ(LoadPictureFile(here.Path("mono.bmp").toStdString(), 1LL << 30).size(), QSize(side, side));
+    EXPECT_EQ(FailureOf([&] { LoadPictureFile(here.Path("mono.bmp").toStdString(), 512LL << 20); }),
+              "Picture too large to show (16000 x 16000 pixels, 976 MiB decoded, at most 512 MiB)");
 }
 
 // --- widgets --------------------------------------------------------------------

@@ -127,12 +127,20 @@ void TakeAltMnemonics(QMenu* menu);
 /// handler: for Qt slots, which must not let exceptions through.
 std::function<void()> Guarded(std::function<void()> handler);
 
+/// The largest picture decoded by default, in bytes at 4 a pixel (how Qt
+/// reckons a picture, whatever its own depth): 1 GiB, a 16 384 x 16 384
+/// picture.
+constexpr std::int64_t kMaxDecodedPicture = 1LL << 30;
+
 /// Loads a picture by its file's extension: ".bmp" (any case) as a Windows
 /// BMP; anything else raises "Unknown picture file extension (.<ext>)".
-QImage LoadPictureFile(const std::string& fileName);
+QImage LoadPictureFile(const std::string& fileName, std::int64_t decodedLimit = kMaxDecodedPicture);
 /// Loads a Windows BMP file: "Cannot open file <name>" when it cannot be
-/// opened; a file of zero bytes is the empty picture; see DecodeBitmap.
-QImage LoadBitmapFile(const std::string& fileName);
+/// opened; a file of zero bytes is the empty picture; "Picture too large to
+/// show (W x H pixels, N MiB decoded, at most M MiB)" when its pixels at 4
+/// bytes each come to more than `decodedLimit`, before any is decoded; see
+/// DecodeBitmap for the rest.
+QImage LoadBitmapFile(const std::string& fileName, std::int64_t decodedLimit = kMaxDecodedPicture);
 /// "Bitmap image is not valid" when the data does not start with "BM" or cannot
 /// be decoded; "Stream read error" when it is shorter than its headers announce.
 QImage DecodeBitmap(const std::string& data);
@@ -185,9 +193,13 @@ public:
     void SetPicture(const QImage& picture);
     /// The picture shown.
     const QImage& Picture() const { return FPicture; }
-    /// Loads the picture from a file as LoadPictureFile does; on failure the
-    /// exception passes and the picture shown stays.
-    void LoadFromFile(const std::string& fileName) { SetPicture(LoadPictureFile(fileName)); }
+    /// Loads the picture from a file as LoadPictureFile does, up to
+    /// `decodedLimit`; on failure the exception passes and the picture shown
+    /// stays.
+    void LoadFromFile(const std::string& fileName, std::int64_t decodedLimit = kMaxDecodedPicture)
+    {
+        SetPicture(LoadPictureFile(fileName, decodedLimit));
+    }
 
 protected:
     /// Draws the picture from the top-left corner, clipped.
