@@ -459,16 +459,28 @@ TEST(QbmsgSend, ShowsAProgressLineOnATerminalOnlyAndCompletesIt)
     QTemporaryDir dir;
     WriteFile(dir.filePath("big"), Pattern(20 * 1024 * 1024));
     Receiver receiver;
-    const auto onTerminal = [&](const QString& options) {
+    const auto onTerminal = [&](const QString& options, int columns = 100) {
         QProcess p; // script gives the command a pseudo-terminal as its standard error
-        p.start("script", {"-qec", QString("'%1' send -p %2 %3 '%4'").arg(QBMSG).arg(receiver.Port).arg(options, dir.filePath("big")),
+        p.start("script", {"-qec", QString("stty cols %5 && exec '%1' send -p %2 %3 '%4'").arg(QBMSG).arg(receiver.Port).arg(options, dir.filePath("big")).arg(columns),
                            "/dev/null"});
         Finished(p);
         return QString(p.readAllStandardOutput());
     };
     const QString shown = onTerminal("");
-    EXPECT_TRUE(shown.contains(QRegularExpression("\r20\\.0 MiB of 20\\.0 MiB  100%  [0-9.]+ [KMG]iB/s  0:00 left\033\\[K\r?\n")))
+    EXPECT_TRUE(shown.contains(QRegularExpression("\r\033\\[K20\\.0 MiB of 20\\.0 MiB  100%  [0-9.]+ [KMG]iB/s  0:00 left\r?\n")))
         << shown.toStdString();
+    // Fitted to a narrow terminal: what matters least is left out, and no
+    // line wraps (a wrapped one could not be rewritten in place).
+    for (const int columns : {40, 24, 12}) {
+        const QString narrow = onTerminal("", columns);
+        bool whole = false;
+        for (const QString& drawn : narrow.split("\r\033[K", Qt::SkipEmptyParts)) {
+            const QString line = drawn.section('\r', 0, 0);
+            EXPECT_LT(line.size(), columns) << columns << ": " << line.toStdString();
+            whole = whole || line.contains("100%");
+        }
+        EXPECT_TRUE(whole) << narrow.toStdString();
+    }
     EXPECT_TRUE(shown.endsWith("OK              \r\n")) << shown.toStdString();
     EXPECT_EQ(onTerminal("--progress never"), "OK              \r\n");
     EXPECT_EQ(Qbmsg({"send", "-p", QString::number(receiver.Port), "--progress", "sometimes", dir.filePath("big")}).Exit, 2);
