@@ -15,6 +15,9 @@ constexpr int kExitUsage = 2;
 int SendCommand(const std::vector<std::string>& args);
 int ReceiveCommand(const std::vector<std::string>& args);
 
+// Standard input was closed when qbmsg started (it reads /dev/null since).
+extern bool gStandardInputClosed;
+
 // Each command's help text.
 extern const char* const kSendHelp;
 extern const char* const kReceiveHelp;

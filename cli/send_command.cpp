@@ -19,6 +19,8 @@
 
 namespace qbmsgcli {
 
+bool gStandardInputClosed = false;
+
 const char* const kSendHelp = R"(Usage: qbmsg send [OPTION]... FILE
 Post FILE (standard input when FILE is -) as one stream message and print
 the receiver's reply.
@@ -87,6 +89,8 @@ std::unique_ptr<ferro::TStream> OpenBody(const std::string& file)
 {
     const bool standardInput = file == "-";
     const std::string name = standardInput ? "standard input" : "file " + file;
+    if (standardInput && gStandardInputClosed)
+        throw Failure("Cannot read standard input: it is closed");
     const int fd = standardInput ? ::dup(STDIN_FILENO) : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw Failure("Cannot open " + name + ": " + SystemCause(errno));

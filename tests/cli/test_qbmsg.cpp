@@ -47,6 +47,36 @@ TEST(QbmsgSend, PutsExactlyTheStreamMessageOnTheWire)
     EXPECT_EQ(wire.get(), "0010Quillbrook   5hello");
 }
 
+// Closed standard descriptors are no descriptors for qbmsg to reuse: with
+// output and error closed, its texts (a forced progress line, status texts
+// at every level, the reply) go nowhere, never onto the connection; with
+// input closed, "-" says so.
+TEST(QbmsgSend, ClosedStandardDescriptorsAreNeverTheConnection)
+{
+    QTemporaryDir dir;
+    WriteFile(dir.filePath("body"), "hello");
+    TcpListener listener;
+    auto wire = std::async(std::launch::async, [&listener] {
+        const int fd = listener.Accept(10000);
+        std::string got = RecvSome(fd, 23, 10000);
+        SendAll(fd, kOk);
+        got += RecvAll(fd, 10000); // anything more before the close
+        CloseFd(fd);
+        return got;
+    });
+    QProcess closed;
+    closed.start("bash", {"-c", QString("exec '%1' send -p %2 --progress always -v 31 '%3' >&- 2>&-").arg(QBMSG).arg(listener.Port()).arg(dir.filePath("body"))});
+    ASSERT_TRUE(Finished(closed));
+    EXPECT_EQ(closed.exitCode(), 0);
+    EXPECT_EQ(wire.get(), "0010Quillbrook   5hello");
+
+    QProcess noInput;
+    noInput.start("bash", {"-c", QString("exec '%1' send -p %2 - <&-").arg(QBMSG).arg(UnusedPort())});
+    ASSERT_TRUE(Finished(noInput));
+    EXPECT_EQ(noInput.exitCode(), 1);
+    EXPECT_EQ(noInput.readAllStandardError().toStdString(), "qbmsg send: Cannot read standard input: it is closed\n");
+}
+
 TEST(QbmsgSend, ExitsOneWhenTheReceiverDoesNotAnswerOk)
 {
     QTemporaryDir dir;
