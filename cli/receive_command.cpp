@@ -32,27 +32,30 @@ readable unit in brackets, the sender's address ("from 127.0.0.1:41234",
 File names come from a counter (message-1.bin, message-2.bin, ...), never
 from the message, and an existing file is never replaced.
 
-A body is written to a temporary file in the folder, flushed to the disk,
-and then given its name; only then is "OK" answered. A large body (over
-9999 bytes) goes to the folder's disk as it arrives, never whole into memory,
-and is answered only when its end-to-end check matches; a deadline grows with
-its size (at least 64 KiB/s). A message that cannot
-be stored (a full disk, no descriptor left) gets no answer, its sender is
-told it failed, and the receiver goes on. A failed message is reported on
+A body is written to a temporary file in the folder opened at the start,
+flushed to the disk, and then given its name (mode 0666 less the umask);
+only then is "OK" answered. A large body (over 9999 bytes) goes to the
+folder's disk as it arrives, never whole into memory, and is answered only
+when its end-to-end check matches; past --deadline it goes on only while it
+keeps to 64 KiB/s over what has arrived. A message that cannot be stored (a
+full disk, no descriptor left) is not answered "OK", its sender is told it
+failed, and the receiver goes on. A failed message is reported on
 standard error, bytes from the network escaped (\xNN).
 
   -p, --port PORT       TCP port to listen on (default 6711)
       --bind ADDR       listen on this address only (IPv4 or IPv6, such as
                         127.0.0.1 or ::1, or a name); default: every
                         address of both families
-  -n, --count N         stop after N messages (default: run until interrupted)
+  -n, --count N         stop after N stored messages (default: run until
+                        interrupted)
   -o, --out DIR         folder for the bodies (default: the current folder)
   -t, --timeout MS      give up on a client after any single wait of MS
                         milliseconds (default 0: no limit)
       --idle MS         give up on a client that sends no byte for MS
                         milliseconds (default 10000; 0: no limit)
       --deadline MS     give up on a client whose whole message takes more
-                        than MS milliseconds (default 60000; 0: no limit)
+                        than MS milliseconds, unless it is a large body that
+                        keeps to 64 KiB/s (default 60000; 0: no limit)
       --max-size BYTES  refuse a body of more than BYTES bytes before any of
                         it is read; K, M and G multiply by 1024, 1024^2 and
                         1024^3 (default 1G)

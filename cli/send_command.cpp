@@ -26,8 +26,9 @@ Post FILE (standard input when FILE is -) as one stream message and print
 the receiver's reply.
 
   -H, --host HOST       receiver's address (IPv4, or IPv6 bare or in brackets:
-                        ::1, [::1]) or name (default 127.0.0.1); every
-                        address of a name is tried in the resolver's order
+                        ::1, [::1]) or name (default 127.0.0.1); the
+                        first 16 addresses of a name are tried in the
+                        resolver's order
   -4, --ipv4            look the name up for IPv4 addresses only
   -6, --ipv6            look the name up for IPv6 addresses only
   -p, --port PORT       receiver's TCP port (default 6711)

@@ -4,6 +4,10 @@
 // chooses, call by call, what the connection does: a piece of data, would-
 // block, a reset, the time-out firing, a short send.
 //
+// Its last byte chooses the message's limits: none, or a deadline that
+// passes while the message is read, with or without a rate no large body
+// keeps up with.
+//
 // After every input: the client's connection is closed and the server
 // listens again; a reply went out only if the whole message had arrived (for
 // the large form: "OK" only after the body and a matching check); OnMSG saw
@@ -13,6 +17,8 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -144,6 +150,10 @@ public:
         default:
             break;
         }
+        // Now and then a pause before the data: a dripping client, whose
+        // bytes come after the deadline of a millisecond has passed.
+        if (choice == 3)
+            ::usleep(1100);
         const auto piece = std::min<std::size_t>(static_cast<std::size_t>(len), 1 + (choice >> 3) % 64);
         if (flags & MSG_PEEK)
             return static_cast<int>(Input.Peek(buf, piece));
@@ -223,7 +233,7 @@ bool WholeLargeMessage(const std::string& bytes, std::string& from, std::string&
 bool LargeAnswerPossible(const std::string& replied)
 {
     for (const std::string& answer : {qbmsg::kGoAhead + qbmsg::kReply, qbmsg::kGoAhead + qbmsg::kBadCheck,
-                                      qbmsg::kGoAhead + qbmsg::kNotStored, qbmsg::EncodeTooLarge(kLimit)})
+                                      qbmsg::kGoAhead + qbmsg::kNotStored, qbmsg::EncodeTooLarge(kLimit), qbmsg::EncodeUnknownVersion()})
         if (answer.compare(0, replied.size(), replied) == 0)
             return true;
     return false;
@@ -304,6 +314,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzWinsock& c = harness.Connection;
     harness.Got = {};
     c.Start(data, size);
+    // The message's limits, as the input's last choice says: a deadline of
+    // a millisecond passes while the message is read, so data comes after
+    // it (a dripping client) and a large body falls behind a rate no body
+    // keeps (a slow one); either must end the message unanswered.
+    const std::uint8_t limits = c.Input.Choice();
+    harness.Server->MessageDeadline = limits & 1 ? 1 : 0;
+    harness.Server->MinimumRate = limits & 2 ? std::int64_t(1) << 40 : 64 * 1024;
     // The connection is announced; the service runs inside this one pass.
     PostMessage(c.Window, WM_SOCKETNOTIFY, c.Listening, WSAMAKESELECTREPLY(FD_ACCEPT, 0));
     ProcessMessages();
