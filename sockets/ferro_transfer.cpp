@@ -224,7 +224,7 @@ void TFerrolink::PushHeldChunks()
 bool TFerrolink::PeerHasSpoken()
 {
     char byte;
-    return recv(FHandle, &byte, 1, MSG_PEEK) >= 0;
+    return recv(FHandle, &byte, 1, MSG_PEEK) > 0;
 }
 
 std::string TFerrolink::Read(std::uint16_t count)

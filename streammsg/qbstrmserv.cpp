@@ -289,13 +289,16 @@ void TQBStrmServ::DiscardWhileSent()
     // a moment at most and within the message's limits.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDiscardMs);
     char dropped[64 * 1024];
-    FResetEndsRead = true;
+    const TLife life = Life();
+    FResetEndsRead = true; // the sender's reset ends it as its close does
     try {
         while (std::chrono::steady_clock::now() < until && ReceiveUpTo(dropped, sizeof dropped, true) > 0) {
         }
     } catch (const ESockError&) {
-        // Gone, or out of time: either way the reply has had its chance.
+        // Gone, out of time, or the component destroyed meanwhile; the reply
+        // has had its chance.
     }
+    RaiseIfDestroyed(life);
     FResetEndsRead = false;
 }
 

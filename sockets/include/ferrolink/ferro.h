@@ -539,9 +539,9 @@ protected:
     /// Raises "Text Too Long (N bytes, at most 255)" for a text that Write
     /// or WriteLn cannot send whole.
     void RaiseIfTextTooLong(const std::string& text);
-    /// Whether the peer has sent something (or closed) that waits to be
-    /// received, without waiting: for a protocol whose peer may answer
-    /// before it has been sent everything.
+    /// Whether the peer has sent something that waits to be received,
+    /// without waiting: for a protocol whose peer may answer before it has
+    /// been sent everything. A close or a reset is no answer (false).
     bool PeerHasSpoken();
     /// Raises through ErrorManager when the connection is known broken (the
     /// peer reset it), without waiting; a peer that only closed its sending
