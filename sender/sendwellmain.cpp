@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -106,6 +107,11 @@ void TForm1::BuildPanels()
     Progress->setRange(0, kProgressSteps);
     Progress->setTextVisible(false);
     Progress->hide();
+    // Where the panel's caption leaves room: a send that waits for ever (the
+    // window sets no time-out) can be ended without closing the window.
+    CancelHint = new QLabel("Escape cancels the send", Panel3);
+    CancelHint->setGeometry(11, 68, 130, 16);
+    CancelHint->hide();
 
     column->addWidget(Panel1);
     column->addWidget(Panel2);
@@ -199,6 +205,7 @@ void TForm1::ShowSending(bool sending)
         unsetCursor();
     Progress->setValue(0);
     Progress->setVisible(sending);
+    CancelHint->setVisible(sending);
 }
 
 std::string InPlainWords(const std::string& failure, std::int64_t size)
@@ -237,6 +244,18 @@ void TForm1::Help1Click()
     if (!HelpViewer)
         HelpViewer = new TTextViewer(this);
     HelpViewer->ShowText(ProgramTitle() + " Help", QString::fromUtf8(file.readAll()));
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Escape || !FSending) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    // The wait under way ends with its own text ("Read Canceled", "Write
+    // Canceled"), shown as any failure is.
+    QBStrm1->BeenCanceled = true;
+    event->accept();
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

@@ -47,6 +47,7 @@ public:
     QLabel* Label2 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QProgressBar* Progress = nullptr; // how far a send is; hidden otherwise
+    QLabel* CancelHint = nullptr;     // that Escape cancels, beside it
     QAction* File1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* About1 = nullptr;
@@ -68,6 +69,9 @@ protected:
     // Closing while a send waits cancels it; the window closes once the send
     // has returned, so no component goes while one of its waits runs.
     void closeEvent(QCloseEvent* event) override;
+    /// Escape cancels a send under way, as closing the window does, but
+    /// the window stays and says that the send was canceled.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void BuildPanels();

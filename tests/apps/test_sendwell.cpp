@@ -417,6 +417,47 @@ TEST_F(SenderFixture, APressWhileASendWaitsIsIgnoredAndClosingCancelsIt)
     got.get();
 }
 
+// Escape cancels a send that waits for ever (the window sets no time-out):
+// the window stays, the hint beside the bar said so, and the cancel is told
+// with the wait's own text.
+TEST_F(SenderFixture, EscapeCancelsASendThatWaitsAndSaysSo)
+{
+    TcpListener receiver(8, 6711);
+    const std::string picture = BmpBytes({10, 10}, Qt::green);
+    WriteFile(Here.Path("pic.bmp"), picture);
+    Boxes.Choice = Here.Path("pic.bmp");
+    Form.Select->click();
+    Form.show();
+    std::atomic<bool> taken = false;
+    auto got = std::async(std::launch::async, [&] {
+        const int fd = receiver.Accept(10000);
+        RecvSome(fd, 14 + 4 + picture.size(), 10000);
+        taken = true; // and never answers
+        PeerClosed(fd, 20000);
+        CloseFd(fd);
+    });
+    bool hintShown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!taken)
+            return;
+        poll.stop();
+        for (const QLabel* label : Form.findChildren<QLabel*>())
+            hintShown = hintShown || (label->isVisible() && label->text() == "Escape cancels the send");
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(Form.BitBtn1, &escape); // the focused button passes it on
+    });
+    poll.start(10);
+    Form.BitBtn1->click();
+    EXPECT_TRUE(hintShown);
+    EXPECT_FALSE(Form.Sending());
+    EXPECT_TRUE(Form.isVisible());
+    EXPECT_EQ(Errors(), std::vector<std::string> {"Read Canceled."});
+    for (const QLabel* label : Form.findChildren<QLabel*>())
+        EXPECT_FALSE(label->text() == "Escape cancels the send" && label->isVisible());
+    got.get();
+}
+
 // --- splash and start-up ------------------------------------------------------------
 
 TEST(Splash, IsAFramelessBlackPanelWithTheLogoCentredOnTheScreen)
