@@ -267,3 +267,39 @@ TEST_F(Desktop, AHiddenReceiverOutlivesItsErrorBoxWhichSitsCentredByItsFrame)
     EXPECT_EQ(FailureOf([&] { EXPECT_EQ(Post(picture), "OK              "); }), "no failure");
     EXPECT_TRUE(PumpUntil([&] { return ReadFile(here.Path("temp.bmp")) == picture; }, 10000));
 }
+
+// A send to a receiver that takes the connection and never answers waits
+// for ever (the window sets no time-out): Escape ends it, the hint beside
+// the bar said it would, and the user is told the send was canceled.
+TEST_F(Desktop, EscapeCancelsASendToAReceiverThatNeverAnswers)
+{
+    RunningSendwell& sendwell = *this->sendwell;
+    QString receiver;
+    ASSERT_TRUE(sendwell.Step("receiver started", &receiver));
+    ASSERT_TRUE(PumpUntil([] { return ListensOn(6711); }, 15000));
+    ::kill(static_cast<pid_t>(receiver.toLongLong()), SIGTERM); // its place is taken by one that never answers
+    ASSERT_TRUE(PumpUntil([] { return !ListensOn(6711); }, 10000));
+    TcpListener silent(8, 6711);
+    WriteFile(here.Path("pic.bmp"), BmpBytes({20, 10}, Qt::red));
+
+    const qulonglong window = desktop.Window("'Msg Server Demo'");
+    ASSERT_NE(window, 0u);
+    // "Send Message" has the focus: no file is chosen yet, so the dialog opens.
+    RunCommand("xdotool", {"windowactivate", "--sync", QString::number(window), "key", "space"}, desktop.Environment);
+    PumpFor(1000);
+    RunCommand("xdotool", {"type", "--delay", "20", here.Path("pic.bmp")}, desktop.Environment);
+    RunCommand("xdotool", {"key", "Return"}, desktop.Environment);
+    const int peer = silent.Accept(10000); // the picture goes out, and nothing answers it
+    ASSERT_GE(peer, 0);
+    PumpFor(500);
+    RunCommand("xdotool", {"windowactivate", "--sync", QString::number(window), "key", "Escape"}, desktop.Environment);
+    const qulonglong box = desktop.Window("Sendwell");
+    ASSERT_NE(box, 0u) << "the cancel was not told";
+    EXPECT_TRUE(PeerClosed(peer, 5000)) << "the connection stayed";
+    CloseFd(peer);
+    const QImage shot = desktop.Screenshot(here.Path("canceled.png"));
+    EXPECT_FALSE(shot.isNull());
+    RunCommand("xdotool", {"windowactivate", "--sync", QString::number(box), "key", "Return"}, desktop.Environment);
+    EXPECT_TRUE(PumpUntil([&] { return desktop.Window("Sendwell", 0) == 0; }, 10000)) << "the box stayed";
+    EXPECT_EQ(sendwell.Process.state(), QProcess::Running);
+}
