@@ -379,24 +379,34 @@ TEST_F(SenderFixture, HelpShowsTheFileAsWrittenInAWindowOfItsOwnUntilTheProgramE
     EXPECT_FALSE(viewer.isVisible());
 }
 
-TEST_F(SenderFixture, APressWhileASendWaitsIsIgnoredAndClosingCancelsIt)
+namespace {
+
+// A picture chosen in `form` and a receiver that takes the whole message and
+// never answers: a send then surely waits for the reply, however slow this
+// machine is. `taken` is set once the message is in.
+std::future<void> SendingToAReceiverThatNeverAnswers(SenderFixture& f, TcpListener& receiver, std::atomic<bool>& taken)
 {
-    TcpListener receiver(8, 6711);
     const std::string picture = BmpBytes({10, 10}, Qt::green);
-    WriteFile(Here.Path("pic.bmp"), picture);
-    Boxes.Choice = Here.Path("pic.bmp");
-    Form.Select->click();
-    Form.show();
-    // The receiver takes the whole message and never answers: the send then
-    // surely waits for the reply, however slow this machine is.
-    std::atomic<bool> taken = false;
-    auto got = std::async(std::launch::async, [&] {
+    WriteFile(f.Here.Path("pic.bmp"), picture);
+    f.Boxes.Choice = f.Here.Path("pic.bmp");
+    f.Form.Select->click();
+    f.Form.show();
+    return std::async(std::launch::async, [&receiver, &taken, size = picture.size()] {
         const int fd = receiver.Accept(10000);
-        RecvSome(fd, 14 + 4 + picture.size(), 10000);
+        RecvSome(fd, 14 + 4 + size, 10000);
         taken = true;
         PeerClosed(fd, 20000);
         CloseFd(fd);
     });
+}
+
+} // namespace
+
+TEST_F(SenderFixture, APressWhileASendWaitsIsIgnoredAndClosingCancelsIt)
+{
+    TcpListener receiver(8, 6711);
+    std::atomic<bool> taken = false;
+    auto got = SendingToAReceiverThatNeverAnswers(*this, receiver, taken);
     bool sendingSeen = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -423,19 +433,8 @@ TEST_F(SenderFixture, APressWhileASendWaitsIsIgnoredAndClosingCancelsIt)
 TEST_F(SenderFixture, EscapeCancelsASendThatWaitsAndSaysSo)
 {
     TcpListener receiver(8, 6711);
-    const std::string picture = BmpBytes({10, 10}, Qt::green);
-    WriteFile(Here.Path("pic.bmp"), picture);
-    Boxes.Choice = Here.Path("pic.bmp");
-    Form.Select->click();
-    Form.show();
     std::atomic<bool> taken = false;
-    auto got = std::async(std::launch::async, [&] {
-        const int fd = receiver.Accept(10000);
-        RecvSome(fd, 14 + 4 + picture.size(), 10000);
-        taken = true; // and never answers
-        PeerClosed(fd, 20000);
-        CloseFd(fd);
-    });
+    auto got = SendingToAReceiverThatNeverAnswers(*this, receiver, taken);
     bool hintShown = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
