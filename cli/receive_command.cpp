@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <functional>
 #include <memory>
 
 namespace qbmsgcli {
@@ -171,6 +172,40 @@ std::string StartListening(ferro::TQBStrmServ& server)
     return failure;
 }
 
+// The TLS files read and the folder opened and tried, each told when it
+// cannot be used; the folder, or null when either cannot.
+std::unique_ptr<TStoreFolder> Prepare(ferro::TQBStrmServ& server, const TCommandLine& line)
+{
+    try {
+        server.Tls = TlsSettings(line, true, kPrefix);
+        if (server.Tls.Enabled)
+            server.PrepareTls(true); // a file that cannot be used is told now, not at the first sender
+        return std::make_unique<TStoreFolder>(line.Bytes("out", "."));
+    } catch (const ferro::Exception& e) {
+        Report(e.Message() + (e.SystemError() ? ": " + SystemCause(e.SystemError()) : ""));
+    } catch (const StoreError& e) {
+        Report(e.what());
+    }
+    return nullptr;
+}
+
+// Each message's body stored in `folder` (its large bodies made there as
+// they arrive) and its line reported; `stored` after each.
+void StoreEachMessage(ferro::TQBStrmServ& server, TStoreFolder& folder, TReportLines& lines, std::function<void()> stored)
+{
+    server.BodyFile = [&folder] { return folder.NewBody(); };
+    server.OnMSG = [&server, &folder, &lines, stored = std::move(stored)](ferro::TComponent*, const std::string& from, ferro::TStream& body) {
+        const std::string path = folder.Store(body); // raises: no reply
+        if (!server.TlsPeerNote().empty())
+            Report("note: " + server.TlsPeerNote() + " (a pin trusts the key, not the certificate's dates) (from " + server.PeerAddress() + ")");
+        const std::int64_t size = body.Size();
+        // The file last, as it always was: the one field a script takes.
+        lines.Add(Printable(from) + " " + std::to_string(size) + " (" + ReadableSize(size) + ") from " + server.PeerAddress() + " " +
+                  Escaped(path) + "\n");
+        stored();
+    };
+}
+
 // SIGINT and SIGTERM, heard through the event loop: the message in progress
 // ends as it would (stored and answered, or neither: a read under way is
 // canceled, a handler that stores is not), no connection is taken any more,
@@ -216,37 +251,16 @@ int ReceiveCommand(const std::vector<std::string>& args)
     const long count = line.Number("count", 0, 1, 2147483647);
     ferro::TQBStrmServ server(nullptr);
     Configure(server, line);
-    try {
-        server.Tls = TlsSettings(line, true, kPrefix);
-        if (server.Tls.Enabled)
-            server.PrepareTls(true); // a file that cannot be used is told now, not at the first sender
-    } catch (const ferro::Exception& e) {
-        Report(e.Message() + (e.SystemError() ? ": " + SystemCause(e.SystemError()) : ""));
+    const std::unique_ptr<TStoreFolder> folder = Prepare(server, line);
+    if (!folder)
         return kExitFailed;
-    }
-    std::unique_ptr<TStoreFolder> folder;
-    try {
-        folder = std::make_unique<TStoreFolder>(line.Bytes("out", "."));
-    } catch (const StoreError& e) {
-        Report(e.what());
-        return kExitFailed;
-    }
-
-    server.BodyFile = [&folder] { return folder->NewBody(); };
 
     TReportLines lines;
     long received = 0;
-    server.OnMSG = [&](ferro::TComponent*, const std::string& from, ferro::TStream& body) {
-        const std::string path = folder->Store(body); // raises: no reply
-        if (!server.TlsPeerNote().empty())
-            Report("note: " + server.TlsPeerNote() + " (a pin trusts the key, not the certificate's dates) (from " + server.PeerAddress() + ")");
-        const std::int64_t size = body.Size();
-        // The file last, as it always was: the one field a script takes.
-        lines.Add(Printable(from) + " " + std::to_string(size) + " (" + ReadableSize(size) + ") from " + server.PeerAddress() + " " +
-                  Escaped(path) + "\n");
+    StoreEachMessage(server, *folder, lines, [&] {
         if (++received == count)
             server.StopListening(); // this one is answered; no other is taken
-    };
+    });
     // Everything it needs is made before it listens: once a client can see
     // it listening, it makes no descriptor but for a connection.
     StopRequests stop(server);

@@ -159,6 +159,43 @@ std::string Explained(const std::string& text, const ferro::TFerrolink& sender)
     return text + ": " + Escaped(sender.Host) + " port " + std::to_string(sender.Port) + suffix;
 }
 
+// The sender as the options ask for it.
+void Configure(ferro::TQBStrm& sender, const TCommandLine& line)
+{
+    sender.Host = line.Bytes("host", "127.0.0.1");
+    sender.IPVersion = line.IsSet("ipv4") ? 4 : line.IsSet("ipv6") ? 6 : 0;
+    sender.Port = static_cast<std::int32_t>(line.Number("port", ferro::qbmsg::kPort, 1, 65535));
+    sender.FromName = line.Bytes("from", "Quillbrook");
+    if (sender.FromName.size() > static_cast<std::size_t>(ferro::qbmsg::kMaxNameLength))
+        throw UsageError("--from may be at most " + std::to_string(ferro::qbmsg::kMaxNameLength) + " characters, not " +
+                         std::to_string(sender.FromName.size()));
+    sender.TimeOut = static_cast<std::int32_t>(line.Number("timeout", 0, 0, 2147483647));
+    sender.ReportLevel = static_cast<std::int32_t>(line.Number("verbose", 0, 0, 255));
+    sender.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
+}
+
+// Posts `file` and tells the reply; the exit status. Raises what failed.
+int Post(ferro::TQBStrm& sender, const std::string& file, TProgressLine& progress)
+{
+    const std::unique_ptr<ferro::TStream> body = OpenBody(file);
+    std::string reply;
+    try {
+        reply = sender.PostIt(*body);
+    } catch (...) {
+        progress.Finish(false);
+        throw;
+    }
+    progress.Finish(true);
+    if (!sender.TlsPeerNote().empty())
+        std::fprintf(stderr, "%snote: %s (a pin trusts the key, not the certificate's dates)\n", kPrefix, sender.TlsPeerNote().c_str());
+    std::printf("%s\n", Escaped(reply).c_str());
+    if (reply != ferro::qbmsg::kReply) {
+        std::fprintf(stderr, "%sthe receiver did not answer \"OK\": the message was not stored\n", kPrefix);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 } // namespace
 
 int SendCommand(const std::vector<std::string>& args)
@@ -180,16 +217,7 @@ int SendCommand(const std::vector<std::string>& args)
     if (line.IsSet("ipv4") && line.IsSet("ipv6"))
         throw UsageError("-4 and -6 exclude each other");
     ferro::TQBStrm sender(nullptr);
-    sender.Host = line.Bytes("host", "127.0.0.1");
-    sender.IPVersion = line.IsSet("ipv4") ? 4 : line.IsSet("ipv6") ? 6 : 0;
-    sender.Port = static_cast<std::int32_t>(line.Number("port", ferro::qbmsg::kPort, 1, 65535));
-    sender.FromName = line.Bytes("from", "Quillbrook");
-    if (sender.FromName.size() > static_cast<std::size_t>(ferro::qbmsg::kMaxNameLength))
-        throw UsageError("--from may be at most " + std::to_string(ferro::qbmsg::kMaxNameLength) + " characters, not " +
-                         std::to_string(sender.FromName.size()));
-    sender.TimeOut = static_cast<std::int32_t>(line.Number("timeout", 0, 0, 2147483647));
-    sender.ReportLevel = static_cast<std::int32_t>(line.Number("verbose", 0, 0, 255));
-    sender.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
+    Configure(sender, line);
     try {
         sender.Tls = TlsSettings(line, false, kPrefix);
     } catch (const ferro::Exception& e) {
@@ -200,23 +228,7 @@ int SendCommand(const std::vector<std::string>& args)
     TProgressLine progress(stderr, progressShown);
     sender.OnPacketRecvd = [&](ferro::TComponent*) { progress.Update(sender.BytesRecvd(), sender.BytesTotal()); };
     try {
-        const std::unique_ptr<ferro::TStream> body = OpenBody(files.front());
-        std::string reply;
-        try {
-            reply = sender.PostIt(*body);
-        } catch (...) {
-            progress.Finish(false);
-            throw;
-        }
-        progress.Finish(true);
-        if (!sender.TlsPeerNote().empty())
-            std::fprintf(stderr, "%snote: %s (a pin trusts the key, not the certificate's dates)\n", kPrefix, sender.TlsPeerNote().c_str());
-        std::printf("%s\n", Escaped(reply).c_str());
-        if (reply != ferro::qbmsg::kReply) {
-            std::fprintf(stderr, "%sthe receiver did not answer \"OK\": the message was not stored\n", kPrefix);
-            return kExitFailed;
-        }
-        return kExitOk;
+        return Post(sender, files.front(), progress);
     } catch (const ferro::ESockError& e) {
         std::fprintf(stderr, "%s%s\n", kPrefix, Explained(e.what(), sender).c_str());
     } catch (const ferro::Exception& e) {

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 
 namespace ferro::tls {
 
@@ -20,18 +19,6 @@ namespace {
 
 constexpr int kDrainReads = 16; // at the close: what a peer may say unasked, not a transfer
 constexpr std::size_t kIncoming = 256 * 1024;
-
-// A connection that broke under TLS, in words, its number after them.
-std::string BrokenConnection(int error)
-{
-    const char* words = error == WSAECONNRESET ? "the peer reset the connection"
-        : error == WSAECONNABORTED             ? "the connection was aborted"
-        : error == WSAETIMEDOUT                ? "the connection timed out"
-        : error == WSAESHUTDOWN                ? "the peer closed the connection"
-        : error == WSAENETUNREACH || error == WSAEHOSTUNREACH ? "the peer can no longer be reached"
-                                                              : "the connection broke";
-    return std::string(words) + " (" + std::to_string(error) + ")";
-}
 
 // The records travel by the stand-in's plain sends and receives: a BIO of
 // our own whose data is the session.
@@ -88,32 +75,6 @@ bool IsAddress(const std::string& host)
 {
     unsigned char any[16];
     return ::inet_pton(PF_INET, host.c_str(), any) == 1 || ::inet_pton(PF_INET6, host.c_str(), any) == 1;
-}
-
-// What an OpenSSL reason means for a user, where its own words do not say.
-const char* Meaning(int reason)
-{
-    switch (reason) {
-    case SSL_R_WRONG_VERSION_NUMBER:
-    case SSL_R_HTTP_REQUEST:
-    case SSL_R_PACKET_LENGTH_TOO_LONG:
-    case SSL_R_UNKNOWN_PROTOCOL:
-        return "the peer does not speak TLS";
-    case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
-        return "the peer admits only senders with a certificate it knows";
-    case SSL_R_SSLV3_ALERT_BAD_CERTIFICATE:
-    case SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN:
-    case SSL_R_TLSV1_ALERT_UNKNOWN_CA:
-    case SSL_R_TLSV1_ALERT_ACCESS_DENIED:
-        return "the peer does not admit our certificate";
-    case SSL_R_PEER_DID_NOT_RETURN_A_CERTIFICATE:
-        return "the peer presented no certificate";
-    case SSL_R_UNSUPPORTED_PROTOCOL:
-    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
-        return "the peer speaks no TLS version from 1.2 on";
-    default:
-        return nullptr;
-    }
 }
 
 } // namespace
@@ -359,30 +320,6 @@ void TSession::Close(int ms)
     FOut.Deliver(FState, ms);
 }
 
-std::string TSession::Description() const
-{
-    return std::string(SSL_get_version(FSsl.get())) + " " + SSL_get_cipher_name(FSsl.get());
-}
-
-std::string TSession::PinnedDatesNote() const
-{
-    const X509* cert = FEstablished && FContext->Pinned() ? SSL_get0_peer_certificate(FSsl.get()) : nullptr;
-    if (!cert)
-        return {};
-    const auto day = [](const ASN1_TIME* time) {
-        std::tm tm {};
-        char text[16] = "?";
-        if (ASN1_TIME_to_tm(time, &tm) == 1)
-            std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
-        return std::string(text);
-    };
-    if (X509_cmp_current_time(X509_get0_notAfter(cert)) < 0)
-        return "the pinned certificate expired on " + day(X509_get0_notAfter(cert));
-    if (X509_cmp_current_time(X509_get0_notBefore(cert)) > 0)
-        return "the pinned certificate is valid only from " + day(X509_get0_notBefore(cert));
-    return {};
-}
-
 int TSession::PlainRead(char* into, int length)
 {
     // What was written leaves before anything is awaited: the peer may be
@@ -431,78 +368,4 @@ int TSession::Failed(int result, const char* step)
     return Fail(FBrokenBy);
 }
 
-std::string TSession::FailureText(unsigned long error, const char* step) const
-{
-    if (error == 0 && std::string(step) == "handshake" && !FContext->Server())
-        return "the peer closed the connection (a receiver without TLS does so)";
-    if (error == 0)
-        return FPlainEnded || std::string(step) == "handshake" ? "the peer closed the connection" : "the connection failed";
-    const int reason = ERR_GET_REASON(error);
-    const char* words = ERR_reason_error_string(error);
-    std::string text = words ? words : "error " + std::to_string(reason);
-    if (ERR_GET_LIB(error) != ERR_LIB_SSL)
-        return text;
-    if (reason == SSL_R_CERTIFICATE_VERIFY_FAILED) {
-        const long result = SSL_get_verify_result(FSsl.get());
-        text += " (" + (FNotPinned.empty() ? std::string(X509_verify_cert_error_string(result)) : "not a pinned certificate: " + FNotPinned) + ")";
-    } else if (const char* meaning = Meaning(reason)) {
-        text += std::string(" (") + meaning + ")";
-    }
-    return text;
-}
-
 } // namespace ferro::tls
-
-namespace ferro::winsock::ext {
-
-using namespace detail;
-
-std::shared_ptr<tls::TContext> MakeTlsContext(const TTlsSettings& settings, bool server, std::string& failure)
-{
-    return tls::TContext::Make(settings, server, failure);
-}
-
-int StartTls(SOCKET s, const std::shared_ptr<tls::TContext>& context, const std::string& peerName)
-{
-    SocketState* state = Find(s);
-    if (!state)
-        return Fail(WSAENOTSOCK);
-    if (state->Link.State != Phase::Connected || state->Tls)
-        return Fail(WSAEINVAL);
-    state->Tls.reset(new tls::TSession(*state, context, peerName));
-    return 0;
-}
-
-int TlsHandshake(SOCKET s)
-{
-    SocketState* state = Find(s);
-    if (!state)
-        return Fail(WSAENOTSOCK);
-    return state->Tls ? state->Tls->Handshake() : Fail(WSAEINVAL);
-}
-
-bool TlsWantsWrite(SOCKET s)
-{
-    const SocketState* state = Find(s);
-    return state && state->Tls && state->Tls->WantsWrite();
-}
-
-std::string TlsFailure(SOCKET s)
-{
-    const SocketState* state = Find(s);
-    return state && state->Tls ? state->Tls->Failure() : std::string();
-}
-
-std::string TlsDescription(SOCKET s)
-{
-    const SocketState* state = Find(s);
-    return state && state->Tls ? state->Tls->Description() : std::string();
-}
-
-std::string TlsPinnedDatesNote(SOCKET s)
-{
-    const SocketState* state = Find(s);
-    return state && state->Tls ? state->Tls->PinnedDatesNote() : std::string();
-}
-
-} // namespace ferro::winsock::ext

@@ -20,6 +20,10 @@ struct SocketState;
 
 namespace ferro::tls {
 
+// A connection that broke under TLS, in words, its number after them
+// ("the peer reset the connection (10054)").
+std::string BrokenConnection(int error);
+
 class TSession {
 public:
     // TLS on `state`'s connection, not yet shaken hands; a client checks

@@ -24,6 +24,23 @@ std::string WithoutBrackets(const std::string& host)
     return host;
 }
 
+// The address `name` writes out, into `address`: the common dotted form and
+// the other forms inet_addr reads, as before, or an IPv6 address. IPv4 text
+// inet_addr did not read (255.255.255.255 among it) is looked up like a
+// name, as it always was.
+bool AddressWrittenOut(const std::string& name, sockaddr_storage& address)
+{
+    if (const std::uint32_t v4 = inet_addr(name.c_str()); v4 != INADDR_NONE) {
+        sockaddr_in in {};
+        in.sin_family = AF_INET;
+        in.sin_addr.s_addr = v4;
+        address = {};
+        std::memcpy(&address, &in, sizeof in);
+        return true;
+    }
+    return name.find(':') != std::string::npos && InetPton(name.c_str(), address);
+}
+
 int LookupFamily(std::int32_t ipVersion)
 {
     return ipVersion == 4 ? AF_INET : ipVersion == 6 ? kFamilyInet6 : AF_UNSPEC;
@@ -127,19 +144,7 @@ int TFerrolink::LookUpAddresses(const std::string& host, std::string& failure)
         failure = "Invalid Host Name (" + fault + ")";
         return -1;
     }
-    // The common dotted form, and the other forms inet_addr reads, as before.
-    if (const std::uint32_t v4 = inet_addr(name.c_str()); v4 != INADDR_NONE) {
-        sockaddr_in in {};
-        in.sin_family = AF_INET;
-        in.sin_addr.s_addr = v4;
-        FAddresses->Address[0] = {};
-        std::memcpy(&FAddresses->Address[0], &in, sizeof in);
-        FAddresses->Count = 1;
-        return 0;
-    }
-    // An IPv6 address; IPv4 text inet_addr did not read (255.255.255.255
-    // among it) is looked up like a name, as it always was.
-    if (name.find(':') != std::string::npos && InetPton(name.c_str(), FAddresses->Address[0])) {
+    if (AddressWrittenOut(name, FAddresses->Address[0])) {
         FAddresses->Count = 1;
         return 0;
     }
