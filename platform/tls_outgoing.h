@@ -35,6 +35,9 @@ public:
     // The data bytes whose records have all left since this was last
     // asked, for the send that offers them.
     std::size_t TakeDelivered() { std::size_t n = FDelivered; FDelivered = 0; return n; }
+    // Whether records have left (at a receive's flush, say) whose data no
+    // send has counted yet: the next send counts them, encrypting nothing.
+    bool Uncounted() const { return FDelivered > 0; }
 
 private:
     struct TMark {

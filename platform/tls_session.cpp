@@ -174,13 +174,15 @@ int TSession::Send(const char* buf, int len, int flags)
     const int more = flags & detail::kMoreComing;
     // Records of an earlier send that could not all leave carry the bytes
     // offered again now: they leave first, and are what this send counts.
-    if (FOut.Empty()) {
+    // So do records that a receive's flush sent on meanwhile: encrypting
+    // those bytes again would send them twice.
+    if (FOut.Empty() && !FOut.Uncounted()) {
         const long encrypted = Encrypt(buf, static_cast<std::size_t>(len));
         if (encrypted < 0)
             return Fail(FBrokenBy);
         if (!FlushRecords(encrypted == len ? more : 0))
             return Fail(FBrokenBy);
-    } else if (!FlushRecords(0)) {
+    } else if (!FOut.Empty() && !FlushRecords(0)) {
         return Fail(FBrokenBy);
     }
     const std::size_t counted = FOut.TakeDelivered();

@@ -22,6 +22,7 @@ public:
     using TFerrolink::AwaitCompletion;
     using TFerrolink::DispatchSocketEvent;
     using TFerrolink::ErrorManager;
+    using TFerrolink::PeerHasSpoken;
     using TFerrolink::PumpUntilDone;
     using TFerrolink::RequestCloseSocket;
     using TFerrolink::StatusMessage;

@@ -153,6 +153,38 @@ TEST(TlsTransfer, TheBytesInsideAreTheBytesSentAndAPinDecidesTrust)
     EXPECT_TRUE(got == body + "and a line\r\n");
 }
 
+// A peer that reads slowly makes sends take part of what they are offered;
+// a receive in between (a look for an early answer) hands on the records of
+// bytes no send has counted yet. Those bytes must still travel once.
+TEST(TlsTransfer, ABodySentToASlowReaderWithLooksForAnAnswerArrivesOnce)
+{
+    QTemporaryDir dir;
+    const TTlsIdentity server = EnsureIdentity(dir.filePath("server").toStdString());
+    const std::uint16_t port = FreePort();
+    QProcess peer; // starts reading after a while: the buffers fill first
+    peer.start("socat", {"-u",
+                         QString("OPENSSL-LISTEN:%1,reuseaddr,verify=0,cert=%2,key=%3")
+                             .arg(port)
+                             .arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)),
+                         "SYSTEM:sleep 0.5; exec cat > '" + dir.filePath("received") + "'"});
+    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    TProbe link;
+    ConnectPinned(link, "127.0.0.1", port, server.Fingerprint);
+    const std::string body = Pattern(16 * 1024 * 1024 + 5);
+    TMemoryStream stream = StreamOf(body);
+    int looks = 0;
+    link.SendStream(stream, [&](const char*, std::size_t) {
+        EXPECT_FALSE(link.PeerHasSpoken()); // the peer says nothing
+        ++looks;
+    });
+    EXPECT_GT(looks, 1);
+    link.Disconnect();
+    ASSERT_TRUE(PumpUntil([&] { return peer.state() == QProcess::NotRunning; }, 20000));
+    const std::string got = ReadFile(dir.filePath("received"));
+    EXPECT_EQ(got.size(), body.size());
+    EXPECT_TRUE(got == body);
+}
+
 // The two ends on two threads of one process (on one thread neither could
 // step its handshake inside the other's wait). Each Write is a record of
 // its own; the line comes whole and in order, and the reply goes back.
