@@ -3,7 +3,15 @@
 #include <ferrolink/largeform.h>
 #include <ferrolink/wireformat.h>
 
+#include <chrono>
+
 namespace ferro {
+
+namespace {
+
+constexpr std::chrono::milliseconds kEarlyReplyLook(20); // between looks for an answer while a body goes out
+
+} // namespace
 
 TQBStrm::TQBStrm(TComponent* owner) : TFerrolink(owner)
 {
@@ -66,13 +74,20 @@ std::string TQBStrm::PostLarge(TStream& stream, std::int64_t size)
     AwaitGoAhead(size);
     qbmsg::TBodyCheck check;
     // A receiver that cannot store the body says so before it has all of
-    // it: the reply is read then, instead of sending on into a reset.
+    // it: the reply is read then, instead of sending on into a reset. A look
+    // every few milliseconds is soon enough (the receiver waits 2 s for it)
+    // and costs nothing: a look hands on what send batching holds.
     struct TEarlyReply {};
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastLook = Clock::now();
     try {
         SendStream(stream, [&](const char* bytes, std::size_t count) {
             check.Add(bytes, count);
-            if (PeerHasSpoken())
-                throw TEarlyReply();
+            if (const auto now = Clock::now(); now - lastLook >= kEarlyReplyLook) {
+                lastLook = now;
+                if (PeerHasSpoken())
+                    throw TEarlyReply();
+            }
         });
     } catch (const TEarlyReply&) {
         std::string early(qbmsg::kReplySize, '\0');
