@@ -36,6 +36,23 @@ void ConnectPinned(TProbe& link, const char* host, std::uint16_t port, const TFi
     link.Connect();
 }
 
+// socat as a TLS server on `port` with `identity`, its own options after
+// the listening address's (`-u` for one way), data going to `target`; true
+// once it listens.
+bool StartTlsPeer(QProcess& peer, std::uint16_t port, const TTlsIdentity& identity, const QString& options, const QString& target,
+                  bool oneWay = false)
+{
+    QStringList args;
+    if (oneWay)
+        args << "-u";
+    args << QString("OPENSSL-LISTEN:%1,reuseaddr,%2,cert=%3,key=%4")
+                .arg(port)
+                .arg(options, QString::fromStdString(identity.CertificateFile), QString::fromStdString(identity.KeyFile))
+         << target;
+    peer.start("socat", args);
+    return PumpUntil([&] { return ListensOn(port); }, 10000);
+}
+
 } // namespace
 
 TEST(TlsHandshake, EndsByItsDeadlineOrACancelAndNothingTravelsInTheClear)
@@ -76,11 +93,7 @@ TEST(TlsHandshake, AClientQueuedBehindAnotherWaitsItsWholeTimeOut)
     const TTlsIdentity server = EnsureIdentity(dir.filePath("server").toStdString());
     const std::uint16_t port = FreePort();
     QProcess peer;
-    peer.start("socat", {QString("OPENSSL-LISTEN:%1,reuseaddr,verify=0,cert=%2,key=%3")
-                             .arg(port)
-                             .arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)),
-                         "EXEC:cat"});
-    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    ASSERT_TRUE(StartTlsPeer(peer, port, server, "verify=0", "EXEC:cat"));
     TcpListener busy(1);
     auto late = ProxyAsync(busy, port, SIZE_MAX, SIZE_MAX, 900);
     TProbe link;
@@ -103,11 +116,7 @@ TEST(TlsHandshake, ARefusalIsToldByItsAlertEvenWhenThePeerResets)
     const TTlsIdentity client = EnsureIdentity(dir.filePath("client").toStdString());
     const std::uint16_t port = FreePort();
     QProcess peer;
-    peer.start("socat", {QString("OPENSSL-LISTEN:%1,reuseaddr,verify=1,cert=%2,key=%3,cafile=%2")
-                             .arg(port)
-                             .arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)),
-                         "STDOUT"});
-    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    ASSERT_TRUE(StartTlsPeer(peer, port, server, "verify=1,cafile=" + QString::fromStdString(server.CertificateFile), "STDOUT"));
     TProbe link;
     link.Tls.CertificateFile = client.CertificateFile;
     link.Tls.KeyFile = client.KeyFile;
@@ -131,12 +140,7 @@ TEST(TlsTransfer, TheBytesInsideAreTheBytesSentAndAPinDecidesTrust)
     // reads: its close must still end the stream, not reset it.
     QProcess peer; // writes what it receives to its standard output
     peer.setStandardOutputFile(dir.filePath("received"));
-    peer.start("socat", {"-u",
-                         QString("OPENSSL-LISTEN:%1,reuseaddr,verify=0,cert=%2,key=%3")
-                             .arg(port)
-                             .arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)),
-                         "STDOUT"});
-    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    ASSERT_TRUE(StartTlsPeer(peer, port, server, "verify=0", "STDOUT", true));
 
     TProbe link;
     ConnectPinned(link, "localhost", port, server.Fingerprint);
@@ -162,12 +166,7 @@ TEST(TlsTransfer, ABodySentToASlowReaderWithLooksForAnAnswerArrivesOnce)
     const TTlsIdentity server = EnsureIdentity(dir.filePath("server").toStdString());
     const std::uint16_t port = FreePort();
     QProcess peer; // starts reading after a while: the buffers fill first
-    peer.start("socat", {"-u",
-                         QString("OPENSSL-LISTEN:%1,reuseaddr,verify=0,cert=%2,key=%3")
-                             .arg(port)
-                             .arg(QString::fromStdString(server.CertificateFile), QString::fromStdString(server.KeyFile)),
-                         "SYSTEM:sleep 0.5; exec cat > '" + dir.filePath("received") + "'"});
-    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
+    ASSERT_TRUE(StartTlsPeer(peer, port, server, "verify=0", "SYSTEM:sleep 0.5; exec cat > '" + dir.filePath("received") + "'", true));
     TProbe link;
     ConnectPinned(link, "127.0.0.1", port, server.Fingerprint);
     const std::string body = Pattern(16 * 1024 * 1024 + 5);
