@@ -4,13 +4,13 @@
 #include "options.h"
 #include "progress.h"
 #include "report_lines.h"
+#include "stop_requests.h"
+#include "kept_parts.h"
 #include "store.h"
 #include "text.h"
 #include "tls_options.h"
 
 #include <ferrolink/qbmsg.h>
-
-#include <QSocketNotifier>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -30,8 +30,19 @@ Listen for stream messages and store each body in a new file, printing one
 line per message: the sender's name (quoted), the byte count, the size in a
 readable unit in brackets, the sender's address ("from 127.0.0.1:41234",
 "from [::1]:41234") and, last, the file.
-File names come from a counter (message-1.bin, message-2.bin, ...), never
-from the message, and an existing file is never replaced.
+A file sent by name (qbmsg send) is stored under that name, its folders
+made inside this folder: a name is never a path out of it (".." and a
+leading "/" are left out, no link is followed), control characters become
+"_", and a name that is taken gets a number ("report-1.bin"). Anything else
+gets a name from a counter (message-1.bin, message-2.bin, ...). An existing
+file is never replaced.
+
+When a named file's send is cut off (the sender interrupted or killed, the
+connection lost), what arrived is kept in the hidden folder .qbmsg-partial
+of the folder, and the same file sent again by the same sender goes on from
+there once the sender has checked that its file begins with it. Parts are
+kept for a day at most and, the oldest dropped first, never more than
+--max-size in all.
 
 A body is written to a temporary file in the folder opened at the start,
 flushed to the disk, and then given its name (mode 0666 less the umask);
@@ -94,14 +105,6 @@ constexpr long kDefaultIdleMs = 10000;
 constexpr long kDefaultDeadlineMs = 60000;
 constexpr long long kDefaultMaxSize = 1LL << 30; // files, not pictures: the disk bounds it, not memory
 constexpr int kStopGraceMs = 500; // for report lines still queued at a stop request
-
-int gSignalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    (void)!::write(gSignalPipe[1], &byte, 1);
-}
 
 void Report(const std::string& text)
 {
@@ -189,13 +192,33 @@ std::unique_ptr<TStoreFolder> Prepare(ferro::TQBStrmServ& server, const TCommand
     return nullptr;
 }
 
+// Named files' cut-off bodies kept in the folder for their senders to
+// resume; a folder where they cannot be kept is told once, and nothing is
+// resumed then.
+std::unique_ptr<TKeptParts> KeepCutBodies(ferro::TQBStrmServ& server, TStoreFolder& folder)
+{
+    std::unique_ptr<TKeptParts> parts;
+    try {
+        parts = std::make_unique<TKeptParts>(folder.Fd(), server.MaxSize);
+    } catch (const ferro::Exception& e) {
+        Report("note: cut-off sends cannot be resumed: " + e.Message() + ": " + SystemCause(e.SystemError()));
+        return nullptr;
+    }
+    server.KeptBody = [kept = parts.get()](const TKeptParts::TLabel& label) { return kept->Find(label); };
+    server.OnBodyCut = [kept = parts.get()](const TKeptParts::TLabel& label, std::unique_ptr<ferro::TStream> arrived) {
+        kept->Keep(label, std::move(arrived));
+    };
+    return parts;
+}
+
 // Each message's body stored in `folder` (its large bodies made there as
 // they arrive) and its line reported; `stored` after each.
 void StoreEachMessage(ferro::TQBStrmServ& server, TStoreFolder& folder, TReportLines& lines, std::function<void()> stored)
 {
     server.BodyFile = [&folder] { return folder.NewBody(); };
     server.OnMSG = [&server, &folder, &lines, stored = std::move(stored)](ferro::TComponent*, const std::string& from, ferro::TStream& body) {
-        const std::string path = folder.Store(body); // raises: no reply
+        const std::string& named = server.FileLabel().Path;
+        const std::string path = named.empty() ? folder.Store(body) : folder.StoreAs(body, named); // raises: no reply
         if (!server.TlsPeerNote().empty())
             Report("note: " + server.TlsPeerNote() + " (a pin trusts the key, not the certificate's dates) (from " + server.PeerAddress() + ")");
         const std::int64_t size = body.Size();
@@ -205,32 +228,6 @@ void StoreEachMessage(ferro::TQBStrmServ& server, TStoreFolder& folder, TReportL
         stored();
     };
 }
-
-// SIGINT and SIGTERM, heard through the event loop: the message in progress
-// ends as it would (stored and answered, or neither: a read under way is
-// canceled, a handler that stores is not), no connection is taken any more,
-// and those waiting are reset so that their senders are told they failed.
-struct StopRequests {
-    explicit StopRequests(ferro::TQBStrmServ& server)
-    {
-        if (::pipe2(gSignalPipe, O_CLOEXEC) != 0) {
-            Failure = "Cannot make a pipe for signals: " + SystemCause(errno);
-            return;
-        }
-        Notifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
-        QObject::connect(Notifier.get(), &QSocketNotifier::activated, [this, &server] {
-            Notifier->setEnabled(false); // the pipe stays readable: Drain looks at it too
-            Stopped = true;
-            server.BeenCanceled = true;
-            server.StopListening();
-        });
-        std::signal(SIGINT, OnSignal);
-        std::signal(SIGTERM, OnSignal);
-    }
-    std::unique_ptr<QSocketNotifier> Notifier;
-    bool Stopped = false;
-    std::string Failure; // why stop requests cannot be heard
-};
 
 } // namespace
 
@@ -255,6 +252,7 @@ int ReceiveCommand(const std::vector<std::string>& args)
     if (!folder)
         return kExitFailed;
 
+    const std::unique_ptr<TKeptParts> kept = KeepCutBodies(server, *folder);
     TReportLines lines;
     long received = 0;
     StoreEachMessage(server, *folder, lines, [&] {
@@ -263,18 +261,25 @@ int ReceiveCommand(const std::vector<std::string>& args)
     });
     // Everything it needs is made before it listens: once a client can see
     // it listening, it makes no descriptor but for a connection.
-    StopRequests stop(server);
-    if (!stop.Failure.empty()) {
-        Report(stop.Failure);
+    // A stop request ends the message in progress as it would end (stored
+    // and answered, or neither: a read under way is canceled, a handler
+    // that stores is not), no connection is taken any more, and those
+    // waiting are reset so that their senders are told they failed.
+    TStopRequests stop([&server] {
+        server.BeenCanceled = true;
+        server.StopListening();
+    }, false);
+    if (!stop.Failure().empty()) {
+        Report(stop.Failure());
         return kExitFailed;
     }
     if (const std::string failure = StartListening(server); !failure.empty()) {
         Report(failure);
         return kExitFailed;
     }
-    while (!stop.Stopped && (count == 0 || received < count))
+    while (!stop.Stopped() && (count == 0 || received < count))
         ferro::WaitAndProcessMessages();
-    lines.Drain(gSignalPipe[0], kStopGraceMs);
+    lines.Drain(stop.ReadEnd(), kStopGraceMs);
     return kExitOk;
 }
 

@@ -2,6 +2,8 @@
 #include "commands.h"
 #include "options.h"
 #include "progress.h"
+#include "send_list.h"
+#include "stop_requests.h"
 #include "text.h"
 #include "tls_options.h"
 
@@ -12,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -21,9 +24,9 @@ namespace qbmsgcli {
 
 bool gStandardInputClosed = false;
 
-const char* const kSendHelp = R"(Usage: qbmsg send [OPTION]... FILE
-Post FILE (standard input when FILE is -) as one stream message and print
-the receiver's reply.
+const char* const kSendHelp = R"(Usage: qbmsg send [OPTION]... FILE...
+Post each FILE (standard input when FILE is -) as one stream message, and
+each file under a FOLDER, and print the receiver's reply.
 
   -H, --host HOST       receiver's address (IPv4, or IPv6 bare or in brackets:
                         ::1, [::1]) or name (default 127.0.0.1); the
@@ -38,6 +41,9 @@ the receiver's reply.
   -v, --verbose LEVEL   print the component's status texts up to LEVEL on
                         standard error (1 replies, 2 operations, 4 socket
                         steps, 8 tracing, 16 error checks)
+      --no-name         send no file names: each file goes in the forms every
+                        receiver knows, stored under the receiver's own names
+                        (message-N.bin from qbmsg receive); nothing resumes
       --progress WHEN   show a progress line on standard error: auto (the
                         default: when it is a terminal), always or never
       --tls             encrypt the message (TLS 1.3, 1.2 at the least) and
@@ -55,6 +61,20 @@ the receiver's reply.
                         when DIR has none
   -h, --help            show this help and exit
 
+Each file goes with its name, and a folder's files with their paths inside
+it ("photos/2024/a.jpg"), for the receiver to store them under; a receiver
+that does not know names is sent the file without one, in the form it
+knows, and names it itself. Each file goes on a connection of its own, one
+after the other, with one progress line for the whole. With one FILE the
+receiver's reply is printed; with more, or a folder, a line per file at the
+end ("OK photos/a.jpg" on standard output, the cause of a failure on
+standard error), and a file that fails does not stop the others.
+
+A send that is cut off (Ctrl-C, the connection lost) is resumed by the same
+command: the receiver offers what it kept of the file, and only the rest is
+sent when this file begins with exactly that; the end-to-end check still
+covers the whole file. Ctrl-C says where the send stopped and exits 130.
+
 A file of any size can be sent. A body of up to 9999 bytes goes in the fixed
 form that every receiver takes; a larger one in the large form, which a
 receiver that knows only the fixed form refuses at once ("The receiver does
@@ -68,9 +88,9 @@ message leaves, and says why, for example: TLS Handshake Failed: certificate
 verify failed (self-signed certificate). The message inside TLS is byte for byte the one sent
 without it.
 
-Exit status: 0 when the receiver answered "OK", 1 when the file could not be
-read, the transfer failed or the receiver did not answer "OK" (it did not
-store the message), 2 for a usage error.
+Exit status: 0 when the receiver answered "OK" to every file, 1 when a file
+could not be read, a transfer failed or the receiver did not answer "OK"
+(it did not store the message), 2 for a usage error, 130 when interrupted.
 )";
 
 namespace {
@@ -174,26 +194,153 @@ void Configure(ferro::TQBStrm& sender, const TCommandLine& line)
     sender.OnStatus = [](ferro::TComponent*, const std::string& text) { std::fprintf(stderr, "%s\n", Escaped(text).c_str()); };
 }
 
-// Posts `file` and tells the reply; the exit status. Raises what failed.
-int Post(ferro::TQBStrm& sender, const std::string& file, TProgressLine& progress)
+// What became of one file.
+struct TSent {
+    std::string Name;    // as shown: the path it was sent under, or its source
+    std::string Reply;   // the receiver's reply, when it gave one
+    std::string Failure; // why it did not arrive; empty when it did
+};
+
+// A failure of the component or of the file, in the words the command uses.
+std::string FailureText(const ferro::TQBStrm& sender)
 {
-    const std::unique_ptr<ferro::TStream> body = OpenBody(file);
-    std::string reply;
     try {
-        reply = sender.PostIt(*body);
-    } catch (...) {
-        progress.Finish(false);
         throw;
+    } catch (const ferro::ESockError& e) {
+        return Explained(e.what(), sender);
+    } catch (const ferro::Exception& e) {
+        return Escaped(e.Message());
+    } catch (const std::exception& e) {
+        return Escaped(e.what());
     }
-    progress.Finish(true);
-    if (!sender.TlsPeerNote().empty())
-        std::fprintf(stderr, "%snote: %s (a pin trusts the key, not the certificate's dates)\n", kPrefix, sender.TlsPeerNote().c_str());
-    std::printf("%s\n", Escaped(reply).c_str());
-    if (reply != ferro::qbmsg::kReply) {
-        std::fprintf(stderr, "%sthe receiver did not answer \"OK\": the message was not stored\n", kPrefix);
-        return kExitFailed;
+}
+
+// Sends the items one after the other, the progress line over all of them.
+class TBatch {
+public:
+    TBatch(ferro::TQBStrm& sender, const std::vector<TSendItem>& items, TProgressLine& progress);
+    // Sends each item until one is interrupted; what became of each sent.
+    std::vector<TSent> SendAll();
+    // Whether a stop request ended it.
+    bool Interrupted() const { return FInterrupted; }
+    // Stops the send under way.
+    void Interrupt();
+
+private:
+    TSent SendOne(const TSendItem& item);
+    // Notes on the post just made, kept for the end (the progress line is
+    // on the same terminal).
+    void Note(const TSendItem& item);
+    std::string InterruptedText(const TSendItem& item) const;
+
+    ferro::TQBStrm& FSender;
+    const std::vector<TSendItem>& FItems;
+    TProgressLine& FProgress;
+    std::int64_t FTotal = 0;
+    std::int64_t FDone = 0; // of the items before the one in hand
+    bool FInterrupted = false;
+    bool FToldNoNames = false;
+
+public:
+    std::vector<std::string> Notes; // each a line, for the end
+    bool NoNames = false;           // files go without their names
+};
+
+TBatch::TBatch(ferro::TQBStrm& sender, const std::vector<TSendItem>& items, TProgressLine& progress)
+    : FSender(sender), FItems(items), FProgress(progress)
+{
+    for (const TSendItem& item : items)
+        FTotal += item.Size;
+    FSender.OnPacketRecvd = [this](ferro::TComponent*) {
+        FProgress.Update(FDone + FSender.ResumedAt() + FSender.BytesRecvd(), std::max(FTotal, FDone + FSender.ResumedAt() + FSender.BytesTotal()));
+    };
+}
+
+void TBatch::Interrupt()
+{
+    FInterrupted = true;
+    FSender.BeenCanceled = true;
+}
+
+std::vector<TSent> TBatch::SendAll()
+{
+    std::vector<TSent> sent;
+    bool allArrived = true;
+    for (const TSendItem& item : FItems) {
+        sent.push_back(SendOne(item));
+        allArrived = allArrived && sent.back().Failure.empty();
+        if (FInterrupted)
+            break;
+        FDone += item.Size;
     }
-    return kExitOk;
+    FProgress.Finish(allArrived);
+    return sent;
+}
+
+TSent TBatch::SendOne(const TSendItem& item)
+{
+    TSent result {item.Name.empty() ? item.Source : item.Name, {}, {}};
+    try {
+        const std::unique_ptr<ferro::TStream> body = OpenBody(item.Source);
+        FSender.FileName = NoNames ? std::string() : item.Name;
+        FSender.BeenCanceled = false;
+        result.Reply = FSender.PostIt(*body);
+        Note(item);
+        if (result.Reply != ferro::qbmsg::kReply)
+            result.Failure = "the receiver did not answer \"OK\": the message was not stored";
+    } catch (...) {
+        result.Failure = FInterrupted ? InterruptedText(item) : FailureText(FSender);
+    }
+    return result;
+}
+
+void TBatch::Note(const TSendItem& item)
+{
+    if (!FSender.FileName.empty() && !FSender.NameTaken() && !FToldNoNames) {
+        FToldNoNames = true;
+        Notes.push_back("the receiver does not know file names; it stores what it is sent under names of its own");
+    }
+    if (FSender.ResumedAt() > 0)
+        Notes.push_back(Escaped(item.Name) + " resumed at " + std::to_string(FSender.ResumedAt()) + " bytes (" + ReadableSize(FSender.ResumedAt()) +
+                        "): the receiver had kept them from a send that was cut off");
+    if (!FSender.TlsPeerNote().empty() && (Notes.empty() || Notes.back().rfind(FSender.TlsPeerNote(), 0) != 0))
+        Notes.push_back(FSender.TlsPeerNote() + " (a pin trusts the key, not the certificate's dates)");
+}
+
+std::string TBatch::InterruptedText(const TSendItem& item) const
+{
+    const std::int64_t done = FSender.ResumedAt() + FSender.BytesRecvd();
+    const std::int64_t size = std::max(item.Size, done);
+    const int percent = size > 0 ? static_cast<int>(done * 100 / size) : 0;
+    const bool resumable = !item.Name.empty() && FSender.NameTaken() && done > 0;
+    return "interrupted at " + std::to_string(percent) + " % (" + std::to_string(done) + " of " + std::to_string(size) + " bytes sent); " +
+           (resumable ? "the same command again resumes it" : "the same command again sends it again");
+}
+
+// The lines for a batch, at its end; the exit status.
+int Told(const std::vector<TSent>& sent, const TSendList& list, const std::vector<std::string>& notes, bool interrupted)
+{
+    for (const std::string& note : notes)
+        std::fprintf(stderr, "%snote: %s\n", kPrefix, note.c_str());
+    bool failed = !list.Failures.empty();
+    for (const std::string& failure : list.Failures)
+        std::fprintf(stderr, "%s%s\n", kPrefix, Escaped(failure).c_str());
+    for (const TSent& one : sent) {
+        failed = failed || !one.Failure.empty();
+        if (!list.Several) { // one file: the reply as it came, as it always was
+            if (!one.Reply.empty())
+                std::printf("%s\n", Escaped(one.Reply).c_str());
+            if (!one.Failure.empty())
+                std::fprintf(stderr, "%s%s\n", kPrefix, one.Failure.c_str());
+        } else if (one.Failure.empty()) {
+            std::printf("OK %s\n", Escaped(one.Name).c_str());
+        } else {
+            std::fprintf(stderr, "%s%s: %s\n", kPrefix, Escaped(one.Name).c_str(), one.Failure.c_str());
+        }
+    }
+    if (interrupted)
+        return kExitInterrupted;
+    return failed || sent.empty() ? kExitFailed : kExitOk;
 }
 
 } // namespace
@@ -202,7 +349,7 @@ int SendCommand(const std::vector<std::string>& args)
 {
     TCommandLine line(QList<QCommandLineOption> {ValueOption("host", "H", "HOST"), ValueOption("port", "p", "PORT"), ValueOption("from", "f", "NAME"),
                                                  ValueOption("timeout", "t", "MS"), ValueOption("verbose", "v", "LEVEL"),
-                                                 ValueOption("progress", "", "WHEN"), FlagOption("ipv4", "4"), FlagOption("ipv6", "6"), HelpOption()} +
+                                                 ValueOption("progress", "", "WHEN"), FlagOption("no-name", ""), FlagOption("ipv4", "4"), FlagOption("ipv6", "6"), HelpOption()} +
                       TlsOptions(false));
     line.Parse(args);
     if (line.IsSet("help")) {
@@ -210,8 +357,10 @@ int SendCommand(const std::vector<std::string>& args)
         return kExitOk;
     }
     const std::vector<std::string> files = line.Positional();
-    if (files.size() != 1)
-        throw UsageError(files.empty() ? "no FILE to send" : "only one FILE can be sent");
+    if (files.empty())
+        throw UsageError("no FILE to send");
+    if (std::count(files.begin(), files.end(), "-") > 1)
+        throw UsageError("standard input (-) can be sent once");
 
     const bool progressShown = ProgressShown(line.Bytes("progress", "auto"));
     if (line.IsSet("ipv4") && line.IsSet("ipv6"))
@@ -225,18 +374,13 @@ int SendCommand(const std::vector<std::string>& args)
         return kExitFailed;
     }
 
+    const TSendList list = ListFiles(files);
     TProgressLine progress(stderr, progressShown);
-    sender.OnPacketRecvd = [&](ferro::TComponent*) { progress.Update(sender.BytesRecvd(), sender.BytesTotal()); };
-    try {
-        return Post(sender, files.front(), progress);
-    } catch (const ferro::ESockError& e) {
-        std::fprintf(stderr, "%s%s\n", kPrefix, Explained(e.what(), sender).c_str());
-    } catch (const ferro::Exception& e) {
-        std::fprintf(stderr, "%s%s\n", kPrefix, Escaped(e.Message()).c_str());
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s%s\n", kPrefix, Escaped(e.what()).c_str());
-    }
-    return kExitFailed;
+    TBatch batch(sender, list.Items, progress);
+    batch.NoNames = line.IsSet("no-name");
+    TStopRequests stop([&batch] { batch.Interrupt(); }, true);
+    const std::vector<TSent> sent = batch.SendAll();
+    return Told(sent, list, batch.Notes, batch.Interrupted());
 }
 
 } // namespace qbmsgcli

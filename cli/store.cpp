@@ -1,22 +1,38 @@
 #include "store.h"
 
+#include "file_names.h"
+#include "kept_parts.h"
 #include "text.h"
 
 #include <ferrolink/durablefile.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace qbmsgcli {
 
 namespace {
 
+constexpr int kMaxNumber = 10000; // names tried before a taken name is a failure
+
 [[noreturn]] void Fail(const std::string& what, int error)
 {
     throw StoreError(what + ": " + SystemCause(error));
 }
+
+// The folders opened on the way to a file, closed on every way out.
+struct TOpenedFolders {
+    std::vector<int> Fds;
+    ~TOpenedFolders()
+    {
+        for (const int fd : Fds)
+            ::close(fd);
+    }
+};
 
 } // namespace
 
@@ -119,6 +135,80 @@ std::string TStoreFolder::Flushed(const std::string& name)
         Fail("Cannot write folder " + FPath, e.SystemError());
     }
     return FPath + "/" + name;
+}
+
+std::string TStoreFolder::StoreAs(ferro::TStream& body, const std::string& path)
+{
+    std::vector<std::string> parts = SafeParts(path);
+    if (parts.empty())
+        return Store(body);
+    const std::string leaf = parts.back();
+    parts.pop_back();
+    TOpenedFolders opened;
+    int folder = FFd;
+    std::string shown = FPath;
+    for (const std::string& part : parts) {
+        auto [fd, name] = Subfolder(folder, part, shown);
+        opened.Fds.push_back(fd);
+        folder = fd;
+        shown += "/" + name;
+    }
+    const std::string name = PlaceIn(folder, body, leaf, shown);
+    try {
+        ferro::SyncFolder(folder);
+    } catch (const ferro::Exception& e) {
+        ::unlinkat(folder, name.c_str(), 0);
+        Fail("Cannot write folder " + shown, e.SystemError());
+    }
+    return shown + "/" + name;
+}
+
+std::pair<int, std::string> TStoreFolder::Subfolder(int parent, const std::string& part, const std::string& shown)
+{
+    for (int n = 0; n < kMaxNumber; ++n) {
+        const std::string name = Numbered(part, n);
+        int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST)
+                Fail("Cannot create folder " + shown + "/" + name, errno);
+            try {
+                ferro::SyncFolder(parent); // the new folder is on the disk before anything in it
+            } catch (const ferro::Exception& e) {
+                Fail("Cannot write folder " + shown, e.SystemError());
+            }
+            fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (fd >= 0)
+            return {fd, name};
+        // A file, or a link (never followed), has the name: the next number.
+        if (errno != ENOTDIR && errno != ELOOP)
+            Fail("Cannot use folder " + shown + "/" + name, errno);
+    }
+    Fail("Cannot create folder " + shown + "/" + part, EEXIST);
+}
+
+std::string TStoreFolder::PlaceIn(int folderFd, ferro::TStream& body, const std::string& leaf, const std::string& shown)
+{
+    auto* part = dynamic_cast<TKeptPart*>(&body);
+    auto* nameless = dynamic_cast<ferro::TTempFileStream*>(&body);
+    const bool moved = part || (nameless && nameless->CanKeep() && body.Position() == 0);
+    std::unique_ptr<ferro::TDurableFile> file;
+    std::string name;
+    try {
+        if (!moved) {
+            file = std::make_unique<ferro::TDurableFile>(folderFd, ".message-", shown);
+            file->Write(body, body.Size() - body.Position());
+            file->Finish(true);
+        }
+        for (int n = 0; n < kMaxNumber; ++n) {
+            name = Numbered(leaf, n);
+            if (part ? part->MoveTo(folderFd, name) : nameless && moved ? nameless->Keep(folderFd, name) : file->Commit(name, false))
+                return name;
+        }
+    } catch (const ferro::Exception& e) {
+        Fail("Cannot create file " + shown + "/" + name, e.SystemError());
+    }
+    Fail("Cannot create file " + shown + "/" + leaf, EEXIST);
 }
 
 } // namespace qbmsgcli

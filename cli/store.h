@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace qbmsgcli {
 
@@ -38,15 +39,31 @@ public:
     // nameless file of this folder (a large message, whole from position 0)
     // is flushed and named instead of copied.
     std::string Store(ferro::TStream& body);
+    // Stores the body as Store does, under the sender's `path` made safe
+    // (SafeParts) inside this folder: its folders made or reused (a file or
+    // a link in the way gets a numbered folder instead: no link is
+    // followed), the file numbered ("report-1.bin") when its name is taken.
+    // A kept part (TKeptPart) is moved there. A path with nothing usable is
+    // stored as message-N.bin. Returns the file's path.
+    std::string StoreAs(ferro::TStream& body, const std::string& path);
     // A file in this folder for a large body to arrive in, kept by Store
     // without a copy: nameless where the system lets such a file be named
     // later, else hidden under a name of its own until it is stored.
     // Raises ferro::EFCreateError with the cause.
     std::unique_ptr<ferro::TStream> NewBody() const;
+    // The folder, open as it was at the start.
+    int Fd() const { return FFd; }
 
 private:
     // Gives a nameless file the first free name message-N.bin; returns it.
     std::string KeepAsNext(ferro::TTempFileStream& body);
+    // The folder `part` in the folder open as `parent` (shown as `shown`),
+    // made when missing, numbered when a file or link has its name: its
+    // descriptor, and the name it has.
+    std::pair<int, std::string> Subfolder(int parent, const std::string& part, const std::string& shown);
+    // Gives the body the first free name of `leaf`, numbered, in the
+    // folder open as `folderFd`; returns that name.
+    std::string PlaceIn(int folderFd, ferro::TStream& body, const std::string& leaf, const std::string& shown);
     // Flushes the folder, so that `name` is on the disk; removes the file
     // when that fails. Returns the file's path.
     std::string Flushed(const std::string& name);

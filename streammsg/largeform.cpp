@@ -32,6 +32,45 @@ std::string EncodeLargeHeader(const std::string& name, std::uint64_t bodySize)
     return header;
 }
 
+std::string EncodeNamedHeader(const std::string& name, std::uint64_t bodySize, const std::string& path)
+{
+    std::string header = EncodeLargeHeader(name, bodySize);
+    header[kLargeMagic.size()] = static_cast<char>(kNamedVersion);
+    header.push_back(static_cast<char>((path.size() >> 8) & 0xFF));
+    header.push_back(static_cast<char>(path.size() & 0xFF));
+    return header + path;
+}
+
+std::string PathProblem(const std::string& path)
+{
+    if (path.size() > kMaxPathLength)
+        return "File name too long (" + std::to_string(path.size()) + " bytes, at most " + std::to_string(kMaxPathLength) + ")";
+    if (path.find('\0') != std::string::npos)
+        return "File name holds a NUL character";
+    return {};
+}
+
+std::string EncodeResumeOffer(std::uint64_t kept, const std::array<char, kCheckSize>& check)
+{
+    std::string offer = kResumeTag;
+    AppendBigEndian(offer, kept);
+    return offer + std::string(check.data(), check.size());
+}
+
+std::optional<std::uint64_t> ParseResumeOffer(const std::string& reply)
+{
+    if (reply.size() < kReplySize || reply.compare(0, kResumeTag.size(), kResumeTag) != 0)
+        return std::nullopt;
+    return ReadBigEndian(reply.data() + kResumeTag.size(), kLargeLengthSize);
+}
+
+std::string EncodeOffset(std::uint64_t from)
+{
+    std::string offset;
+    AppendBigEndian(offset, from);
+    return offset;
+}
+
 std::string EncodeTooLarge(std::uint64_t limit)
 {
     std::string reply = kTooLargeTag;
@@ -48,7 +87,7 @@ std::optional<std::uint64_t> ParseTooLarge(const std::string& reply)
 
 std::string EncodeUnknownVersion()
 {
-    return kVersionTag + static_cast<char>(kLargeVersion);
+    return kVersionTag + static_cast<char>(kNamedVersion);
 }
 
 std::optional<std::uint8_t> ParseUnknownVersion(const std::string& reply)
@@ -95,6 +134,11 @@ TBodyCheck::TBodyCheck() : FState(std::make_unique<TState>())
 TBodyCheck::~TBodyCheck()
 {
     XXH3_freeState(FState->Hash);
+}
+
+void TBodyCheck::Reset()
+{
+    XXH3_128bits_reset(FState->Hash);
 }
 
 void TBodyCheck::Add(const void* bytes, std::size_t count)

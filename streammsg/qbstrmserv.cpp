@@ -43,6 +43,7 @@ void TQBStrmServ::ReadMessage(TComponent*)
     std::unique_ptr<TStream> body; // freed on every path
     std::string name;
     bool large = false;
+    FLabel = {};
     StartLimits();
     try {
         const std::string first = ReadField();
@@ -224,58 +225,76 @@ std::unique_ptr<TStream> TQBStrmServ::ReadLarge(std::string& name)
 {
     char lead[2]; // version, name-length
     ReadExactly(lead, sizeof lead);
-    if (static_cast<std::uint8_t>(lead[0]) != qbmsg::kLargeVersion) {
+    const auto version = static_cast<std::uint8_t>(lead[0]);
+    if (version != qbmsg::kLargeVersion && version != qbmsg::kNamedVersion) {
         TellSender(qbmsg::EncodeUnknownVersion()); // a newer sender learns what this one knows
-        Raise("Unknown message version (" + std::to_string(static_cast<std::uint8_t>(lead[0])) + ")", 0);
+        Raise("Unknown message version (" + std::to_string(version) + ")", 0);
     }
     name.resize(static_cast<std::uint8_t>(lead[1]));
     ReadExactly(name.data(), name.size());
     char field[qbmsg::kLargeLengthSize];
     ReadExactly(field, sizeof field);
     const std::uint64_t size = qbmsg::ReadBigEndian(field, sizeof field);
+    if (version == qbmsg::kNamedVersion)
+        FLabel = {name, ReadPath(), size};
     const auto limit = static_cast<std::uint64_t>(Limit());
     if (size > limit) {
         TellSender(qbmsg::EncodeTooLarge(limit));
         Raise(qbmsg::TooLargeText(size, limit), 0);
     }
-    std::unique_ptr<TStream> body;
+    qbmsg::TBodyCheck check;
+    std::unique_ptr<TStream> body = KeptPart();
+    const std::uint64_t from = body ? OfferResume(*body, check) : 0;
+    if (from == 0) {
+        const bool offered = body != nullptr;
+        check.Reset();
+        body = NewBody();
+        if (!offered)
+            SendBytes(qbmsg::kGoAhead.data(), qbmsg::kGoAhead.size());
+    }
+    FPace->StartBody(size - from, ReceivedTotal());
+    ReadBodyKeepingCut(body, size - from, check);
+    return body;
+}
+
+std::unique_ptr<TStream> TQBStrmServ::NewBody()
+{
     try {
-        body = BodyFile ? BodyFile() : std::make_unique<TTempFileStream>(BodyFolder);
+        return BodyFile ? BodyFile() : std::make_unique<TTempFileStream>(BodyFolder);
     } catch (const std::exception& e) {
         TellSender(qbmsg::kNotStored);
         const auto* own = dynamic_cast<const Exception*>(&e);
         const int cause = own ? own->SystemError() : 0;
         Raise((own ? own->Message() : std::string(e.what())) + (cause ? " (" + std::string(std::strerror(cause)) + ")" : ""), 0);
     }
-    FPace->StartBody(size, ReceivedTotal());
-    SendBytes(qbmsg::kGoAhead.data(), qbmsg::kGoAhead.size());
-    ReadLargeBody(*body, size);
-    return body;
 }
 
-void TQBStrmServ::ReadLargeBody(TStream& body, std::uint64_t size)
+void TQBStrmServ::ReadLargeBody(TStream& body, std::uint64_t left, qbmsg::TBodyCheck& check)
 {
     constexpr std::size_t kPiece = 256 * 1024; // large receives, little memory
     const auto buffer = std::make_unique_for_overwrite<char[]>(kPiece);
-    qbmsg::TBodyCheck check;
-    for (std::uint64_t left = size; left > 0;) {
+    while (left > 0) {
         const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
-        ReadExactly(buffer.get(), wanted);
+        const std::size_t arrived = ReadBytes(buffer.get(), wanted);
         try {
-            body.WriteBuffer(buffer.get(), static_cast<std::int64_t>(wanted));
+            body.WriteBuffer(buffer.get(), static_cast<std::int64_t>(arrived));
         } catch (const Exception& e) {
+            FCutKeepable = false; // a full disk: what it holds helps no one
             TellSender(qbmsg::kNotStored);
             DiscardWhileSent();
             const int cause = e.SystemError();
             Raise("Cannot hold the message body (" + std::string(cause ? std::strerror(cause) : e.Message()) + ")", 0);
         }
-        check.Add(buffer.get(), wanted);
+        check.Add(buffer.get(), arrived);
+        if (arrived < wanted)
+            Raise("Read Failed", 0); // the sender closed before the body was whole
         left -= wanted;
     }
     char sent[qbmsg::kCheckSize];
     ReadExactly(sent, sizeof sent);
     const auto value = check.Value();
     if (std::memcmp(sent, value.data(), sizeof sent) != 0) {
+        FCutKeepable = false;
         TellSender(qbmsg::kBadCheck);
         Raise("Message check failed: the body arrived damaged", 0);
     }

@@ -41,7 +41,7 @@ TEST(QbmsgSend, PutsExactlyTheStreamMessageOnTheWire)
     WriteFile(dir.filePath("body"), "hello");
     TcpListener listener;
     auto wire = AnswerOnce(listener, 23, kOk);
-    const Outcome r = Qbmsg({"send", "--port", QString::number(listener.Port()), dir.filePath("body")});
+    const Outcome r = Qbmsg({"send", "--no-name", "--port", QString::number(listener.Port()), dir.filePath("body")});
     EXPECT_EQ(r.Exit, 0) << r.Err;
     EXPECT_EQ(r.Out, kOk + "\n");
     EXPECT_EQ(wire.get(), "0010Quillbrook   5hello");
@@ -65,7 +65,7 @@ TEST(QbmsgSend, ClosedStandardDescriptorsAreNeverTheConnection)
         return got;
     });
     QProcess closed;
-    closed.start("bash", {"-c", QString("exec '%1' send -p %2 --progress always -v 31 '%3' >&- 2>&-").arg(QBMSG).arg(listener.Port()).arg(dir.filePath("body"))});
+    closed.start("bash", {"-c", QString("exec '%1' send --no-name -p %2 --progress always -v 31 '%3' >&- 2>&-").arg(QBMSG).arg(listener.Port()).arg(dir.filePath("body"))});
     ASSERT_TRUE(Finished(closed));
     EXPECT_EQ(closed.exitCode(), 0);
     EXPECT_EQ(wire.get(), "0010Quillbrook   5hello");
@@ -83,7 +83,7 @@ TEST(QbmsgSend, ExitsOneWhenTheReceiverDoesNotAnswerOk)
     WriteFile(dir.filePath("body"), "x");
     TcpListener listener;
     auto peer = AnswerOnce(listener, 19, "NO              ");
-    const Outcome r = Qbmsg({"send", "--port", QString::number(listener.Port()), dir.filePath("body")});
+    const Outcome r = Qbmsg({"send", "--no-name", "--port", QString::number(listener.Port()), dir.filePath("body")});
     EXPECT_EQ(r.Exit, 1);
     EXPECT_EQ(r.Out, "NO              \n");
     peer.get();
@@ -101,7 +101,7 @@ TEST(QbmsgSend, ALargeFileIsReadAsItGoesAndRefusedByWhatTheReceiverSays)
         CloseFd(fd);
         return field;
     });
-    Outcome r = Qbmsg({"send", "--port", QString::number(listener.Port()), dir.filePath("big")});
+    Outcome r = Qbmsg({"send", "--no-name", "--port", QString::number(listener.Port()), dir.filePath("big")});
     EXPECT_EQ(r.Exit, 1);
     EXPECT_EQ(r.Err, "qbmsg send: The receiver does not take messages over 9999 bytes\n");
     EXPECT_EQ(peer.get(), "QBIG");
@@ -156,7 +156,7 @@ TEST(Qbmsg, TakesOptionsTheWayUnixToolsDo)
         {{"send", "--colour", "red", "x"}, 2, "", "qbmsg send: Unknown option 'colour'.\nTry 'qbmsg send --help'.\n"},
         {{"send", "-q", "x"}, 2, "", "qbmsg send: Unknown option 'q'."},
         {{"send"}, 2, "", "qbmsg send: no FILE to send\n"},
-        {{"send", "a", "b"}, 2, "", "qbmsg send: only one FILE can be sent\n"},
+        {{"send", "-", "a", "-"}, 2, "", "qbmsg send: standard input (-) can be sent once\n"},
         {{"send", "--port", "70000", "x"}, 2, "", "qbmsg send: --port wants a number from 1 to 65535, not '70000'\n"},
         {{"send", "-p"}, 2, "", "qbmsg send: Missing value after '-p'."},
         {{"receive", "-n", "0"}, 2, "", "qbmsg receive: --count wants a number from 1 to"},
@@ -185,7 +185,7 @@ TEST(QbmsgSend, ShortOptionsAndTheEndOfOptions)
     auto wire = AnswerOnce(listener, 15, kOk);
     QProcess p;
     p.setWorkingDirectory(dir.path());
-    p.start(QBMSG, {"send", "-H", "127.0.0.1", "-p", QString::number(listener.Port()), "-fme", "-t", "5000", "-v", "0", "--", "-dash"});
+    p.start(QBMSG, {"send", "-H", "127.0.0.1", "-p", QString::number(listener.Port()), "-fme", "-t", "5000", "-v", "0", "--no-name", "--", "-dash"});
     ASSERT_TRUE(Finished(p));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     EXPECT_EQ(wire.get(), "0002me   5hello");
@@ -202,7 +202,7 @@ TEST(QbmsgSend, ErrorsSayWhatFailedAndWhy)
     };
     const Case cases[] = {
         {{"send", "/no/such/file.bmp"}, {}, "qbmsg send: Cannot open file /no/such/file.bmp: No such file or directory\n"},
-        {{"send", dir.path()}, {}, "qbmsg send: Cannot read file " + dir.path().toStdString() + ": Is a directory\n"},
+        {{"send", dir.path()}, {}, "qbmsg send: " + dir.path().toStdString() + ": no files in this folder\n"},
         {{"send", "-p", refused, "-"}, dir.path(), "qbmsg send: Cannot read standard input: Is a directory\n"},
         {{"send", "-p", refused, "-"}, "/dev/null", "qbmsg send: Connection Failed: 127.0.0.1 port " + refused.toStdString() + " (connection refused)\n"},
         {{"send", "-H", "no-such-host.invalid", "-"}, "/dev/null", "qbmsg send: Host Lookup Failed: no-such-host.invalid (host not found)\n"},
@@ -221,7 +221,7 @@ TEST(QbmsgSend, ARepliesBytesNeverReachTheTerminalRaw)
     WriteFile(dir.filePath("body"), "x");
     TcpListener listener;
     auto peer = AnswerOnce(listener, 19, std::string("\x1b[2J\x07NO\0\xff  \n    ", 16)); // 16 bytes
-    const Outcome r = Qbmsg({"send", "--port", QString::number(listener.Port()), dir.filePath("body")});
+    const Outcome r = Qbmsg({"send", "--no-name", "--port", QString::number(listener.Port()), dir.filePath("body")});
     EXPECT_EQ(r.Exit, 1);
     EXPECT_EQ(r.Out, "\\x1B[2J\\x07NO\\x00\\xFF  \\x0A    \n");
     EXPECT_EQ(r.Err, "qbmsg send: the receiver did not answer \"OK\": the message was not stored\n");
@@ -237,9 +237,9 @@ TEST(QbmsgSend, VerboseShowsTheComponentAtWork)
     EXPECT_EQ(r.Exit, 0);
     QStringList operations;
     for (const QString& line : QString::fromStdString(r.Err).split('\n', Qt::SkipEmptyParts))
-        if (line == "Connecting" || line == "Write" || line == "Send File" || line == "Disconnecting")
+        if (line == "Connecting" || line == "Write" || line == "Send File" || line == "Send Stream" || line == "Disconnecting")
             operations << line;
-    EXPECT_EQ(operations, (QStringList {"Connecting", "Write", "Write", "Send File", "Disconnecting"}));
+    EXPECT_EQ(operations, (QStringList {"Connecting", "Send Stream", "Disconnecting"})); // named: the large form's version 2
 }
 
 TEST(QbmsgReceive, TakesWhatQbmsgSendsByteForByte)
@@ -255,7 +255,7 @@ TEST(QbmsgReceive, TakesWhatQbmsgSendsByteForByte)
         EXPECT_EQ(r.Exit, 0) << size << r.Err;
         ++n;
         ASSERT_TRUE(PumpUntil([&] { return receiver.Lines().size() == n; }, 10000));
-        const QString written = receiver.Dir.filePath(QString("message-%1.bin").arg(n));
+        const QString written = receiver.Dir.filePath(QString::number(size)); // the file's own name
         EXPECT_EQ(WithoutPeerPort(receiver.Lines().back()), QString("\"Quillbrook\" %1 (%3) from 127.0.0.1 %2").arg(size).arg(written, readable[n - 1]));
         EXPECT_EQ(ReadFile(written), Pattern(size)) << size;
     }
@@ -283,8 +283,8 @@ TEST(QbmsgReceive, ASendersNameNeverBecomesAPath)
     const Outcome r = Qbmsg({"send", "--from", "../../etc/passwd\n\"x\"", "--port", QString::number(receiver.Port), dir.filePath("body")});
     EXPECT_EQ(r.Exit, 0);
     ASSERT_TRUE(PumpUntil([&] { return receiver.Lines().size() == 1; }, 10000));
-    EXPECT_EQ(WithoutPeerPort(receiver.Lines()[0]), QString("\"../../etc/passwd\\x0A\\\"x\\\"\" 4 (4 bytes) from 127.0.0.1 %1").arg(receiver.Dir.filePath("message-1.bin")));
-    EXPECT_EQ(QDir(receiver.Dir.path()).entryList(QDir::Files), QStringList {"message-1.bin"});
+    EXPECT_EQ(WithoutPeerPort(receiver.Lines()[0]), QString("\"../../etc/passwd\\x0A\\\"x\\\"\" 4 (4 bytes) from 127.0.0.1 %1").arg(receiver.Dir.filePath("body")));
+    EXPECT_EQ(QDir(receiver.Dir.path()).entryList(QDir::Files), QStringList {"body"});
 }
 
 TEST(QbmsgReceive, FailedMessagesAreReportedAndCountEndsIt)
@@ -371,7 +371,7 @@ TEST(QbmsgReceive, OkMeansStoredWholeEvenOnAFullDisk)
     std::vector<std::unique_ptr<QProcess>> senders;
     for (int i = 0; i < 10; ++i) {
         senders.push_back(std::make_unique<QProcess>());
-        senders.back()->start(QBMSG, {"send", "-p", QString::number(receiver.Port), "-t", "20000", dir.filePath("body")});
+        senders.back()->start(QBMSG, {"send", "--no-name", "-p", QString::number(receiver.Port), "-t", "20000", dir.filePath("body")}); // the fixed form
     }
     int told = 0;
     for (auto& sender : senders) {

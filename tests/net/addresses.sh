@@ -31,9 +31,9 @@ receiver() { # receiver COUNT [OPTIONS]: qbmsg receive in the background, its li
     "$qbmsg" receive --port $port --out "$work/in" --count "$@" >"$work/lines" 2>"$work/receiver.err" &
     listening
 }
-send() { # send HOST [OPTIONS]: the exit status of qbmsg send
+send() { # send HOST [OPTIONS]: the exit status of qbmsg send, in the fixed form
     echo hello >"$work/body"
-    "$qbmsg" send --port $port --timeout 5000 -H "$@" "$work/body" >/dev/null 2>"$work/send.err" && echo 0 || echo $?
+    "$qbmsg" send --no-name --port $port --timeout 5000 -H "$@" "$work/body" >/dev/null 2>"$work/send.err" && echo 0 || echo $?
 }
 finish() { wait %1 2>/dev/null || true; }
 

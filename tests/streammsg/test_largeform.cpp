@@ -210,8 +210,8 @@ TEST(LargeForm, EveryAnswerToAHeaderIsToldAsWhatItIs)
     }
     // Our receiver answers a version it does not know with the one it knows.
     RunningReceiver r;
-    EXPECT_EQ(r.Exchange({std::string("QBIG\x02\x00", 6)}), "VERSION" + std::string(8, ' ') + "\x01");
-    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Unknown message version (2)"));
+    EXPECT_EQ(r.Exchange({std::string("QBIG\x03\x00", 6)}), "VERSION" + std::string(8, ' ') + "\x02");
+    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Unknown message version (3)"));
 }
 
 // A peer that takes the header, gives the go-ahead and then reads slowly
@@ -450,7 +450,7 @@ TEST_P(LargeBodyOnTheWay, IsNeverAcknowledgedNorHandedOver)
     TcpListener front;
     auto proxy = ProxyAsync(front, r.Port(), c.FlipAt, c.CutAt);
     QProcess sender;
-    sender.start(QBMSG, {"send", "--port", QString::number(front.Port()), "--timeout", "10000", file});
+    sender.start(QBMSG, {"send", "--no-name", "--port", QString::number(front.Port()), "--timeout", "10000", file}); // version 1's offsets
     ASSERT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning; }, 20000));
     EXPECT_EQ(sender.exitCode(), 1);
     EXPECT_THAT(sender.readAllStandardError().toStdString(), HasSubstr(c.SenderSays));
@@ -486,7 +486,7 @@ TEST(LargeForm, QbmsgCarriesAFileOfAnySizeToQbmsgAndStoresItByName)
     EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
     EXPECT_EQ(sender.readAllStandardError(), ""); // no progress line when standard error is no terminal
     EXPECT_EQ(receiver.exitCode(), 0);
-    const QString stored = dir.filePath("in/message-1.bin");
+    const QString stored = dir.filePath("in/big.bin");
     EXPECT_EQ(WithoutPeerPort(receiver.readAllStandardOutput()), QString("\"Quillbrook\" 5242883 (5.0 MiB) from 127.0.0.1 %1").arg(stored));
     EXPECT_TRUE(ReadFile(stored) == bytes);
 }

@@ -16,6 +16,17 @@
 /// or "VERSION", 8 blanks and the highest version the receiver knows (1
 /// octet) for a header of a version it does not know. The go-ahead comes after the header, before any body byte,
 /// so that a body over the receiver's limit is refused unread.
+///
+/// Version 2 is version 1 with the file's path after the body-length, so
+/// that the receiver can store a file under its own name, and with one more
+/// answer to the header: "RESUME", 2 blanks and the length of a part of that
+/// file the receiver kept from a send that was cut off (8 octets), then the
+/// check of that part (16 octets). The sender answers with the offset it
+/// sends from (8 octets): that length when its file begins with that part,
+/// else 0 for the whole body. The final check covers the whole body either way.
+///
+///     path-length = 2OCTET         ; big-endian, at most 4095
+///     path        = *4095OCTET     ; relative, "/" between folders, no NUL
 #pragma once
 
 #include <array>
@@ -30,8 +41,12 @@ namespace ferro::qbmsg {
 /// The first four bytes of a large message, where the fixed form has its
 /// name-length field.
 inline const std::string kLargeMagic = "QBIG";
-/// The only version there is.
+/// The version without a file's path: what every large-form receiver takes.
 constexpr std::uint8_t kLargeVersion = 1;
+/// The version that carries the file's path and may resume a cut-off body.
+constexpr std::uint8_t kNamedVersion = 2;
+/// The longest path version 2 carries, in bytes.
+constexpr std::size_t kMaxPathLength = 4095;
 /// The size of the header's fixed part: magic, version, name-length.
 constexpr std::size_t kLargeLead = 6;
 /// The size of the body-length field.
@@ -51,6 +66,12 @@ inline const std::string kTooLargeTag = "TOOLARGE";
 /// does not know; the 16th is the highest version it knows.
 inline const std::string kVersionTag = "VERSION" + std::string(8, ' ');
 
+/// The first 8 bytes of the offer to resume; the length kept follows (8
+/// octets), then its check (16 octets).
+inline const std::string kResumeTag = "RESUME  ";
+/// The size of the offer to resume.
+constexpr std::size_t kResumeOfferSize = 32;
+
 /// The sender's failure when the receiver closes on a large header (it
 /// knows only the fixed form).
 inline const std::string kNoLargeForm = "The receiver does not take messages over 9999 bytes";
@@ -62,6 +83,20 @@ inline const std::string kNotStoredText = "The receiver could not store the mess
 /// The header of a large message carrying `name` and a body of `bodySize`
 /// bytes. The name must pass EncodingProblem's tests of a name.
 std::string EncodeLargeHeader(const std::string& name, std::uint64_t bodySize);
+/// The header of version 2: as EncodeLargeHeader's, then the file's
+/// `path` (at most kMaxPathLength bytes, see PathProblem).
+std::string EncodeNamedHeader(const std::string& name, std::uint64_t bodySize, const std::string& path);
+/// Why `path` cannot travel in a header of version 2 (too long, a NUL);
+/// empty when it can.
+std::string PathProblem(const std::string& path);
+/// The offer to resume a body of which the receiver kept `kept` bytes
+/// whose check is `check`.
+std::string EncodeResumeOffer(std::uint64_t kept, const std::array<char, kCheckSize>& check);
+/// The length kept, from the first 16 bytes of an offer to resume; empty
+/// when `reply` is no such offer.
+std::optional<std::uint64_t> ParseResumeOffer(const std::string& reply);
+/// The sender's answer to an offer: the offset it sends from.
+std::string EncodeOffset(std::uint64_t from);
 /// The refusal of a body over `limit` bytes.
 std::string EncodeTooLarge(std::uint64_t limit);
 /// The limit in a refusal; empty when `reply` is no refusal.
@@ -88,9 +123,12 @@ public:
     TBodyCheck(const TBodyCheck&) = delete;
     TBodyCheck& operator=(const TBodyCheck&) = delete;
 
+    /// Starts again, as if nothing had been added.
+    void Reset();
     /// Adds the next `count` bytes of the body.
     void Add(const void* bytes, std::size_t count);
-    /// The check of everything added, in the wire's byte order.
+    /// The check of everything added so far, in the wire's byte order; more
+    /// may be added after.
     std::array<char, kCheckSize> Value() const;
 
 private:

@@ -8,6 +8,7 @@ namespace ferro {
 
 namespace qbmsg {
 class TMessagePace;
+class TBodyCheck;
 }
 
 /// A received message: the receiver, the sender's name (at most 255
@@ -85,6 +86,35 @@ public:
     /// exception's text. Empty by default.
     std::function<std::unique_ptr<TStream>()> BodyFile;
 
+    /// What a sender that names its file (the large form's version 2, as
+    /// qbmsg send does) says of it: the sender's name, the file's path as it
+    /// came (unchecked: making it a safe name is the application's work)
+    /// and the body's size.
+    struct TFileLabel {
+        std::string From;       ///< the sender's name
+        std::string Path;       ///< the file's path, as the sender sent it
+        std::uint64_t Size = 0; ///< the whole body's size
+    };
+    /// The file's label of the message being handed to OnMSG; an empty Path
+    /// for a message that names no file (the fixed form, version 1).
+    const TFileLabel& FileLabel() const { return FLabel; }
+    /// The part of a named file that the application kept from an earlier
+    /// send that was cut off (see OnBodyCut), asked for each named file: a
+    /// stream holding that part, or null. A part of 1 to Size bytes is
+    /// offered to the sender with its check; a sender whose file begins with
+    /// it sends the rest, which is written at the stream's end, and the
+    /// stream is the body then; any other sender sends the whole body to a
+    /// new BodyFile. An exception it raises means no part. Empty by default:
+    /// nothing is resumed.
+    std::function<std::unique_ptr<TStream>(const TFileLabel&)> KeptBody;
+    /// Called when the body of a named file is cut off (the sender closed,
+    /// reset or was let go by the limits, or the receiver was canceled),
+    /// with the stream that holds what arrived (a part from KeptBody and what
+    /// followed it, or a new BodyFile), for the application to keep for
+    /// KeptBody. Not called for a body that could not be written or whose
+    /// check failed. What it raises is dropped. Empty by default.
+    std::function<void(const TFileLabel&, std::unique_ptr<TStream> arrived)> OnBodyCut;
+
     /// Reads one message from the connection being served, answers it and
     /// raises OnMSG (the component's OnClientContact), within IdleLimit and
     /// MessageDeadline. Never reads beyond the declared body. Takes either
@@ -118,8 +148,21 @@ private:
     /// The rest of a large message's header, the go-ahead (or the
     /// refusal), the body and its check; the body in a nameless file.
     std::unique_ptr<TStream> ReadLarge(std::string& name);
-    /// A large body into `body`, checked against the check that follows it.
-    void ReadLargeBody(TStream& body, std::uint64_t size);
+    /// Version 2's path field.
+    std::string ReadPath();
+    /// A new body stream; a failure answers "NOT STORED" and raises.
+    std::unique_ptr<TStream> NewBody();
+    /// KeptBody's part for the file in FLabel, when there is one to offer.
+    std::unique_ptr<TStream> KeptPart();
+    /// Offers the kept part (its check computed into `check`) and reads the
+    /// offset the sender sends from: the part's size, or 0.
+    std::uint64_t OfferResume(TStream& kept, qbmsg::TBodyCheck& check);
+    /// ReadLargeBody, and what arrived of a named file handed to OnBodyCut
+    /// when it is cut off.
+    void ReadBodyKeepingCut(std::unique_ptr<TStream>& body, std::uint64_t left, qbmsg::TBodyCheck& check);
+    /// The `left` bytes still to come of a large body into `body`, added to
+    /// `check`, then the check that follows them compared.
+    void ReadLargeBody(TStream& body, std::uint64_t left, qbmsg::TBodyCheck& check);
     /// Answers the message, runs OnMSG, in the order ReplyAfterHandler says.
     void Deliver(const std::string& name, TStream& body, bool large);
     /// Sends a reply that explains a failure, as far as the connection
@@ -148,6 +191,8 @@ private:
     std::unique_ptr<TTimer> FIdleTimer;     ///< IdleLimit's countdown, restarted by every byte
     std::unique_ptr<TTimer> FDeadlineTimer; ///< MessageDeadline's countdown, and a large body's
     std::unique_ptr<qbmsg::TMessagePace> FPace; ///< how long the message in hand may take
+    TFileLabel FLabel;                          ///< the named file in hand
+    bool FCutKeepable = false;                  ///< a cut now leaves a part worth keeping
 };
 
 } // namespace ferro

@@ -1,0 +1,36 @@
+// SIGINT and SIGTERM heard through the event loop, so that a command ends
+// what it is doing as it would end it anyway, instead of dying mid-way.
+#pragma once
+
+#include <QSocketNotifier>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace qbmsgcli {
+
+class TStopRequests {
+public:
+    // Calls `onStop` from the event loop at the first SIGINT or SIGTERM;
+    // with `secondEnds`, a second one ends the process as the signal would.
+    TStopRequests(std::function<void()> onStop, bool secondEnds);
+    ~TStopRequests();
+    TStopRequests(const TStopRequests&) = delete;
+    TStopRequests& operator=(const TStopRequests&) = delete;
+
+    // Why stop requests cannot be heard; empty when they can.
+    const std::string& Failure() const { return FFailure; }
+    // Whether one came.
+    bool Stopped() const { return FStopped; }
+    // Readable once one came.
+    int ReadEnd() const;
+
+private:
+    std::unique_ptr<QSocketNotifier> FNotifier;
+    std::function<void()> FOnStop;
+    bool FStopped = false;
+    std::string FFailure;
+};
+
+} // namespace qbmsgcli
