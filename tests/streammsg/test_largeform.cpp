@@ -47,6 +47,8 @@ std::string CheckOf(const std::string& body)
 
 struct Vector {
     std::string Name, Body, Header, Check;
+    std::string Path, NamedHeader, Offer; // version 2's, where the vector has them
+    std::size_t Kept = 0;
 };
 
 std::vector<Vector> ReadVectors()
@@ -57,7 +59,9 @@ std::vector<Vector> ReadVectors()
     const auto finish = [&] {
         if (fields.empty())
             return;
-        Vector v {FromHex(fields["name-hex"]), {}, FromHex(fields["header-hex"]), FromHex(fields["check-hex"])};
+        Vector v {FromHex(fields["name-hex"]), {}, FromHex(fields["header-hex"]), FromHex(fields["check-hex"]),
+                  FromHex(fields["path-hex"]), FromHex(fields["named-header-hex"]), FromHex(fields["offer-hex"]),
+                  fields.count("kept") ? std::stoul(fields["kept"]) : 0};
         if (fields.count("body-pattern")) {
             const std::size_t size = std::stoul(fields["body-pattern"]);
             for (std::size_t i = 0; i < size; ++i)
@@ -116,10 +120,22 @@ TEST(LargeForm, TheEncodingAndTheCheckMatchTheWrittenVectors)
 {
     const std::vector<Vector> vectors = ReadVectors();
     ASSERT_EQ(vectors.size(), 4u);
+    int named = 0, offers = 0;
     for (const Vector& v : vectors) {
         EXPECT_EQ(qbmsg::EncodeLargeHeader(v.Name, v.Body.size()), v.Header) << v.Name << " " << v.Body.size();
         EXPECT_EQ(CheckOf(v.Body), v.Check) << v.Body.size();
+        if (!v.Path.empty() && ++named) {
+            EXPECT_EQ(qbmsg::EncodeNamedHeader(v.Name, v.Body.size(), v.Path), v.NamedHeader) << v.Path;
+        }
+        if (!v.Offer.empty() && ++offers) {
+            qbmsg::TBodyCheck prefix;
+            prefix.Add(v.Body.data(), v.Kept);
+            EXPECT_EQ(qbmsg::EncodeResumeOffer(v.Kept, prefix.Value()), v.Offer);
+            EXPECT_EQ(qbmsg::ParseResumeOffer(v.Offer.substr(0, qbmsg::kReplySize)), v.Kept);
+        }
     }
+    EXPECT_EQ(named, 2);
+    EXPECT_EQ(offers, 1);
     // Fed in pieces, the check is the same.
     const Vector& big = vectors.back();
     qbmsg::TBodyCheck pieces;
@@ -212,6 +228,76 @@ TEST(LargeForm, EveryAnswerToAHeaderIsToldAsWhatItIs)
     RunningReceiver r;
     EXPECT_EQ(r.Exchange({std::string("QBIG\x03\x00", 6)}), "VERSION" + std::string(8, ' ') + "\x02");
     EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Unknown message version (3)"));
+}
+
+// A sender with a file's name sends version 2; offered a kept part, it goes
+// on from there only when its file begins with that part, and the check
+// covers the whole body either way. A receiver of version 1 alone is sent
+// the message again in version 1.
+TEST(LargeForm, ANamedPostResumesOnlyFromAPartItsFileBeginsWith)
+{
+    const Vector v = ReadVectors()[2]; // 10 000 bytes, with a path and an offer of its first 4096
+    std::string wrongOffer = v.Offer;
+    wrongOffer.back() = static_cast<char>(~wrongOffer.back());
+    const struct {
+        std::string Offer; // empty: the receiver answers VERSION 1
+        std::string Sent;  // what the sender sends after its header
+        std::int64_t ResumedAt;
+    } cases[] = {
+        {v.Offer, qbmsg::EncodeOffset(v.Kept) + v.Body.substr(v.Kept) + v.Check, static_cast<std::int64_t>(v.Kept)},
+        {wrongOffer, qbmsg::EncodeOffset(0) + v.Body + v.Check, 0},
+        {qbmsg::kGoAhead, v.Body + v.Check, 0},
+    };
+    for (const auto& c : cases) {
+        TcpListener listener;
+        auto wire = std::async(std::launch::async, [&] {
+            const int fd = listener.Accept(10000);
+            std::string got = RecvSome(fd, v.NamedHeader.size(), 10000);
+            SendAll(fd, c.Offer);
+            got += RecvSome(fd, c.Sent.size(), 10000);
+            SendAll(fd, qbmsg::kReply);
+            PeerClosed(fd, 10000);
+            CloseFd(fd);
+            return got;
+        });
+        TQBStrm sender(nullptr);
+        sender.Host = "127.0.0.1";
+        sender.Port = listener.Port();
+        sender.FromName = "Sendwell";
+        sender.FileName = v.Path;
+        sender.TimeOut = 10000;
+        TMemoryStream body = StreamOf(v.Body);
+        EXPECT_EQ(sender.PostIt(body), qbmsg::kReply);
+        EXPECT_TRUE(sender.NameTaken());
+        EXPECT_EQ(sender.ResumedAt(), c.ResumedAt);
+        EXPECT_EQ(wire.get(), v.NamedHeader + c.Sent);
+    }
+    // Version 1 alone: "VERSION" and 1, then the same message without the path.
+    TcpListener listener;
+    auto wire = std::async(std::launch::async, [&] {
+        int fd = listener.Accept(10000);
+        std::string got = RecvSome(fd, 5, 10000);
+        SendAll(fd, qbmsg::kVersionTag + '\x01');
+        CloseFd(fd);
+        fd = listener.Accept(10000);
+        got += "|" + RecvSome(fd, v.Header.size(), 10000);
+        SendAll(fd, qbmsg::kGoAhead);
+        got += RecvSome(fd, v.Body.size() + qbmsg::kCheckSize, 10000);
+        SendAll(fd, qbmsg::kReply);
+        PeerClosed(fd, 10000);
+        CloseFd(fd);
+        return got;
+    });
+    TQBStrm sender(nullptr);
+    sender.Host = "127.0.0.1";
+    sender.Port = listener.Port();
+    sender.FromName = "Sendwell";
+    sender.FileName = v.Path;
+    sender.TimeOut = 10000;
+    TMemoryStream body = StreamOf(v.Body);
+    EXPECT_EQ(sender.PostIt(body), qbmsg::kReply);
+    EXPECT_FALSE(sender.NameTaken());
+    EXPECT_EQ(wire.get(), v.NamedHeader.substr(0, 5) + "|" + v.Header + v.Body + v.Check);
 }
 
 // A peer that takes the header, gives the go-ahead and then reads slowly

@@ -226,9 +226,9 @@ std::future<void> ResetAfterAsync(std::uint16_t port, std::vector<std::string> c
     });
 }
 
-std::future<void> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t flipAt, std::size_t cutAt, int acceptAfterMs)
+std::future<std::size_t> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t flipAt, std::size_t cutAt, int acceptAfterMs, bool holdAtCut)
 {
-    return std::async(std::launch::async, [&front, back, flipAt, cutAt, acceptAfterMs] {
+    return std::async(std::launch::async, [&front, back, flipAt, cutAt, acceptAfterMs, holdAtCut] {
         ::usleep(static_cast<useconds_t>(acceptAfterMs) * 1000);
         const int a = front.Accept(10000);
         const int b = ConnectTo(back);
@@ -257,8 +257,14 @@ std::future<void> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t
                     open = false;
             }
         }
+        // Held: nothing more goes either way until the client goes (its
+        // shutdown is seen even with its bytes unread).
+        pollfd gone {a, POLLRDHUP, 0};
+        while (holdAtCut && forwarded >= cutAt && ::poll(&gone, 1, 20000) > 0 && !(gone.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            ::usleep(10000);
         CloseFd(a);
         CloseFd(b);
+        return forwarded;
     });
 }
 
