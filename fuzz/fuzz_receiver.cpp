@@ -212,7 +212,8 @@ bool StartsLarge(const std::string& bytes)
 // the limit and its matching check.
 bool WholeLargeMessage(const std::string& bytes, std::string& from, std::string& body)
 {
-    if (bytes.size() < qbmsg::kLargeLead || bytes[4] != static_cast<char>(qbmsg::kLargeVersion))
+    const bool named = bytes.size() >= qbmsg::kLargeLead && bytes[4] == static_cast<char>(qbmsg::kNamedVersion);
+    if (bytes.size() < qbmsg::kLargeLead || (bytes[4] != static_cast<char>(qbmsg::kLargeVersion) && !named))
         return false;
     const std::size_t nameLength = static_cast<unsigned char>(bytes[5]);
     std::size_t at = qbmsg::kLargeLead + nameLength;
@@ -221,6 +222,14 @@ bool WholeLargeMessage(const std::string& bytes, std::string& from, std::string&
     from = bytes.substr(qbmsg::kLargeLead, nameLength);
     const std::uint64_t length = qbmsg::ReadBigEndian(bytes.data() + at, qbmsg::kLargeLengthSize);
     at += qbmsg::kLargeLengthSize;
+    if (named) { // the path: 2 octets of length, at most 4095 of them (no part is kept here, so no offer)
+        if (bytes.size() < at + 2)
+            return false;
+        const std::size_t pathLength = static_cast<std::size_t>(qbmsg::ReadBigEndian(bytes.data() + at, 2));
+        if (pathLength > qbmsg::kMaxPathLength)
+            return false;
+        at += 2 + pathLength;
+    }
     if (length > static_cast<std::uint64_t>(kLimit) || bytes.size() < at + length + qbmsg::kCheckSize)
         return false;
     body = bytes.substr(at, length);
