@@ -226,42 +226,63 @@ std::future<void> ResetAfterAsync(std::uint16_t port, std::vector<std::string> c
     });
 }
 
-std::future<std::size_t> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t flipAt, std::size_t cutAt, int acceptAfterMs, bool holdAtCut)
+namespace {
+
+// Forwards between `a` (the client) and `b` until either closes or `cutAt`
+// bytes of the client's have gone, the byte at `flipAt` inverted; counts
+// them in `forwarded`. True when it stopped at the cut.
+bool Forward(int a, int b, std::size_t flipAt, std::size_t cutAt, std::size_t& forwarded)
 {
-    return std::async(std::launch::async, [&front, back, flipAt, cutAt, acceptAfterMs, holdAtCut] {
+    std::vector<char> buf(65536);
+    for (;;) {
+        pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+        if (::poll(fds, 2, 10000) <= 0)
+            return false;
+        for (int i = 0; i < 2; ++i) {
+            if (!fds[i].revents)
+                continue;
+            const int from = i == 0 ? a : b, to = i == 0 ? b : a;
+            std::size_t room = buf.size();
+            if (i == 0 && cutAt > forwarded)
+                room = std::min(room, cutAt - forwarded);
+            const ssize_t n = ::recv(from, buf.data(), room, 0);
+            if (n <= 0)
+                return false;
+            if (i == 0 && flipAt >= forwarded && flipAt < forwarded + static_cast<std::size_t>(n))
+                buf[flipAt - forwarded] = static_cast<char>(~buf[flipAt - forwarded]);
+            SendAll(to, std::string(buf.data(), static_cast<std::size_t>(n)));
+            if (i == 0 && (forwarded += static_cast<std::size_t>(n)) >= cutAt)
+                return true;
+        }
+    }
+}
+
+// Waits up to `ms` for the client on `fd` to go (its shutdown is seen even
+// with its bytes unread); true when it went.
+bool ClientGone(int fd, int ms)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    pollfd gone {fd, POLLRDHUP, 0};
+    while (std::chrono::steady_clock::now() < until) {
+        if (::poll(&gone, 1, 10) > 0 && (gone.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::future<std::size_t> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t flipAt, std::size_t cutAt, int acceptAfterMs, int holdMs)
+{
+    return std::async(std::launch::async, [&front, back, flipAt, cutAt, acceptAfterMs, holdMs] {
         ::usleep(static_cast<useconds_t>(acceptAfterMs) * 1000);
         const int a = front.Accept(10000);
         const int b = ConnectTo(back);
         std::size_t forwarded = 0;
-        std::vector<char> buf(65536);
-        for (bool open = true; open;) {
-            pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
-            if (::poll(fds, 2, 10000) <= 0)
-                break;
-            for (int i = 0; i < 2 && open; ++i) {
-                if (!fds[i].revents)
-                    continue;
-                const int from = i == 0 ? a : b, to = i == 0 ? b : a;
-                std::size_t room = buf.size();
-                if (i == 0 && cutAt > forwarded)
-                    room = std::min(room, cutAt - forwarded);
-                const ssize_t n = ::recv(from, buf.data(), room, 0);
-                if (n <= 0) {
-                    open = false;
-                    break;
-                }
-                if (i == 0 && flipAt >= forwarded && flipAt < forwarded + static_cast<std::size_t>(n))
-                    buf[flipAt - forwarded] = static_cast<char>(~buf[flipAt - forwarded]);
-                SendAll(to, std::string(buf.data(), static_cast<std::size_t>(n)));
-                if (i == 0 && (forwarded += static_cast<std::size_t>(n)) >= cutAt)
-                    open = false;
-            }
-        }
-        // Held: nothing more goes either way until the client goes (its
-        // shutdown is seen even with its bytes unread).
-        pollfd gone {a, POLLRDHUP, 0};
-        while (holdAtCut && forwarded >= cutAt && ::poll(&gone, 1, 20000) > 0 && !(gone.revents & (POLLRDHUP | POLLHUP | POLLERR)))
-            ::usleep(10000);
+        // Held, a client that is killed with bytes in flight never shows its
+        // close: after the hold, what it had sent goes through to its end.
+        if (Forward(a, b, flipAt, cutAt, forwarded) && holdMs > 0 && !ClientGone(a, holdMs))
+            Forward(a, b, SIZE_MAX, SIZE_MAX, forwarded);
         CloseFd(a);
         CloseFd(b);
         return forwarded;

@@ -66,8 +66,10 @@ std::future<std::string> ExchangeAsync(std::uint16_t port, std::vector<std::stri
 // Forwards one connection from `front` to port `back`, accepted only after
 // `acceptAfterMs` (it waits in the backlog meanwhile); the byte at `flipAt`
 // of the client's stream is inverted, and at `cutAt` both connections are
-// closed, or with `holdAtCut` held with nothing more forwarded until the
-// client goes. Returns the bytes of the client's stream it forwarded.
+// closed; or, with `holdMs`, nothing more is forwarded until the client
+// goes or `holdMs` have passed (then what it sent goes through until it
+// closes): a network that stalls. Returns the bytes of the client's stream
+// it forwarded.
 std::future<std::size_t> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t flipAt = SIZE_MAX, std::size_t cutAt = SIZE_MAX,
-                                    int acceptAfterMs = 0, bool holdAtCut = false);
+                                    int acceptAfterMs = 0, int holdMs = 0);
 std::future<void> ResetAfterAsync(std::uint16_t port, std::vector<std::string> chunks);
