@@ -10,6 +10,7 @@
 //   large [ROUNDS]                  runs the comparison (3 rounds)
 //   large plain-receive PORT FILE   (child) takes one body into FILE
 //   large plain-send PORT FILE      (child) sends FILE
+#include "children.h"
 #include "listening.h"
 
 #include <arpa/inet.h>
@@ -32,11 +33,6 @@ namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
 
-[[noreturn]] void Die(const std::string& what)
-{
-    std::perror(what.c_str());
-    std::exit(1);
-}
 
 int PlainReceive(int port, const char* path)
 {
@@ -96,27 +92,9 @@ int PlainSend(int port, const char* path)
     return 0;
 }
 
-pid_t Start(const std::vector<std::string>& args)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int quiet = ::open("/dev/null", O_WRONLY); // the receivers' lines and the replies
-        ::dup2(quiet, STDOUT_FILENO);
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        Die("exec " + args[0]);
-    }
-    return pid;
-}
-
 void Await(pid_t pid)
 {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (const int status = ExitStatusOf(pid); status != 0) {
         std::fprintf(stderr, "large: a child failed (status %d)\n", status);
         std::exit(1);
     }
@@ -157,12 +135,6 @@ Run Transfer(const std::vector<std::string>& receiver, const std::vector<std::st
     return {seconds, PeakKiB(rss)};
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // A TLS identity for the receiver, made by qbmsg; its fingerprint.
 std::string MakeIdentity(const std::string& folder)
 {
@@ -174,13 +146,6 @@ std::string MakeIdentity(const std::string& folder)
     while (!fingerprint.empty() && fingerprint.back() == '\n')
         fingerprint.pop_back();
     return fingerprint;
-}
-
-std::string SelfPath()
-{
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return std::string(path, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 //   resume proxy FRONT BACK CUT RATE     (child) forwards one connection: CUT
 //                                        bytes of the sender's at most (0: all),
 //                                        RATE bytes a second at most (0: no limit)
+#include "children.h"
 #include "listening.h"
 
 #include <arpa/inet.h>
@@ -34,11 +35,6 @@
 
 namespace {
 
-[[noreturn]] void Die(const std::string& what)
-{
-    std::perror(what.c_str());
-    std::exit(1);
-}
 
 sockaddr_in Loopback(int port)
 {
@@ -87,30 +83,6 @@ int Proxy(int front, int back, long long cut, long long rate)
     return 0;
 }
 
-pid_t Start(const std::vector<std::string>& args)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int quiet = ::open("/dev/null", O_WRONLY); // lines, replies and the cut pass's failure
-        ::dup2(quiet, STDOUT_FILENO);
-        ::dup2(quiet, STDERR_FILENO);
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        Die("exec " + args[0]);
-    }
-    return pid;
-}
-
-int Await(pid_t pid)
-{
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
-
 void AwaitListening(int port)
 {
     for (int waited = 0; !ListensOn(port); ++waited) {
@@ -149,7 +121,7 @@ double Seconds(std::chrono::steady_clock::time_point since)
 // Starts the proxy from `front` to `back`, listening.
 pid_t StartProxy(const std::string& self, int front, int back, long long cut, long long rate)
 {
-    const pid_t proxy = Start({self, "proxy", std::to_string(front), std::to_string(back), std::to_string(cut), std::to_string(rate)});
+    const pid_t proxy = Start({self, "proxy", std::to_string(front), std::to_string(back), std::to_string(cut), std::to_string(rate)}, true);
     AwaitListening(front);
     return proxy;
 }
@@ -162,13 +134,13 @@ std::pair<long long, double> Pass(const std::string& folder, const std::string& 
                                   const std::string& self)
 {
     std::system(("rm -rf '" + folder + "' && mkdir '" + folder + "'").c_str());
-    const pid_t receiver = Start({QBMSG, "receive", "--port", std::to_string(port), "--count", "1", "--out", folder});
+    const pid_t receiver = Start({QBMSG, "receive", "--port", std::to_string(port), "--count", "1", "--out", folder}, true); // the cut is reported
     AwaitListening(port);
     if (cut > 0) {
         const pid_t proxy = StartProxy(self, port + 1, port, cut, 0);
-        if (Await(Start({QBMSG, "send", "--port", std::to_string(port + 1), "--progress", "never", source})) == 0)
+        if (ExitStatusOf(Start({QBMSG, "send", "--port", std::to_string(port + 1), "--progress", "never", source}, true)) == 0)
             Die("the cut pass was not cut");
-        Await(proxy);
+        ExitStatusOf(proxy);
         for (int waited = 0; KeptBytes(folder) == 0 && waited < 5000; ++waited)
             ::usleep(1000);
     }
@@ -176,25 +148,12 @@ std::pair<long long, double> Pass(const std::string& folder, const std::string& 
     const pid_t paced = rate > 0 ? StartProxy(self, port + 2, port, 0, rate) : 0;
     const auto start = std::chrono::steady_clock::now();
     const std::string to = std::to_string(rate > 0 ? port + 2 : port);
-    if (Await(Start({QBMSG, "send", "--port", to, "--progress", "never", source})) != 0 || Await(receiver) != 0)
+    if (ExitStatusOf(Start({QBMSG, "send", "--port", to, "--progress", "never", source}, true)) != 0 || ExitStatusOf(receiver) != 0)
         Die("the timed pass failed");
     const double seconds = Seconds(start);
     if (paced)
-        Await(paced);
+        ExitStatusOf(paced);
     return {kept, seconds};
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-std::string SelfPath()
-{
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return std::string(path, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
 }
 
 } // namespace

@@ -230,6 +230,22 @@ TEST(LargeForm, EveryAnswerToAHeaderIsToldAsWhatItIs)
     EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("Unknown message version (3)"));
 }
 
+namespace {
+
+// Posts the vector's body from "Sendwell" with its path to `port`.
+std::string PostNamed(TQBStrm& sender, std::uint16_t port, const Vector& v)
+{
+    sender.Host = "127.0.0.1";
+    sender.Port = port;
+    sender.FromName = "Sendwell";
+    sender.FileName = v.Path;
+    sender.TimeOut = 10000;
+    TMemoryStream body = StreamOf(v.Body);
+    return sender.PostIt(body);
+}
+
+} // namespace
+
 // A sender with a file's name sends version 2; offered a kept part, it goes
 // on from there only when its file begins with that part, and the check
 // covers the whole body either way. A receiver of version 1 alone is sent
@@ -261,13 +277,7 @@ TEST(LargeForm, ANamedPostResumesOnlyFromAPartItsFileBeginsWith)
             return got;
         });
         TQBStrm sender(nullptr);
-        sender.Host = "127.0.0.1";
-        sender.Port = listener.Port();
-        sender.FromName = "Sendwell";
-        sender.FileName = v.Path;
-        sender.TimeOut = 10000;
-        TMemoryStream body = StreamOf(v.Body);
-        EXPECT_EQ(sender.PostIt(body), qbmsg::kReply);
+        EXPECT_EQ(PostNamed(sender, listener.Port(), v), qbmsg::kReply);
         EXPECT_TRUE(sender.NameTaken());
         EXPECT_EQ(sender.ResumedAt(), c.ResumedAt);
         EXPECT_EQ(wire.get(), v.NamedHeader + c.Sent);
@@ -289,13 +299,7 @@ TEST(LargeForm, ANamedPostResumesOnlyFromAPartItsFileBeginsWith)
         return got;
     });
     TQBStrm sender(nullptr);
-    sender.Host = "127.0.0.1";
-    sender.Port = listener.Port();
-    sender.FromName = "Sendwell";
-    sender.FileName = v.Path;
-    sender.TimeOut = 10000;
-    TMemoryStream body = StreamOf(v.Body);
-    EXPECT_EQ(sender.PostIt(body), qbmsg::kReply);
+    EXPECT_EQ(PostNamed(sender, listener.Port(), v), qbmsg::kReply);
     EXPECT_FALSE(sender.NameTaken());
     EXPECT_EQ(wire.get(), v.NamedHeader.substr(0, 5) + "|" + v.Header + v.Body + v.Check);
 }
