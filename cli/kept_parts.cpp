@@ -139,19 +139,22 @@ std::unique_ptr<ferro::TStream> TKeptParts::Find(const TLabel& label) const
     return std::make_unique<TKeptPart>(fd, FFd, name);
 }
 
-void TKeptParts::Keep(const TLabel& label, std::unique_ptr<ferro::TStream> arrived)
+std::int64_t TKeptParts::Keep(const TLabel& label, std::unique_ptr<ferro::TStream> arrived)
 {
     if (auto* part = dynamic_cast<TKeptPart*>(arrived.get())) {
         part->Retain(); // already in its place, longer now
-        return;
+        return part->Size();
     }
     auto* body = dynamic_cast<ferro::TTempFileStream*>(arrived.get());
     if (!body || !body->CanKeep() || body->Size() == 0)
-        return;
+        return 0;
     const std::string name = KeyOf(label);
     ::unlinkat(FFd, name.c_str(), 0); // an older part of the same file
-    body->Keep(FFd, name);
+    if (!body->Keep(FFd, name))
+        return 0;
     Prune();
+    struct stat info {};
+    return ::fstatat(FFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? info.st_size : 0; // gone when beyond the total
 }
 
 void TKeptParts::Prune() const

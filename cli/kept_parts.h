@@ -60,8 +60,9 @@ public:
     // The part kept for this sender's file of this size, or null.
     std::unique_ptr<ferro::TStream> Find(const TLabel& label) const;
     // Keeps what arrived of the file (a body of the folder: a part found
-    // here or a nameless file), in place of any part kept before.
-    void Keep(const TLabel& label, std::unique_ptr<ferro::TStream> arrived);
+    // here or a nameless file), in place of any part kept before; the bytes
+    // kept, 0 when nothing was (nothing arrived, or nothing can be kept).
+    std::int64_t Keep(const TLabel& label, std::unique_ptr<ferro::TStream> arrived);
 
 private:
     // Drops the parts past their age or beyond the total.

@@ -205,8 +205,10 @@ std::unique_ptr<TKeptParts> KeepCutBodies(ferro::TQBStrmServ& server, TStoreFold
         return nullptr;
     }
     server.KeptBody = [kept = parts.get()](const TKeptParts::TLabel& label) { return kept->Find(label); };
-    server.OnBodyCut = [kept = parts.get()](const TKeptParts::TLabel& label, std::unique_ptr<ferro::TStream> arrived) {
-        kept->Keep(label, std::move(arrived));
+    server.OnBodyCut = [kept = parts.get(), &server](const TKeptParts::TLabel& label, std::unique_ptr<ferro::TStream> arrived) {
+        if (const std::int64_t bytes = kept->Keep(label, std::move(arrived)); bytes > 0)
+            Report("note: kept " + std::to_string(bytes) + " of " + std::to_string(label.Size) + " bytes of " + label.Path +
+                   " for its sender to resume (from " + server.PeerAddress() + ")");
     };
     return parts;
 }

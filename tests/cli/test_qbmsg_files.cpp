@@ -9,6 +9,7 @@
 
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <sys/stat.h>
 
@@ -178,6 +179,8 @@ TEST(QbmsgResume, ACutOffSendGoesOnFromWhatTheReceiverKept)
     WriteFile(file, bytes);
     EXPECT_EQ(SendThroughCut(receiver, file, kCut).second.Exit, 1);
     ASSERT_TRUE(PumpUntil([&] { return KeptParts(receiver).size() == 1; }, 10000)) << receiver.Errors().toStdString();
+    EXPECT_TRUE(PumpUntil([&] { return receiver.Errors().contains(QRegularExpression("note: kept [0-9]+ of 8388608 bytes of report.bin for its sender to resume")); }, 5000))
+        << receiver.Errors().toStdString();
     const auto [moved, resumed] = SendThroughCut(receiver, file, SIZE_MAX);
     EXPECT_EQ(resumed.Exit, 0) << resumed.Err;
     EXPECT_THAT(resumed.Err, HasSubstr("note: report.bin resumed at "));
