@@ -24,9 +24,9 @@ namespace qbmsgcli {
 
 bool gStandardInputClosed = false;
 
-const char* const kSendHelp = R"(Usage: qbmsg send [OPTION]... FILE...
-Post each FILE (standard input when FILE is -) as one stream message, and
-each file under a FOLDER, and print the receiver's reply.
+const char* const kSendHelp = R"(Usage: qbmsg send [OPTION]... FILE|FOLDER...
+Post each FILE (standard input when FILE is -), and each file under each
+FOLDER, as one stream message, and print the receiver's reply.
 
   -H, --host HOST       receiver's address (IPv4, or IPv6 bare or in brackets:
                         ::1, [::1]) or name (default 127.0.0.1); the
@@ -75,11 +75,12 @@ command: the receiver offers what it kept of the file, and only the rest is
 sent when this file begins with exactly that; the end-to-end check still
 covers the whole file. Ctrl-C says where the send stopped and exits 130.
 
-A file of any size can be sent. A body of up to 9999 bytes goes in the fixed
-form that every receiver takes; a larger one in the large form, which a
-receiver that knows only the fixed form refuses at once ("The receiver does
-not take messages over 9999 bytes"), and which the receiver checks end to
-end before it answers. Bytes of the reply outside printable ASCII are
+A file of any size can be sent. Without a name (--no-name, or standard
+input), a body of up to 9999 bytes goes in the fixed form that every
+receiver takes; a larger one in the large form, which a receiver that knows
+only the fixed form refuses at once ("The receiver does not take messages
+over 9999 bytes"), and which the receiver checks end to end before it
+answers. Bytes of the reply outside printable ASCII are
 printed as escapes (\xNN).
 
 With --tls nothing is sent in the clear: a receiver that cannot be verified,
