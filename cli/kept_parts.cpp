@@ -127,6 +127,7 @@ TKeptParts::~TKeptParts()
 
 std::unique_ptr<ferro::TStream> TKeptParts::Find(const TLabel& label) const
 {
+    Prune(); // a part past its day is never offered, however long the receiver has run
     const std::string name = KeyOf(label);
     const int fd = ::openat(FFd, name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
@@ -163,6 +164,7 @@ void TKeptParts::Prune() const
     DIR* folder = listed < 0 ? nullptr : ::fdopendir(listed);
     if (!folder)
         return;
+    ::rewinddir(folder); // the copy shares its position with FFd: where the last listing ended
     std::vector<std::tuple<std::time_t, std::int64_t, std::string>> parts; // newest first, once sorted
     const std::time_t now = std::time(nullptr);
     while (const dirent* entry = ::readdir(folder)) {

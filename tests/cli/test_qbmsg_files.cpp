@@ -237,3 +237,31 @@ TEST(QbmsgResume, AnInterruptedOrKilledSenderResumesAndAnInterruptSaysWhere)
         EXPECT_TRUE(KeptParts(receiver).isEmpty());
     }
 }
+
+// What a receiver keeps is bounded: a part older than a day is dropped, not
+// offered, and the parts never hold more than --max-size in all (the oldest
+// go first).
+TEST(QbmsgResume, KeptPartsAreBoundedInAgeAndInTotal)
+{
+    Receiver receiver({"--max-size", "9M"});
+    QTemporaryDir dir;
+    const QString first = dir.filePath("first.bin"), second = dir.filePath("second.bin");
+    WriteFile(first, Pattern(8 * kMiB));
+    WriteFile(second, Pattern(8 * kMiB - 1));
+    EXPECT_EQ(SendThroughCut(receiver, first, 5 * kMiB).second.Exit, 1);
+    ASSERT_TRUE(PumpUntil([&] { return KeptParts(receiver).size() == 1; }, 10000));
+    const QString older = receiver.Dir.filePath(".qbmsg-partial/" + KeptParts(receiver).front());
+    ASSERT_EQ(QProcess::execute("touch", {"-d", "-1 hour", older}), 0);
+    EXPECT_EQ(SendThroughCut(receiver, second, 5 * kMiB).second.Exit, 1);
+    ASSERT_TRUE(PumpUntil([&] { return receiver.Errors().count("note: kept") == 2; }, 10000)) << receiver.Errors().toStdString();
+    EXPECT_EQ(KeptParts(receiver).size(), 1); // 10 MiB in all: the older went
+    EXPECT_FALSE(QFile::exists(older));
+
+    const QString newer = receiver.Dir.filePath(".qbmsg-partial/" + KeptParts(receiver).front());
+    ASSERT_EQ(QProcess::execute("touch", {"-d", "-25 hours", newer}), 0);
+    const Outcome late = Qbmsg({"send", "-p", QString::number(receiver.Port), second});
+    EXPECT_EQ(late.Exit, 0) << late.Err;
+    EXPECT_THAT(late.Err, Not(HasSubstr("resumed")));
+    EXPECT_TRUE(ReadFile(receiver.Dir.filePath("second.bin")) == Pattern(8 * kMiB - 1));
+    EXPECT_TRUE(KeptParts(receiver).isEmpty());
+}
