@@ -41,7 +41,7 @@ std::vector<std::string> SafeParts(const std::string& path)
     if (parts.size() > kMaxDepth)
         return {};
     if (!parts.empty() && parts.front() == kKeptPartsFolder)
-        parts.front().insert(0, "_");
+        parts.front() = "_" + parts.front();
     return parts;
 }
 
