@@ -191,18 +191,36 @@ std::string TStoreFolder::PlaceIn(int folderFd, ferro::TStream& body, const std:
 {
     auto* part = dynamic_cast<TKeptPart*>(&body);
     auto* nameless = dynamic_cast<ferro::TTempFileStream*>(&body);
-    const bool moved = part || (nameless && nameless->CanKeep() && body.Position() == 0);
-    std::unique_ptr<ferro::TDurableFile> file;
     std::string name;
     try {
-        if (!moved) {
-            file = std::make_unique<ferro::TDurableFile>(folderFd, ".message-", shown);
-            file->Write(body, body.Size() - body.Position());
-            file->Finish(true);
+        if (part || (nameless && nameless->CanKeep() && body.Position() == 0)) {
+            for (int n = 0; n < kMaxNumber; ++n) {
+                name = Numbered(leaf, n);
+                if (part ? part->MoveTo(folderFd, name) : nameless->Keep(folderFd, name))
+                    return name;
+            }
+            Fail("Cannot create file " + shown + "/" + leaf, EEXIST);
         }
+    } catch (const ferro::Exception& e) {
+        // A folder of the tree that is another file system (a disk mounted
+        // there) takes no link: the body is copied into it instead.
+        if (e.SystemError() != EXDEV)
+            Fail("Cannot create file " + shown + "/" + name, e.SystemError());
+        body.SetPosition(0);
+    }
+    return CopyIn(folderFd, body, leaf, shown);
+}
+
+std::string TStoreFolder::CopyIn(int folderFd, ferro::TStream& body, const std::string& leaf, const std::string& shown)
+{
+    std::string name;
+    try {
+        ferro::TDurableFile file(folderFd, ".message-", shown);
+        file.Write(body, body.Size() - body.Position());
+        file.Finish(true);
         for (int n = 0; n < kMaxNumber; ++n) {
             name = Numbered(leaf, n);
-            if (part ? part->MoveTo(folderFd, name) : nameless && moved ? nameless->Keep(folderFd, name) : file->Commit(name, false))
+            if (file.Commit(name, false))
                 return name;
         }
     } catch (const ferro::Exception& e) {

@@ -64,6 +64,9 @@ private:
     // Gives the body the first free name of `leaf`, numbered, in the
     // folder open as `folderFd`; returns that name.
     std::string PlaceIn(int folderFd, ferro::TStream& body, const std::string& leaf, const std::string& shown);
+    // Copies the body from its position into a new file of that folder,
+    // flushed, under the first free name of `leaf`; returns that name.
+    std::string CopyIn(int folderFd, ferro::TStream& body, const std::string& leaf, const std::string& shown);
     // Flushes the folder, so that `name` is on the disk; removes the file
     // when that fails. Returns the file's path.
     std::string Flushed(const std::string& name);

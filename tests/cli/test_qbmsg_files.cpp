@@ -265,3 +265,29 @@ TEST(QbmsgResume, KeptPartsAreBoundedInAgeAndInTotal)
     EXPECT_TRUE(ReadFile(receiver.Dir.filePath("second.bin")) == Pattern(8 * kMiB - 1));
     EXPECT_TRUE(KeptParts(receiver).isEmpty());
 }
+
+// A folder of the tree that is another file system (a disk mounted there)
+// takes no link from the receiver's folder: the body is copied into it.
+TEST(QbmsgFiles, AFolderThatIsAnotherFileSystemTakesItsFilesByCopy)
+{
+    const QString mountInside = R"(for a; do [ "$prev" = --out ] && out=$a; prev=$a; done
+        mkdir "$out/mounted" && mount -t tmpfs none "$out/mounted" && exec "$0" "$@")";
+    Receiver receiver({}, {"unshare", "-m", "--propagation", "private", "sh", "-c", mountInside});
+    QTemporaryDir dir;
+    const std::string large = Pattern(300000);
+    WriteFile(dir.filePath("large"), large);
+    WriteFile(dir.filePath("small"), "small");
+    for (const char* name : {"large", "small"}) {
+        TQBStrm sender(nullptr);
+        sender.Host = "127.0.0.1";
+        sender.Port = receiver.Port;
+        sender.TimeOut = 10000;
+        sender.FileName = std::string("mounted/") + name;
+        TFileStream file(dir.filePath(name).toStdString(), fmOpenRead);
+        EXPECT_EQ(sender.PostIt(file), kOk) << name << receiver.Errors().toStdString();
+    }
+    const QString seen = QString("/proc/%1/root%2/mounted/").arg(receiver.Pid()).arg(receiver.Dir.path());
+    EXPECT_TRUE(ReadFile(seen + "large") == large);
+    EXPECT_EQ(ReadFile(seen + "small"), "small");
+    EXPECT_EQ(FilesUnder(seen), (QStringList {"large", "small"})); // no temporary file left
+}
