@@ -51,6 +51,9 @@ public:
     // nothing when the handshake did not finish or the session failed.
     void Close(int ms);
 
+    // A client whose handshake is done: its server may still send records
+    // unasked (session tickets), which its close must not answer with a reset.
+    bool HearsUnasked() const { return FEstablished && !FBrokenBy && !FContext->Server(); }
     const std::string& Failure() const { return FFailure; }
     // "TLSv1.3 TLS_AES_256_GCM_SHA384", once the handshake is done.
     std::string Description() const;

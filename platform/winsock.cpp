@@ -8,6 +8,7 @@
 #include "addresses.h"
 #include "bounded_waits.h"
 #include "break_memory.h"
+#include "lingering_close.h"
 #include "plain_io.h"
 #include "renewal.h"
 #include "socket_state.h"
@@ -36,6 +37,7 @@ constexpr int kLingerOption = 0x0080; // winsock::SO_LINGER
 
 // How long a close may wait to hand over bytes kept by send batching.
 constexpr int kCloseFlushMs = 2000;
+constexpr int kLingerMs = 500; // a TLS peer ends its side at our close_notify: at once, unless it is gone
 
 // The flag that keeps a call of a socket in non-blocking mode from waiting.
 int DontWait(const SocketState& state) { return state.Mode.NonBlocking ? MSG_DONTWAIT : 0; }
@@ -210,8 +212,11 @@ int TPosixWinsock::closesocket(SOCKET s)
     // takes nothing more sees the end without them, as a plain close.
     if (state->Tls && !state->Link.AbortOnClose)
         state->Tls->Close(kCloseFlushMs);
+    const bool lingers = state->Tls && !state->Link.AbortOnClose && state->Tls->HearsUnasked();
     if (!state->Link.AbortOnClose && !state->Sending.Deliver(state->Fd, kCloseFlushMs))
         AbortOnClose(state->Fd);
+    else if (lingers)
+        LingerUntilPeerEnds(state->Fd, kLingerMs);
     if (state->Listening.Taken >= 0)
         ::close(state->Listening.Taken); // a connection an early accept took and nobody accepted
     Unregister(s);
