@@ -12,6 +12,7 @@
 //   large plain-send PORT FILE      (child) sends FILE
 #include "children.h"
 #include "listening.h"
+#include "loopback.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -39,10 +40,7 @@ int PlainReceive(int port, const char* path)
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     const int on = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in at {};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(static_cast<std::uint16_t>(port));
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in at = Loopback(port);
     if (::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || ::listen(listener, 1) != 0)
         Die("listen");
     const int fd = ::accept(listener, nullptr, nullptr);
@@ -66,10 +64,7 @@ int PlainSend(int port, const char* path)
 {
     const int in = ::open(path, O_RDONLY);
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at {};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(static_cast<std::uint16_t>(port));
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in at = Loopback(port);
     if (in < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
         Die("connect");
     std::vector<char> buffer(kChunk);

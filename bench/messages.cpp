@@ -18,6 +18,7 @@
 //   messages receive-asio PORT N      (child) serves N messages with Boost.Asio
 #include "asio_peer.h"
 #include "idle.h"
+#include "loopback.h"
 #include "qt_peer.h"
 
 #include <ferrolink/qbmsg.h>
@@ -92,15 +93,6 @@ socklen_t LoopbackOf(bool v6, int port, sockaddr_storage& into)
     a.sin_port = htons(static_cast<std::uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return sizeof a;
-}
-
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
 }
 
 void ServePlain(int fd)

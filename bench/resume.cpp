@@ -13,6 +13,7 @@
 //                                        RATE bytes a second at most (0: no limit)
 #include "children.h"
 #include "listening.h"
+#include "loopback.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -34,16 +35,6 @@
 #include <vector>
 
 namespace {
-
-
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in at {};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(static_cast<std::uint16_t>(port));
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return at;
-}
 
 // Forwards one connection from FRONT to BACK until either end closes, or
 // CUT bytes of the client's have gone (a network that fails), the client's

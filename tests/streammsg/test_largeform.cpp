@@ -244,6 +244,20 @@ std::string PostNamed(TQBStrm& sender, std::uint16_t port, const Vector& v)
     return sender.PostIt(body);
 }
 
+// A receiver's side of one message on `fd`: takes `header` bytes, gives
+// `answer`, takes `rest` bytes, answers "OK" and closes once the sender has;
+// what it took.
+std::string Exchange(int fd, std::size_t header, const std::string& answer, std::size_t rest)
+{
+    std::string got = RecvSome(fd, header, 10000);
+    SendAll(fd, answer);
+    got += RecvSome(fd, rest, 10000);
+    SendAll(fd, qbmsg::kReply);
+    PeerClosed(fd, 10000);
+    CloseFd(fd);
+    return got;
+}
+
 } // namespace
 
 // A sender with a file's name sends version 2; offered a kept part, it goes
@@ -266,16 +280,7 @@ TEST(LargeForm, ANamedPostResumesOnlyFromAPartItsFileBeginsWith)
     };
     for (const auto& c : cases) {
         TcpListener listener;
-        auto wire = std::async(std::launch::async, [&] {
-            const int fd = listener.Accept(10000);
-            std::string got = RecvSome(fd, v.NamedHeader.size(), 10000);
-            SendAll(fd, c.Offer);
-            got += RecvSome(fd, c.Sent.size(), 10000);
-            SendAll(fd, qbmsg::kReply);
-            PeerClosed(fd, 10000);
-            CloseFd(fd);
-            return got;
-        });
+        auto wire = std::async(std::launch::async, [&] { return Exchange(listener.Accept(10000), v.NamedHeader.size(), c.Offer, c.Sent.size()); });
         TQBStrm sender(nullptr);
         EXPECT_EQ(PostNamed(sender, listener.Port(), v), qbmsg::kReply);
         EXPECT_TRUE(sender.NameTaken());
@@ -285,18 +290,11 @@ TEST(LargeForm, ANamedPostResumesOnlyFromAPartItsFileBeginsWith)
     // Version 1 alone: "VERSION" and 1, then the same message without the path.
     TcpListener listener;
     auto wire = std::async(std::launch::async, [&] {
-        int fd = listener.Accept(10000);
+        const int fd = listener.Accept(10000);
         std::string got = RecvSome(fd, 5, 10000);
         SendAll(fd, qbmsg::kVersionTag + '\x01');
         CloseFd(fd);
-        fd = listener.Accept(10000);
-        got += "|" + RecvSome(fd, v.Header.size(), 10000);
-        SendAll(fd, qbmsg::kGoAhead);
-        got += RecvSome(fd, v.Body.size() + qbmsg::kCheckSize, 10000);
-        SendAll(fd, qbmsg::kReply);
-        PeerClosed(fd, 10000);
-        CloseFd(fd);
-        return got;
+        return got + "|" + Exchange(listener.Accept(10000), v.Header.size(), qbmsg::kGoAhead, v.Body.size() + qbmsg::kCheckSize);
     });
     TQBStrm sender(nullptr);
     EXPECT_EQ(PostNamed(sender, listener.Port(), v), qbmsg::kReply);
