@@ -234,4 +234,8 @@ MessageQueue* CurrentQueue();
 // This thread's queue, made by its first window.
 MessageQueue& Queue();
 
+// As WaitAndProcessMessages, but also returns when the system socket `fd`
+// turns readable (the socket interface's AwaitReadableOrMessages).
+void WaitAndProcessMessagesOrReadable(int fd);
+
 } // namespace ferro::detail

@@ -107,7 +107,7 @@ bool PostMessageWith(HWND window, unsigned msg, std::uintptr_t wParam, std::intp
     return true;
 }
 
-bool PostMessage(HWND window, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
+bool PostWindowMessage(HWND window, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
 {
     // The common case, a window of this thread, makes no function object.
     if (MessageQueue* own = CurrentQueue(); own && window != 0 && own->Owns(window)) {

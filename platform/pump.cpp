@@ -60,7 +60,7 @@ void WaitAndProcessMessages()
     Queue().Process(true);
 }
 
-void WaitAndProcessMessagesOrReadable(int fd)
+void detail::WaitAndProcessMessagesOrReadable(int fd)
 {
     if (MessageQueue* queue = CurrentQueue(); queue && queue->HasLocal()) {
         queue->DrainLocal();

@@ -4,6 +4,8 @@
 // room to write, data already read ahead, a connection an early accept saw.
 #include "socket_state.h"
 
+#include "message_queue.h"
+
 #include "break_memory.h"
 
 #include <poll.h>
@@ -276,3 +278,12 @@ void ListenStarted(SocketState& state)
 
 } // namespace ferro::winsock::detail
 
+namespace ferro::winsock::ext {
+
+void AwaitReadableOrMessages(SOCKET s)
+{
+    if (detail::SocketState* state = detail::Find(s))
+        ferro::detail::WaitAndProcessMessagesOrReadable(state->Fd);
+}
+
+} // namespace ferro::winsock::ext

@@ -6,10 +6,23 @@
 
 namespace ferro {
 
-TTimer::TTimer(TComponent* owner) : TComponent(owner), FTimer(std::make_unique<QTimer>())
+// On Qt's event loop: a precise QTimer, so a time-out ends when it says.
+class TTimer::TTicker {
+public:
+    explicit TTicker(TTimer& owner)
+    {
+        FTimer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&FTimer, &QTimer::timeout, [&owner] { owner.Tick(); });
+    }
+    void Start(int interval) { FTimer.start(interval); }
+    void Stop() { FTimer.stop(); }
+
+private:
+    QTimer FTimer;
+};
+
+TTimer::TTimer(TComponent* owner) : TComponent(owner), FTicker(std::make_unique<TTicker>(*this))
 {
-    FTimer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(FTimer.get(), &QTimer::timeout, [this] { Tick(); });
     UpdateTimer();
 }
 
@@ -35,10 +48,10 @@ void TTimer::UpdateTimer()
 {
     // Most waits arm a timer of interval 0, which never runs: nothing to do.
     if (FRunning)
-        FTimer->stop();
+        FTicker->Stop();
     FRunning = FEnabled && FInterval > 0;
     if (FRunning)
-        FTimer->start(FInterval);
+        FTicker->Start(FInterval);
 }
 
 void TTimer::Tick()

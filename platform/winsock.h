@@ -259,6 +259,11 @@ bool AcceptEarly(SOCKET s);
 // socket keeps its number and is as before connect (renewal). False when
 // `s` is not a socket or no fresh system socket can be had.
 bool AbandonConnect(SOCKET s);
+// Sleeps in the thread's event loop until at least one event has arrived
+// (a message, a timer's tick, any socket's notification) or `s` turns
+// readable, then handles what is waiting: the wait of a receive that found
+// nothing, costing no processor time. Returns at once for an unknown socket.
+void AwaitReadableOrMessages(SOCKET s);
 
 // TLS on a connection (tls_session.h). Once started, send and recv carry
 // data inside TLS; the records go by the calls above. A failure of TLS

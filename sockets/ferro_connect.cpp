@@ -109,18 +109,10 @@ TFerrolink::TWaitEnd TFerrolink::AttemptConnection(std::int32_t limitMs)
     // connection the other texts tell of).
     if (FAddresses->Count > 1 && Reports(kLevelSocketStep))
         StatusMessage(kLevelSocketStep, "Trying " + AddressText(FSockAddr));
-    FAttemptLimit = limitMs;
-    TWaitEnd end;
-    try {
-        end = AwaitCompletion(FD_CONNECT, [this] {
-            // The outcome comes with FD_CONNECT; the immediate result says nothing.
-            connect(FHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), AddressLength(FSockAddr));
-        });
-    } catch (...) {
-        FAttemptLimit = 0;
-        throw;
-    }
-    FAttemptLimit = 0;
+    const TWaitEnd end = AwaitCompletion(FD_CONNECT, [this] {
+        // The outcome comes with FD_CONNECT; the immediate result says nothing.
+        connect(FHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), AddressLength(FSockAddr));
+    }, limitMs);
     // An attempt whose wait ended without its outcome must not complete
     // later, to this destination, in the next attempt's or Connect's place.
     if (end != TWaitEnd::Done)

@@ -183,14 +183,14 @@ void TFerrolink::CheckTimeOut() const
         throw ERangeError();
 }
 
-void TFerrolink::TimerOn()
+void TFerrolink::TimerOn(std::int32_t limitMs)
 {
     StatusMessage(kLevelTrace, "Timer On");
     CheckTimeOut();
     FBeenTimedOut = false;
     FTimedOutText.clear();
     FTimer->SetEnabled(true);
-    FTimer->SetInterval(FAttemptLimit > 0 ? FAttemptLimit : TimeOut);
+    FTimer->SetInterval(limitMs > 0 ? limitMs : TimeOut);
 }
 
 void TFerrolink::TimerOff()
@@ -206,7 +206,7 @@ void TFerrolink::TimerTriggered(TComponent*)
     StatusMessage(kLevelTrace, "Timer Triggered");
 }
 
-void TFerrolink::RequestCloseSocket()
+void TFerrolink::RequestCloseSocket(bool renew)
 {
     StatusMessage(kLevelSocketStep, "Request Close Socket");
     FConnected = false;
@@ -216,7 +216,7 @@ void TFerrolink::RequestCloseSocket()
         ErrorManager(kToleratedError);
         return;
     }
-    if (FDestroying || FNoRenewal)
+    if (FDestroying || !renew)
         FHandle = kNoSocket;
     else // of the family last connected to: a sender that posts again to ::1 needs no family renewal
         FHandle = ToHandle(socket(FSockAddr.ss_family == kFamilyInet6 ? kFamilyInet6 : AF_INET, SOCK_STREAM, 0), false);
@@ -238,27 +238,51 @@ void TFerrolink::Deselect()
     WSAAsyncSelect(FHandle, FNotifyWindow, 0, 0);
 }
 
-void TFerrolink::PumpUntilDone()
+TFerrolink::TWait::TWait(TFerrolink& component)
+    : FComponent(component), FQuits(QuitRequests()), FLife(component.FAlive)
 {
-    const unsigned quits = QuitRequests();
-    const TLife life = FAlive;
-    ProcessMessages();
-    RaiseIfDestroyed(life);
-    while (!FAsyncDone && !FBeenTimedOut && !CanceledOrQuit(quits)) {
-        WaitAndProcessMessages();
-        RaiseIfDestroyed(life);
-    }
 }
 
-bool TFerrolink::CanceledOrQuit(unsigned quitsAtStart)
+bool TFerrolink::TWait::Over()
 {
     // The application is ending: a wait must not keep it alive.
-    if (QuitRequests() != quitsAtStart)
-        BeenCanceled = true;
-    return BeenCanceled && FCancelHeld == 0;
+    if (QuitRequests() != FQuits)
+        FComponent.BeenCanceled = true;
+    return FComponent.FBeenTimedOut || (FComponent.BeenCanceled && FComponent.FCancelHeld == 0);
 }
 
-TFerrolink::TWaitEnd TFerrolink::AwaitCompletion(long event, const std::function<void()>& request)
+void TFerrolink::TWait::Pass()
+{
+    ProcessMessages();
+    RaiseIfDestroyed(FLife);
+}
+
+void TFerrolink::TWait::Sleep()
+{
+    WaitAndProcessMessages();
+    RaiseIfDestroyed(FLife);
+}
+
+void TFerrolink::TWait::SleepOrReadable()
+{
+    ext::AwaitReadableOrMessages(FComponent.FHandle);
+    RaiseIfDestroyed(FLife);
+}
+
+TFerrolink::TWaitEnd TFerrolink::TWait::End() const
+{
+    return FComponent.FBeenTimedOut ? TWaitEnd::TimedOut : TWaitEnd::Canceled;
+}
+
+void TFerrolink::PumpUntilDone()
+{
+    TWait wait(*this);
+    wait.Pass();
+    while (!FAsyncDone && !wait.Over())
+        wait.Sleep();
+}
+
+TFerrolink::TWaitEnd TFerrolink::AwaitCompletion(long event, const std::function<void()>& request, std::int32_t limitMs)
 {
     CheckThread();
     CheckTimeOut();
@@ -266,7 +290,7 @@ TFerrolink::TWaitEnd TFerrolink::AwaitCompletion(long event, const std::function
     WSAAsyncSelect(FHandle, FNotifyWindow, WM_SOCKETDONE, event);
     if (request)
         request();
-    TimerOn();
+    TimerOn(limitMs);
     PumpUntilDone();
     TimerOff();
     Deselect();

@@ -66,11 +66,9 @@ int TFerrolink::BindForListening(std::uint16_t port)
 void TFerrolink::Accept()
 {
     CheckThread();
-    const TLife life = FAlive;
-    while (!FAsyncDone) {
-        WaitAndProcessMessages();
-        RaiseIfDestroyed(life);
-    }
+    TWait wait(*this);
+    while (!FAsyncDone)
+        wait.Sleep();
     TakePendingConnection();
     if (Tls.Enabled)
         SecureOrClose(true, {});
@@ -117,14 +115,7 @@ void TFerrolink::CloseListeningSocket()
 
 void TFerrolink::CloseSocketForGood()
 {
-    FNoRenewal = true;
-    try {
-        RequestCloseSocket();
-    } catch (...) {
-        FNoRenewal = false;
-        throw;
-    }
-    FNoRenewal = false;
+    RequestCloseSocket(false);
 }
 
 void TFerrolink::LookForNextConnection()

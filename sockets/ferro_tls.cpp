@@ -51,20 +51,16 @@ TFerrolink::TWaitEnd TFerrolink::AwaitHandshake(bool server)
     // client's has TimeOut alone: a server busy with another sender takes
     // its connection late, and the client was told it may wait that long.
     const std::int32_t own = server ? Tls.HandshakeTimeOut : 0;
-    FAttemptLimit = own > 0 && (TimeOut <= 0 || own < TimeOut) ? own : 0;
-    TimerOn();
-    FAttemptLimit = 0;
-    const unsigned quits = QuitRequests();
-    const TLife life = FAlive;
+    TimerOn(own > 0 && (TimeOut <= 0 || own < TimeOut) ? own : 0);
+    TWait wait(*this);
     int result = 0;
     while ((result = ext::TlsHandshake(FHandle)) != 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
-        if (CanceledOrQuit(quits) || FBeenTimedOut)
+        if (wait.Over())
             break;
         if (ext::TlsWantsWrite(FHandle))
             AwaitWritable();
         else
-            WaitAndProcessMessagesOrReadable(FHandle);
-        RaiseIfDestroyed(life);
+            wait.SleepOrReadable();
     }
     const int error = result == 0 ? 0 : WSAGetLastError();
     TimerOff();
@@ -74,7 +70,7 @@ TFerrolink::TWaitEnd TFerrolink::AwaitHandshake(bool server)
         FFailureCause = error;
         Raise("TLS Handshake Failed: " + ext::TlsFailure(FHandle), error);
     }
-    return FBeenTimedOut ? TWaitEnd::TimedOut : TWaitEnd::Canceled;
+    return wait.End();
 }
 
 void TFerrolink::AwaitWritable()

@@ -37,8 +37,7 @@ void TFerrolink::WaitForData()
 {
     CheckThread();
     TimerOn();
-    const unsigned quits = QuitRequests();
-    const TLife life = FAlive;
+    TWait wait(*this);
     int lastError = 0;
     for (;;) {
         // Data is mostly a moment away: waiting that moment in the receive
@@ -54,19 +53,16 @@ void TFerrolink::WaitForData()
             return;
         // Nothing waiting: sleep in the event loop until an event comes or the
         // socket turns readable, unless the wait is over already.
-        if (peeked == SOCKET_ERROR && !CanceledOrQuit(quits) && !FBeenTimedOut)
-            WaitAndProcessMessagesOrReadable(FHandle);
+        if (peeked == SOCKET_ERROR && !wait.Over())
+            wait.SleepOrReadable();
         else
-            ProcessMessages();
-        RaiseIfDestroyed(life);
-        if (peeked >= 0 || CanceledOrQuit(quits) || FBeenTimedOut)
+            wait.Pass();
+        if (peeked >= 0 || wait.Over())
             break;
     }
     TimerOff();
-    if (FBeenTimedOut)
-        Raise(FTimedOutText.empty() ? "Read Timed Out" : FTimedOutText, 0);
-    if (BeenCanceled && FCancelHeld == 0)
-        Raise("Read Canceled", 0);
+    if (wait.Over())
+        Raise(wait.End() == TWaitEnd::TimedOut ? (FTimedOutText.empty() ? "Read Timed Out" : FTimedOutText) : "Read Canceled", 0);
 }
 
 void TFerrolink::SendBuffer(const char* text, std::uint16_t length)

@@ -56,14 +56,12 @@ std::optional<std::string> TQBStrm::Posting(const std::function<std::optional<st
 {
     Connect();
     std::optional<std::string> reply;
-    FPosting = true;
     try {
+        const TScoped<bool> posting(Life(), FPosting, true);
         reply = post();
     } catch (const EComponentDestroyed&) {
         throw; // the destructor has reset the connection
     } catch (...) {
-        FPosting = false;
-        HoldWrites(false);
         // The receiver must not take what it got for a whole message: a post
         // reported as failed is never delivered later.
         try {
@@ -73,7 +71,6 @@ std::optional<std::string> TQBStrm::Posting(const std::function<std::optional<st
         }
         throw;
     }
-    FPosting = false;
     Disconnect();
     return reply;
 }
@@ -82,10 +79,11 @@ std::string TQBStrm::PostFixed(TStream& stream, std::int64_t size)
 {
     // The two fields travel with the body; the body's last chunk hands them
     // over, a failure resets the connection.
-    HoldWrites(true);
-    Write(qbmsg::EncodeHeader(FromName));
-    Write(qbmsg::EncodeBodyLength(size));
-    HoldWrites(false);
+    {
+        const auto held = WritesHeld();
+        Write(qbmsg::EncodeHeader(FromName));
+        Write(qbmsg::EncodeBodyLength(size));
+    }
     SendFile(stream);
     return Read(qbmsg::kReplySize);
 }
@@ -193,14 +191,8 @@ std::string TQBStrm::ReadAnswer()
     // A receiver of the fixed form fails on the header's first field and
     // closes, resetting what it left unread: either means "not taken".
     std::string reply(qbmsg::kReplySize, '\0');
-    FResetEndsRead = true;
-    try {
-        reply.resize(ReadBytes(reply.data(), reply.size()));
-    } catch (...) {
-        FResetEndsRead = false;
-        throw;
-    }
-    FResetEndsRead = false;
+    const auto resetEnds = ResetEndsReads();
+    reply.resize(ReadBytes(reply.data(), reply.size()));
     return reply;
 }
 

@@ -105,16 +105,8 @@ void TQBStrmServ::ReplyDespiteCancel()
 {
     // The handler has done its work (stored the message): a reply withheld
     // by a cancel that comes before or during its wait would deny it.
-    HoldCancels();
-    try {
-        Write(qbmsg::kReply);
-    } catch (const EComponentDestroyed&) {
-        throw;
-    } catch (...) {
-        ReleaseCancels();
-        throw;
-    }
-    ReleaseCancels();
+    const auto held = CancelsHeld();
+    Write(qbmsg::kReply);
 }
 
 void TQBStrmServ::StartLimits()
@@ -309,7 +301,7 @@ void TQBStrmServ::DiscardWhileSent()
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDiscardMs);
     char dropped[64 * 1024];
     const TLife life = Life();
-    FResetEndsRead = true; // the sender's reset ends it as its close does
+    const auto resetEnds = ResetEndsReads(); // the sender's reset ends it as its close does
     try {
         while (std::chrono::steady_clock::now() < until && ReceiveUpTo(dropped, sizeof dropped, true) > 0) {
         }
@@ -318,7 +310,6 @@ void TQBStrmServ::DiscardWhileSent()
         // has had its chance.
     }
     RaiseIfDestroyed(life);
-    FResetEndsRead = false;
 }
 
 std::int64_t TQBStrmServ::Limit() const

@@ -15,8 +15,11 @@
 
 namespace ferro {
 
-/// The first message number free for a program's own messages.
+/// The first message number free for a program's own messages. (Where
+/// <windows.h> came first, its macro of the same value stands for it.)
+#ifndef WM_USER
 constexpr unsigned WM_USER = 1024;
+#endif
 
 /// A message as a window procedure receives it.
 struct TMessage {
@@ -38,9 +41,15 @@ HWND AllocateHWnd(TWndMethod wndProc);
 /// Destroys the window; messages still queued for it are dropped.
 void DeallocateHWnd(HWND window);
 
+/// As PostMessageWith without `beforeDelivery`.
+bool PostWindowMessage(HWND window, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
 /// Queues a message for `window`, from any thread; false when there is no
-/// such window.
-bool PostMessage(HWND window, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+/// such window. (Inline, so that it works whether or not the system's
+/// <windows.h>, which renames every PostMessage, was included before.)
+inline bool PostMessage(HWND window, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
+{
+    return PostWindowMessage(window, msg, wParam, lParam);
+}
 /// As PostMessage; `beforeDelivery` runs on the window's thread right before the
 /// window procedure, and not at all when the window is gone by then; when it
 /// returns false the message is dropped. Lets a worker thread hand over data
@@ -54,8 +63,6 @@ void ProcessMessages();
 /// Blocks until at least one event has arrived, then handles what is waiting.
 /// Used between passes of a wait so that waiting costs no processor time.
 void WaitAndProcessMessages();
-/// As WaitAndProcessMessages, but also returns when `fd` turns readable.
-void WaitAndProcessMessagesOrReadable(int fd);
 /// How often the application has been asked to quit (QCoreApplication::quit,
 /// or its last window closed), as seen on the application's thread once a
 /// window of that thread exists. A wait compares it with its value at the

@@ -8,8 +8,6 @@
 #include <functional>
 #include <memory>
 
-class QTimer;
-
 namespace ferro {
 
 /// A millisecond timer: while Enabled, it fires OnTimer every Interval
@@ -40,8 +38,11 @@ private:
 
     bool FEnabled = true;
     int FInterval = 1000;
-    bool FRunning = false; ///< the Qt timer counts down
-    std::unique_ptr<QTimer> FTimer;
+    /// The platform's timer behind this one (a file of each platform's own).
+    class TTicker;
+
+    bool FRunning = false; ///< the ticker counts down
+    std::unique_ptr<TTicker> FTicker;
 };
 
 } // namespace ferro

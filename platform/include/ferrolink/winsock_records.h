@@ -14,10 +14,15 @@ using SOCKET = std::uintptr_t;
 /// The handle of an asynchronous request (a name lookup).
 using HANDLE = std::uintptr_t;
 
+// The system's <winsock2.h>, where it came first, makes s_addr a macro;
+// the record is the same without it.
+#pragma push_macro("s_addr")
+#undef s_addr
 /// An IPv4 address.
 struct in_addr {
     std::uint32_t s_addr; ///< the address, in network byte order
 };
+#pragma pop_macro("s_addr")
 
 /// The 16-byte address record: family, port and address in network byte
 /// order, eight zero bytes.
@@ -61,10 +66,16 @@ struct ADDRESSLIST {
     sockaddr_storage Address[MAXADDRESSES]; ///< the addresses
 };
 
+// Where the system's <winsock2.h> came first, its macros of the same values
+// stand for these.
+#ifndef WSADESCRIPTION_LEN
 /// Room for the socket library's description in WSADATA.
 constexpr int WSADESCRIPTION_LEN = 256;
+#endif
+#ifndef WSASYS_STATUS_LEN
 /// Room for the socket library's status text in WSADATA.
 constexpr int WSASYS_STATUS_LEN = 128;
+#endif
 
 /// What the socket library tells of itself when a component starts it.
 struct WSADATA {

@@ -28,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace ferro {
 
@@ -412,10 +413,45 @@ protected:
     /// raises ends the read: a descendant's limit that is checked as data
     /// arrives, when no wait runs the timers.
     TNotifyEvent FReceivedHook;
-    /// While true, a reset connection ends ReadBytes as the peer's close
-    /// does (it returns what came) instead of raising: for a protocol step
-    /// where either means "the peer did not take this".
-    bool FResetEndsRead = false;
+
+    /// Sets a member of the component for a scope and restores its value on
+    /// every way out, unless the component was destroyed meanwhile (then
+    /// nothing of it is touched).
+    template <class T>
+    class TScoped {
+    public:
+        /// Puts `value` into `place`, a member of the component whose life
+        /// is `life`, until the guard's end.
+        TScoped(std::shared_ptr<const bool> life, T& place, T value)
+            : FLife(std::move(life)), FPlace(place), FOld(std::exchange(place, std::move(value))) {}
+        /// Restores the value `place` had, unless the component is gone.
+        ~TScoped()
+        {
+            if (*FLife)
+                FPlace = std::move(FOld);
+        }
+        TScoped(const TScoped&) = delete;
+        TScoped& operator=(const TScoped&) = delete;
+
+    private:
+        std::shared_ptr<const bool> FLife;
+        T& FPlace;
+        T FOld;
+    };
+    /// For the guard's life, a reset connection ends ReadBytes as the peer's
+    /// close does (it returns what came) instead of raising: for a protocol
+    /// step where either means "the peer did not take this".
+    [[nodiscard]] TScoped<bool> ResetEndsReads() { return {FAlive, FResetEndsRead, true}; }
+    /// For the guard's life, Write and WriteLn may keep their texts to
+    /// travel with what follows: for a descendant that sends more at once
+    /// and hands them over (SendFile's last chunk, a plain send) or resets
+    /// the connection before it returns.
+    [[nodiscard]] TScoped<bool> WritesHeld() { return {FAlive, FHoldWrites, true}; }
+    /// For the guard's life (guards nest), a cancel (BeenCanceled, or the
+    /// application's quit) ends no wait; BeenCanceled stays set for what
+    /// follows. For a step that must finish once begun: the reply to a
+    /// message already stored.
+    [[nodiscard]] TScoped<int> CancelsHeld() { return {FAlive, FCancelHeld, FCancelHeld + 1}; }
 
     /// Reports `text` when `level` is at most ReportLevel: it becomes
     /// Status(), then goes to FStatusHook and OnStatus.
@@ -449,14 +485,17 @@ protected:
     void WndProc(TMessage& message);
     /// Calls the hook of a WM_SOCKETNOTIFY event code.
     void DispatchSocketEvent(std::uint16_t event);
-    /// Arms the time-out timer (it keeps counting when already armed alike).
-    void TimerOn();
+    /// Arms the time-out timer for TimeOut, or for `limitMs` when that is
+    /// positive (a step's own limit); it keeps counting when already armed
+    /// alike.
+    void TimerOn(std::int32_t limitMs = 0);
     /// Disarms the time-out timer.
     void TimerOff();
     /// The timer's tick: sets BeenTimedOut and disarms.
     void TimerTriggered(TComponent* sender);
-    /// Closes the socket and, unless destroying, makes a fresh one.
-    void RequestCloseSocket();
+    /// Closes the socket and, when `renew` and not destroying, makes a
+    /// fresh one (else Handle() becomes kNoSocket).
+    void RequestCloseSocket(bool renew = true);
     /// Puts the addresses of Host into FAddresses (one for an address
     /// written out, the resolver's list for a name), looking it up if needed.
     /// @throws ESockError "Host Lookup Timed Out", "Host Lookup Canceled",
@@ -478,17 +517,38 @@ protected:
         Failed    ///< by its notification, carrying an error
     };
     /// The completion wait: selects `event` for WM_SOCKETDONE, runs
-    /// `request`, arms the timer, pumps until the notification, the time-out
-    /// or a cancel, disarms and deselects.
-    TWaitEnd AwaitCompletion(long event, const std::function<void()>& request = {});
-    /// Pumps the queue at least once, then until FAsyncDone, BeenTimedOut or
-    /// BeenCanceled is set or the application is asked to quit, sleeping in
-    /// the event loop between events.
+    /// `request`, arms the timer (for `limitMs` when positive, else
+    /// TimeOut), pumps until the notification, the time-out or a cancel,
+    /// disarms and deselects.
+    TWaitEnd AwaitCompletion(long event, const std::function<void()>& request = {}, std::int32_t limitMs = 0);
+    /// What every wait of the component watches besides its own condition:
+    /// the time-out, a cancel (BeenCanceled, set too when the application
+    /// has been asked to quit since the wait began; not while cancels are
+    /// held) and the component's life. Its sleeps raise EComponentDestroyed
+    /// when the component was destroyed meanwhile.
+    class TWait {
+    public:
+        /// Begins a wait of `component`, whose timer the caller has armed.
+        explicit TWait(TFerrolink& component);
+        /// Whether the time-out or a cancel has ended the wait.
+        bool Over();
+        /// Handles what is waiting in the event loop, without sleeping.
+        void Pass();
+        /// Sleeps in the event loop until an event has been handled.
+        void Sleep();
+        /// As Sleep, or until Handle() turns readable.
+        void SleepOrReadable();
+        /// How a wait that is Over ended: TimedOut or Canceled.
+        TWaitEnd End() const;
+
+    private:
+        TFerrolink& FComponent;
+        unsigned FQuits;
+        std::shared_ptr<const bool> FLife;
+    };
+    /// Pumps the queue at least once, then until FAsyncDone is set or the
+    /// wait is over, sleeping in the event loop between events.
     void PumpUntilDone();
-    /// Whether a cancel ends the wait now: BeenCanceled (set first when the
-    /// application has been asked to quit since QuitRequests() was
-    /// `quitsAtStart`), unless FCancelHeld.
-    bool CanceledOrQuit(unsigned quitsAtStart);
     /// The failure texts of one wait.
     struct TWaitTexts {
         const char* TimedOut; ///< raised for TWaitEnd::TimedOut
@@ -592,18 +652,6 @@ protected:
     /// connection the component had: a descendant measures a peer's pace
     /// with it.
     std::uint64_t ReceivedTotal() const { return FReceivedTotal; }
-    /// While held, Write and WriteLn may keep their texts to travel with what
-    /// follows: for a descendant that sends more at once and hands them over
-    /// (SendFile's last chunk, a plain send) or resets the connection before
-    /// it returns.
-    void HoldWrites(bool hold) { FHoldWrites = hold; }
-    /// While held (the calls nest), a cancel (BeenCanceled, or the
-    /// application's quit) ends no wait; BeenCanceled stays set for what
-    /// follows. For a step that must finish once begun: the reply to a
-    /// message already stored.
-    void HoldCancels() { ++FCancelHeld; }
-    /// Ends one HoldCancels.
-    void ReleaseCancels() { --FCancelHeld; }
 
     // State a descendant may read and the tests' probes look into.
     TSocketHandle FListenHandle = 0; ///< the listening socket while a client is served
@@ -612,7 +660,6 @@ protected:
     bool FAsyncDone = false;         ///< the awaited request has completed
     winsock::sockaddr_storage FSockAddr {};      ///< the peer's address (a server's: during a service)
     std::unique_ptr<winsock::ADDRESSLIST> FAddresses; ///< Host's addresses, from the last lookup
-    std::int32_t FAttemptLimit = 0;              ///< a connection attempt's own limit in ms (0: TimeOut)
     winsock::sockaddr_storage FBindTo {};        ///< BindAddress, once looked up
     bool FBindResolved = false;                  ///< FBindTo holds BindAddress
     std::int16_t FReplyCode = 0;     ///< ReplyCode()
@@ -643,9 +690,9 @@ private:
     bool FWinsockStarted = false;    ///< the socket library was started, so it is stopped once
     std::thread::id FThread;         ///< the thread that made the component, the only one that may use it
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true); ///< false from the destructor's start
-    bool FHoldWrites = false;        ///< see HoldWrites
-    int FCancelHeld = 0;             ///< see HoldCancels
-    bool FNoRenewal = false;         ///< RequestCloseSocket makes no fresh socket
+    bool FHoldWrites = false;        ///< see WritesHeld
+    int FCancelHeld = 0;             ///< see CancelsHeld
+    bool FResetEndsRead = false;     ///< see ResetEndsReads
     std::shared_ptr<tls::TContext> FTlsContext; ///< made of FTlsContextSettings, for one side
     TTlsSettings FTlsContextSettings;            ///< what FTlsContext was made of
     bool FTlsContextServer = false;              ///< FTlsContext is a server's
