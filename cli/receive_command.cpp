@@ -231,15 +231,20 @@ void StoreEachMessage(ferro::TQBStrmServ& server, TStoreFolder& folder, TReportL
     };
 }
 
+QList<QCommandLineOption> ReceiveOptions()
+{
+    return QList<QCommandLineOption> {ValueOption("port", "p", "PORT"), ValueOption("count", "n", "N"), ValueOption("out", "o", "DIR"),
+                                      ValueOption("timeout", "t", "MS"), ValueOption("idle", "", "MS"), ValueOption("deadline", "", "MS"),
+                                      ValueOption("max-size", "", "BYTES"), ValueOption("backlog", "b", "N"), ValueOption("bind", "", "ADDR"),
+                                      ValueOption("verbose", "v", "LEVEL"), HelpOption()} +
+           TlsOptions(true);
+}
+
 } // namespace
 
 int ReceiveCommand(const std::vector<std::string>& args)
 {
-    TCommandLine line(QList<QCommandLineOption> {ValueOption("port", "p", "PORT"), ValueOption("count", "n", "N"), ValueOption("out", "o", "DIR"),
-                                                 ValueOption("timeout", "t", "MS"), ValueOption("idle", "", "MS"), ValueOption("deadline", "", "MS"),
-                                                 ValueOption("max-size", "", "BYTES"), ValueOption("backlog", "b", "N"), ValueOption("bind", "", "ADDR"),
-                                                 ValueOption("verbose", "v", "LEVEL"), HelpOption()} +
-                      TlsOptions(true));
+    TCommandLine line(ReceiveOptions());
     line.Parse(args);
     if (line.IsSet("help")) {
         std::fputs(kReceiveHelp, stdout);

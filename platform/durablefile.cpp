@@ -44,12 +44,13 @@ void WriteAll(int fd, const char* bytes, std::int64_t n)
 
 } // namespace
 
-TDurableFile::TDurableFile(int folderFd, const std::string& prefix, const std::string& shownAs) : FFolder(folderFd)
+TDurableFile::TDurableFile(int folderFd, const std::string& prefix, const std::string& shownAs, unsigned mode)
+    : FFolder(folderFd)
 {
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100 && FFd < 0; ++attempt) {
         FPart = prefix + std::to_string(::getpid()) + "." + std::to_string(++counter) + ".part";
-        FFd = ::openat(FFolder, FPart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        FFd = ::openat(FFolder, FPart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (FFd < 0 && errno != EEXIST)
             break;
     }
@@ -94,6 +95,29 @@ bool TDurableFile::Commit(const std::string& name, bool replace)
     if (!done)
         throw EFCreateError("Cannot create file " + name, errno);
     FCommitted = true;
+    return true;
+}
+
+namespace {
+
+// The folder part of a file name, "." for a bare name.
+std::string FolderOf(const std::string& fileName)
+{
+    const std::size_t slash = fileName.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+} // namespace
+
+bool WriteDurably(const std::string& fileName, TStream& source, std::int64_t count, bool replace, bool durable, unsigned mode)
+{
+    TDurableFile file(AT_FDCWD, fileName + ".", fileName, mode);
+    file.Write(source, count);
+    file.Finish(durable);
+    if (!file.Commit(fileName, replace))
+        return false;
+    if (durable)
+        SyncFolder(FolderOf(fileName));
     return true;
 }
 

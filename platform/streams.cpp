@@ -149,25 +149,9 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
     return std::ftell(FFile);
 }
 
-namespace {
-
-// The folder part of a file name, "." for a bare name.
-std::string FolderOf(const std::string& fileName)
-{
-    const std::size_t slash = fileName.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
-}
-
-} // namespace
-
 void WriteFileReplacing(const std::string& fileName, TStream& source, std::int64_t count, bool durable)
 {
-    TDurableFile file(AT_FDCWD, fileName + ".", fileName);
-    file.Write(source, count);
-    file.Finish(durable);
-    file.Commit(fileName, true);
-    if (durable)
-        SyncFolder(FolderOf(fileName));
+    WriteDurably(fileName, source, count, true, durable);
 }
 
 } // namespace ferro

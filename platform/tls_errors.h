@@ -23,6 +23,7 @@ using EvpKeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
 using BignumPtr = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
 using SslCtxPtr = std::unique_ptr<SSL_CTX, Deleter<SSL_CTX, SSL_CTX_free>>;
 using SslPtr = std::unique_ptr<SSL, Deleter<SSL, SSL_free>>;
+using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 
 // The reason of the earliest error on this thread's OpenSSL error queue
 // ("certificate verify failed"), which it empties; "unknown" when empty.

@@ -1,5 +1,6 @@
 // Fingerprints as people exchange them, and an identity folder made on
 // first use: what a user types and keeps, as opposed to the connection.
+#include <ferrolink/durablefile.h>
 #include <ferrolink/exceptions.h>
 #include <ferrolink/tls.h>
 
@@ -60,27 +61,25 @@ FilePtr OpenForReading(const std::string& path)
     return file;
 }
 
-// A new file that nobody else may read, never one that is there already.
-FilePtr CreatePrivate(const std::string& path, mode_t mode)
+// What OpenSSL wrote into a memory BIO, as a stream to write durably.
+TMemoryStream Pem(BIO* bio)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0)
-        throw EFCreateError("Cannot create file " + path, errno);
-    FilePtr file(::fdopen(fd, "w"), &std::fclose);
-    if (!file) {
-        ::close(fd);
-        throw EFCreateError("Cannot create file " + path, errno);
-    }
-    return file;
+    char* bytes = nullptr;
+    const long count = BIO_get_mem_data(bio, &bytes);
+    TMemoryStream pem;
+    pem.Write(bytes, count);
+    pem.SetPosition(0);
+    return pem;
 }
 
-void Written(FilePtr file, const std::string& path, bool ok)
+// A new file whole or not at all, never over one that is there already.
+void CreateDurably(const std::string& path, BIO* pem, bool ok, unsigned mode)
 {
-    if (!ok || std::fflush(file.get()) != 0 || ::fsync(::fileno(file.get())) != 0) {
-        const int error = errno;
-        ::unlink(path.c_str());
-        throw EFCreateError("Cannot create file " + path, error);
-    }
+    if (!ok)
+        throw EFCreateError("Cannot create file " + path + " (" + tls::LastErrorText() + ")");
+    TMemoryStream bytes = Pem(pem);
+    if (!WriteDurably(path, bytes, bytes.Size(), false, true, mode))
+        throw EFCreateError("Cannot create file " + path, EEXIST);
 }
 
 bool Exists(const std::string& path)
@@ -111,15 +110,12 @@ void MakeIdentity(const TTlsIdentity& identity)
 
     // The key first: a certificate without its key would be an identity
     // nobody can use.
-    {
-        FilePtr file = CreatePrivate(identity.KeyFile, 0600);
-        const bool ok = PEM_write_PrivateKey(file.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
-        Written(std::move(file), identity.KeyFile, ok);
-    }
+    const tls::BioPtr keyPem(BIO_new(BIO_s_mem()));
+    CreateDurably(identity.KeyFile, keyPem.get(),
+                  PEM_write_bio_PrivateKey(keyPem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1, 0600);
     try {
-        FilePtr file = CreatePrivate(identity.CertificateFile, 0644);
-        const bool ok = PEM_write_X509(file.get(), cert.get()) == 1;
-        Written(std::move(file), identity.CertificateFile, ok);
+        const tls::BioPtr certPem(BIO_new(BIO_s_mem()));
+        CreateDurably(identity.CertificateFile, certPem.get(), PEM_write_bio_X509(certPem.get(), cert.get()) == 1, 0644);
     } catch (...) {
         ::unlink(identity.KeyFile.c_str()); // a key without its certificate is no identity
         throw;

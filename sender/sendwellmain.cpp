@@ -116,7 +116,11 @@ void TForm1::BuildPanels()
     column->addWidget(Panel1);
     column->addWidget(Panel2);
     column->addWidget(Panel3, 1);
+    WireButtons();
+}
 
+void TForm1::WireButtons()
+{
     ClickOnReturn(Select);
     ClickOnReturn(BitBtn1);
     QObject::connect(Select, &QPushButton::clicked, this, Guarded([this] { SelectClick(); }));

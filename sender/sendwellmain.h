@@ -75,6 +75,8 @@ protected:
 
 private:
     void BuildPanels();
+    /// The buttons' clicks, Return on them, the tab order and the first focus.
+    void WireButtons();
     void BuildMenu();
     void Send();
     // Shows, or stops showing, that a send is under way.

@@ -17,9 +17,10 @@ class TDurableFile {
 public:
     /// Creates the temporary file: `prefix`, a suffix no other file has, and
     /// ".part", in the folder open as `folderFd` (AT_FDCWD: names relative to
-    /// the current folder); never through a link, never an existing file.
+    /// the current folder), with the permissions `mode` leaves after the
+    /// process's umask; never through a link, never an existing file.
     /// @throws EFCreateError "Cannot create file <shownAs>" with the cause.
-    TDurableFile(int folderFd, const std::string& prefix, const std::string& shownAs);
+    TDurableFile(int folderFd, const std::string& prefix, const std::string& shownAs, unsigned mode = 0666);
     /// Removes the temporary file unless it was committed.
     ~TDurableFile();
     TDurableFile(const TDurableFile&) = delete;
@@ -48,6 +49,19 @@ private:
     std::string FPart;
     bool FCommitted = false;
 };
+
+/// The durable write, whole or not at all: `count` bytes of `source` into
+/// a new file beside `fileName`, flushed to the disk (with `durable`), then
+/// named `fileName`, replacing a file of that name (with `replace`; else
+/// only when there is none), and the folder flushed (with `durable`). The
+/// new file has the permissions `mode` leaves after the umask.
+/// @return false, nothing changed, when `replace` is false and `fileName`
+///   exists.
+/// @throws as TDurableFile's constructor, Write, Finish and Commit, and
+///   SyncFolder; on failure nothing is left behind and `fileName` is as it
+///   was.
+bool WriteDurably(const std::string& fileName, TStream& source, std::int64_t count, bool replace, bool durable,
+                  unsigned mode = 0666);
 
 /// Flushes the entries of the folder open as `folderFd` to the disk.
 /// @throws EWriteError with the cause.
