@@ -4,11 +4,13 @@
 // and each receiver in a child process, measured in the same run. The four
 // take turns in every round; the median of the rounds counts. Then ours and
 // plain sockets again over IPv6 (::1), at three sizes; then ours without
-// and with TLS (a pinned identity, a handshake per message), at three sizes.
+// and with TLS (a pinned identity, a connection per message resuming the
+// session before), at three sizes, beside OpenSSL alone.
 //
 //   messages                          runs the comparison
 //   messages tls                      ours without and with TLS only
 //   messages profile SIZE N [HOST]    ours to ours only, for callgrind or strace (HOST ::1: over IPv6)
+//   messages profile-tls SIZE N       the same over TLS (pinned, resumed)
 //   messages profile-plain SIZE N     plain to plain, the same way
 //   messages receive-ours PORT N      (child) serves N messages with TQBStrmServ
 //   messages receive-tls PORT N       (child) the same over TLS, with the identity in FERRO_BENCH_IDENTITY
@@ -19,6 +21,7 @@
 #include "asio_peer.h"
 #include "idle.h"
 #include "loopback.h"
+#include "openssl_alone.h"
 #include "qt_peer.h"
 
 #include <ferrolink/qbmsg.h>
@@ -302,15 +305,18 @@ void CompareOverIPv6()
 }
 
 // Ours without TLS and with it (TLS 1.3, the receiver pinned), one
-// connection and so one handshake per message.
+// connection per message, each resuming the session of the one before;
+// beside them OpenSSL alone doing the same exchanges in one thread, resumed
+// and in full: the floor under what TLS can cost us.
 void CompareOverTls()
 {
     QTemporaryDir dir;
     const QString folder = dir.filePath("identity");
     const TTlsIdentity identity = EnsureIdentity(folder.toStdString());
     qputenv("FERRO_BENCH_IDENTITY", folder.toLocal8Bit());
-    std::printf("\nTLS (1.3, pinned; a handshake per message), ours without and with it:\n%6s %10s %10s   %s   %s\n", "bytes", "plain us",
-                "TLS us", "TLS/plain", "TLS - plain us");
+    std::printf("\nTLS (1.3, pinned; a connection per message, resumed), ours without and with it, and OpenSSL alone:\n"
+                "%6s %10s %10s %10s   %14s %12s %14s\n",
+                "bytes", "plain us", "TLS us", "TLS/plain", "OpenSSL res us", "floor ratio", "OpenSSL full us");
     TQBStrm plain(nullptr), secure(nullptr);
     for (TQBStrm* sender : {&plain, &secure}) {
         sender->Host = "127.0.0.1";
@@ -322,7 +328,7 @@ void CompareOverTls()
         const std::string body(static_cast<std::size_t>(size), 'b');
         TMemoryStream stream;
         stream.WriteBuffer(body.data(), size);
-        std::vector<double> p, t;
+        std::vector<double> p, t, resumed, full;
         for (int round = 0; round < kRounds; ++round) {
             p.push_back(MicrosecondsPerMessage("receive-ours", [&](int port) {
                 plain.Port = port;
@@ -332,8 +338,11 @@ void CompareOverTls()
                 secure.Port = port;
                 secure.PostIt(stream);
             }));
+            resumed.push_back(OpenSslMicrosecondsPerExchange(identity.CertificateFile, identity.KeyFile, body.size(), true, kMessages));
+            full.push_back(OpenSslMicrosecondsPerExchange(identity.CertificateFile, identity.KeyFile, body.size(), false, kMessages));
         }
-        std::printf("%6d %10.1f %10.1f   %9.2f   %14.1f\n", size, Median(p), Median(t), MedianRatio(t, p), Median(t) - Median(p));
+        std::printf("%6d %10.1f %10.1f %10.2f   %14.1f %12.2f %14.1f\n", size, Median(p), Median(t), MedianRatio(t, p), Median(resumed),
+                    (Median(p) + Median(resumed)) / Median(p), Median(full));
         std::fflush(stdout);
     }
 }
@@ -404,15 +413,22 @@ int Compare()
 
 // Our sender posting `count` messages of `size` bytes to our receiver in a
 // child process, for callgrind or strace to look at one side.
-int Profile(int size, int count, const char* host = "127.0.0.1")
+int Profile(int size, int count, const char* host = "127.0.0.1", bool tls = false)
 {
     TQBStrm sender(nullptr);
     sender.Host = host;
     sender.FromName = "Quillbrook";
+    QTemporaryDir dir;
+    if (tls) {
+        const QString folder = dir.filePath("identity");
+        sender.Tls.Enabled = true;
+        sender.Tls.Pins = {EnsureIdentity(folder.toStdString()).Fingerprint};
+        qputenv("FERRO_BENCH_IDENTITY", folder.toLocal8Bit());
+    }
     const std::string body(static_cast<std::size_t>(size), 'b');
     TMemoryStream stream;
     stream.WriteBuffer(body.data(), size);
-    const double us = MicrosecondsPerMessage("receive-ours", [&](int port) {
+    const double us = MicrosecondsPerMessage(tls ? "receive-tls" : "receive-ours", [&](int port) {
         sender.Port = port;
         sender.PostIt(stream);
     }, count);
@@ -435,6 +451,8 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "profile" && (argc == 4 || argc == 5)) // ours to ours: SIZE COUNT [HOST], for a profiler
         return Profile(std::atoi(argv[2]), std::atoi(argv[3]), argc == 5 ? argv[4] : "127.0.0.1");
+    if (mode == "profile-tls" && argc == 4) // the same over TLS
+        return Profile(std::atoi(argv[2]), std::atoi(argv[3]), "127.0.0.1", true);
     if (mode == "profile-plain" && argc == 4) // plain to plain, the same way
         return ProfilePlain(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "receive-ours" && argc == 4)

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace ferro::winsock {
@@ -85,6 +86,15 @@ void CopyAddress(const sockaddr_storage& address, sockaddr* addr, int* addrLen)
         return;
     std::memcpy(addr, &address, static_cast<std::size_t>(needed));
     *addrLen = needed;
+}
+
+std::string PeerAddressBytes(int fd)
+{
+    ::sockaddr_storage peer {};
+    socklen_t length = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<::sockaddr*>(&peer), &length) != 0)
+        return {};
+    return std::string(reinterpret_cast<const char*>(&peer), std::min<std::size_t>(length, sizeof peer));
 }
 
 } // namespace detail

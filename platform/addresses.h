@@ -8,6 +8,8 @@
 
 #include <sys/socket.h>
 
+#include <string>
+
 namespace ferro::winsock::detail {
 
 // The system's family for the interface's (AF_INET6: 23 there, 10 here);
@@ -22,5 +24,9 @@ sockaddr_storage FromPosix(const ::sockaddr_storage& from);
 // does; the length is set to what the family needs, and a record too small
 // for it is left alone.
 void CopyAddress(const sockaddr_storage& address, sockaddr* addr, int* addrLen);
+// The address and port the connected system socket `fd` is connected to,
+// as bytes that tell peers apart (a key, not a text to show); empty when
+// the system cannot tell.
+std::string PeerAddressBytes(int fd);
 
 } // namespace ferro::winsock::detail

@@ -34,7 +34,39 @@ int VerifyByPins(int preverified, X509_STORE_CTX* store)
     return 0;
 }
 
+// A ticket a server sent: kept for its session's next connection to the
+// same server. Only TLS 1.3's: resuming a TLS 1.2 session would reuse its
+// keys, losing forward secrecy.
+int KeepTicket(SSL* ssl, SSL_SESSION* session)
+{
+    TSession* owner = TSession::Of(ssl);
+    if (!owner || SSL_SESSION_get_protocol_version(session) != TLS1_3_VERSION || !SSL_SESSION_is_resumable(session))
+        return 0;
+    owner->KeepTicket(SslSessionPtr(session));
+    return 1; // ours now
+}
+
 } // namespace
+
+void TTickets::Keep(const std::string& peer, SslSessionPtr session)
+{
+    const std::lock_guard<std::mutex> lock(FLock);
+    std::erase_if(FKept, [&](const TKept& kept) { return kept.Peer == peer; });
+    if (FKept.size() >= kKept)
+        FKept.pop_front();
+    FKept.push_back({peer, std::move(session)});
+}
+
+SslSessionPtr TTickets::Take(const std::string& peer)
+{
+    const std::lock_guard<std::mutex> lock(FLock);
+    const auto found = std::find_if(FKept.begin(), FKept.end(), [&](const TKept& kept) { return kept.Peer == peer; });
+    if (found == FKept.end())
+        return nullptr;
+    SslSessionPtr session = std::move(found->Session);
+    FKept.erase(found);
+    return session;
+}
 
 std::shared_ptr<TContext> TContext::Make(const TTlsSettings& settings, bool server, std::string& failure)
 {
@@ -58,11 +90,18 @@ std::shared_ptr<TContext> TContext::Make(const TTlsSettings& settings, bool serv
     // instructions; the peer's preference decides only if it insists.
     SSL_CTX_set_ciphersuites(ctx, "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256");
     if (server) {
-        // One message a connection: a session ticket would cost a record
-        // that no client ever uses, and a client that closes without
-        // reading it would be reset.
+        // A ticket goes with the first data a server sends (TSession::Send),
+        // in the same records, instead of on its own after the handshake:
+        // no client waits for it, nor wakes for it alone. Tickets are
+        // stateless (sealed with a key of this context's), so the server
+        // keeps no session.
         SSL_CTX_set_num_tickets(ctx, 0);
         SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
+        static const unsigned char kSessionContext[] = "ferrolink";
+        SSL_CTX_set_session_id_context(ctx, kSessionContext, sizeof kSessionContext - 1);
+    } else {
+        SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+        SSL_CTX_sess_set_new_cb(ctx, KeepTicket);
     }
     if (!context->UseCertificate(failure) || !context->VerifyPeer(failure))
         return nullptr;

@@ -1,5 +1,6 @@
 #include "tls_session.h"
 
+#include "addresses.h"
 #include "plain_io.h"
 #include "socket_state.h"
 #include "winsock_errors.h"
@@ -95,9 +96,13 @@ TSession::TSession(detail::SocketState& state, std::shared_ptr<TContext> context
     SSL_set_bio(ssl, bio, bio);
     if (FContext->Server()) {
         SSL_set_accept_state(ssl);
+        FTicketDue = true;
         return;
     }
     SSL_set_connect_state(ssl);
+    FTicketPeer = peerName + '\0' + detail::PeerAddressBytes(FState.Fd);
+    if (const SslSessionPtr ticket = FContext->Tickets().Take(FTicketPeer))
+        SSL_set_session(ssl, ticket.get()); // the SSL object holds its own reference
     // The name the server is asked for, and the one its certificate must
     // carry unless it is pinned.
     if (IsAddress(peerName)) {
@@ -172,6 +177,11 @@ int TSession::Send(const char* buf, int len, int flags)
     if (len <= 0) // hands over what send batching keeps, as a plain send of nothing does
         return detail::SendPlain(FState, buf, 0, flags);
     const int more = flags & detail::kMoreComing;
+    if (FTicketDue) {
+        FTicketDue = false;
+        if (SSL_version(FSsl.get()) == TLS1_3_VERSION)
+            SSL_new_session_ticket(FSsl.get()); // written by the next SSL_write, before its data
+    }
     // Records of an earlier send that could not all leave carry the bytes
     // offered again now: they leave first, and are what this send counts.
     // So do records that a receive's flush sent on meanwhile: encrypting

@@ -55,12 +55,15 @@ public:
     // unasked (session tickets), which its close must not answer with a reset.
     bool HearsUnasked() const { return FEstablished && !FBrokenBy && !FContext->Server(); }
     const std::string& Failure() const { return FFailure; }
-    // "TLSv1.3 TLS_AES_256_GCM_SHA384", once the handshake is done.
+    // "TLSv1.3 TLS_AES_256_GCM_SHA384", once the handshake is done, and
+    // " (resumed)" after it when a ticket spared the full handshake.
     std::string Description() const;
     // Of a pinned peer whose certificate is outside its dates (a pin trusts
     // the key, not the dates): "the pinned certificate expired on
     // 2001-01-01"; empty otherwise.
     std::string PinnedDatesNote() const;
+    // A ticket the server sent, for the next connection to it.
+    void KeepTicket(SslSessionPtr ticket) { FContext->Tickets().Keep(FTicketPeer, std::move(ticket)); }
     // The verification found a certificate that is not pinned.
     void NotPinned(const TFingerprint& fingerprint) { FNotPinned = FingerprintText(fingerprint); }
 
@@ -93,6 +96,8 @@ private:
     int FBrokenBy = 0;        // the failure every later call reports
     std::string FFailure;
     std::string FNotPinned;
+    std::string FTicketPeer;  // a client's server, as its tickets are kept: the name asked for and the address
+    bool FTicketDue = false;  // a server sends a ticket with its first data
     TOutgoing FOut;           // records made, not yet handed on
     std::string FPeeked;      // data a peek decrypted, for the next receive
     std::unique_ptr<char[]> FIn; // records received, not yet given to OpenSSL

@@ -58,7 +58,8 @@ std::string BrokenConnection(int error)
 
 std::string TSession::Description() const
 {
-    return std::string(SSL_get_version(FSsl.get())) + " " + SSL_get_cipher_name(FSsl.get());
+    return std::string(SSL_get_version(FSsl.get())) + " " + SSL_get_cipher_name(FSsl.get()) +
+           (SSL_session_reused(FSsl.get()) ? " (resumed)" : "");
 }
 
 std::string TSession::PinnedDatesNote() const

@@ -228,3 +228,73 @@ TEST(TlsTransfer, ALineWrittenInPiecesArrivesWholeAndTheReplyGoesBack)
     EXPECT_EQ(heard, "thanks\r\n");
 }
 
+
+namespace {
+
+// A TLS server with `identity` on `port` on a thread of its own, saying
+// "hi" to each client and waiting for its close, until destroyed.
+class TGreeter {
+public:
+    TGreeter(const TTlsIdentity& identity, std::uint16_t port)
+        : FThread(QThread::create([this, identity, port] { Serve(identity, port); }))
+    {
+        FThread->start();
+        EXPECT_TRUE(PumpUntil([&] { return FListening.load(); }, 10000));
+    }
+    ~TGreeter()
+    {
+        FThread->requestInterruption();
+        FThread->eventDispatcher()->wakeUp();
+        EXPECT_TRUE(PumpUntil([&] { return FThread->isFinished(); }, 10000));
+    }
+
+private:
+    void Serve(const TTlsIdentity& identity, std::uint16_t port)
+    {
+        TQBGeneralServer server(nullptr);
+        server.Port = port;
+        server.TimeOut = 5000;
+        server.Tls.Enabled = true;
+        server.Tls.CertificateFile = identity.CertificateFile;
+        server.Tls.KeyFile = identity.KeyFile;
+        server.OnClientContact = [&](TComponent*) {
+            server.WriteLn("hi");
+            server.ReadLn();
+        };
+        server.Loaded();
+        FListening = true;
+        while (!QThread::currentThread()->isInterruptionRequested())
+            WaitAndProcessMessages();
+    }
+
+    std::atomic<bool> FListening {false};
+    std::unique_ptr<QThread> FThread;
+};
+
+} // namespace
+
+// A client that comes back resumes its session with the ticket the server
+// gave it, sparing the full handshake; the ticket never stands in for the
+// pin: a different server on the same address shakes hands in full and is
+// refused.
+TEST(TlsTransfer, AClientComingBackResumesItsSessionButOnlyWithTheSameServer)
+{
+    QTemporaryDir dir;
+    const TTlsIdentity first = EnsureIdentity(dir.filePath("first").toStdString());
+    const TTlsIdentity second = EnsureIdentity(dir.filePath("second").toStdString());
+    const std::uint16_t port = FreePort();
+    TProbe link;
+    {
+        TGreeter greeter(first, port);
+        for (const char* resumed : {"", " (resumed)", " (resumed)"}) {
+            ConnectPinned(link, "127.0.0.1", port, first.Fingerprint);
+            EXPECT_EQ(link.ReadLn(), "hi\r\n");
+            const std::string description = link.TlsDescription();
+            EXPECT_EQ(description.substr(std::min(description.size(), description.rfind(" ("))), resumed) << description;
+            link.Disconnect();
+        }
+    }
+    TGreeter impostor(second, port);
+    EXPECT_EQ(FailureOf([&] { ConnectPinned(link, "127.0.0.1", port, first.Fingerprint); }),
+              "TLS Handshake Failed: certificate verify failed (not a pinned certificate: " + FingerprintText(second.Fingerprint) + ")");
+}
