@@ -1,5 +1,7 @@
 #include "addresses.h"
 
+#include "system_socket.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
@@ -91,8 +93,8 @@ void CopyAddress(const sockaddr_storage& address, sockaddr* addr, int* addrLen)
 std::string PeerAddressBytes(int fd)
 {
     ::sockaddr_storage peer {};
-    socklen_t length = sizeof peer;
-    if (::getpeername(fd, reinterpret_cast<::sockaddr*>(&peer), &length) != 0)
+    socklen_t length = 0;
+    if (sys::PeerAddress(fd, peer, length) != 0)
         return {};
     return std::string(reinterpret_cast<const char*>(&peer), std::min<std::size_t>(length, sizeof peer));
 }

@@ -1,8 +1,6 @@
 #include "bounded_waits.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
+#include "system_socket.h"
 
 namespace ferro::winsock::detail {
 
@@ -17,14 +15,9 @@ void BoundedTimeOuts(SocketState& state)
 {
     if (state.Mode.BoundedTimeOuts || !state.Mode.NonBlocking)
         return;
-    ::setsockopt(state.Fd, SOL_SOCKET, SO_RCVTIMEO, &kMoment, sizeof kMoment);
-    ::setsockopt(state.Fd, SOL_SOCKET, SO_SNDTIMEO, &kMoment, sizeof kMoment);
+    sys::SetOption(state.Fd, SOL_SOCKET, SO_RCVTIMEO, &kMoment, sizeof kMoment);
+    sys::SetOption(state.Fd, SOL_SOCKET, SO_SNDTIMEO, &kMoment, sizeof kMoment);
     state.Mode.BoundedTimeOuts = true;
-}
-
-bool BoundedWaitEnded(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
 } // namespace ferro::winsock::detail

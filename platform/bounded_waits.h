@@ -13,8 +13,8 @@ namespace ferro::winsock::detail {
 
 // Gives a socket in non-blocking mode its time-outs of a moment (once).
 void BoundedTimeOuts(SocketState& state);
-// A bounded call failed because its bound ran out, or a signal ended it
-// (such calls are never restarted): it would have blocked.
-bool BoundedWaitEnded(int error);
+// A bounded call that failed because its bound ran out, or because a
+// signal ended it (such calls are never restarted), would have blocked:
+// sys::NothingYet tells it.
 
 } // namespace ferro::winsock::detail

@@ -6,10 +6,9 @@
 #include "socket_state.h"
 
 #include "bounded_waits.h"
+#include "system_socket.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
+#include <algorithm>
 
 namespace ferro::winsock::ext {
 
@@ -28,11 +27,11 @@ bool AcceptEarly(SOCKET s)
     }
     // The accept waits the moment itself, and keeps what it takes for the
     // next accept: one system call instead of a look and an accept.
-    socklen_t fromLength = sizeof state->Listening.TakenFrom;
-    state->Listening.Taken = ::accept4(state->Fd, reinterpret_cast<::sockaddr*>(&state->Listening.TakenFrom), &fromLength, SOCK_CLOEXEC);
+    const int taken = sys::Accept(state->Fd, state->Listening.TakenFrom);
+    state->Listening.Taken = std::max(taken, -1);
     // No connection came, or one came that cannot be taken now (out of
     // descriptors): then the accept that follows meets the cause itself.
-    const bool none = state->Listening.Taken < 0 && detail::BoundedWaitEnded(errno);
+    const bool none = sys::NothingYet(taken);
     state->Listening.Looked = none ? Look::Empty : Look::Pending;
     return !none;
 }

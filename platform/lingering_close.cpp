@@ -1,28 +1,27 @@
 #include "lingering_close.h"
 
-#include <poll.h>
-#include <sys/socket.h>
+#include "system_socket.h"
 
-#include <cerrno>
+#include <poll.h>
+
 #include <chrono>
 
 namespace ferro::winsock::detail {
 
 void LingerUntilPeerEnds(int fd, int ms)
 {
-    if (::shutdown(fd, SHUT_WR) != 0)
+    if (sys::Shutdown(fd, SHUT_WR) != 0)
         return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     char dropped[16384];
     for (;;) {
-        const ssize_t n = ::recv(fd, dropped, sizeof dropped, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        const long n = sys::Receive(fd, dropped, sizeof dropped, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && !sys::NothingYet(n)))
             return; // the peer's end, or a connection that is gone
         if (n > 0)
             continue;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        pollfd more {fd, POLLIN, 0};
-        if (left <= 0 || ::poll(&more, 1, static_cast<int>(left)) <= 0)
+        if (left <= 0 || sys::Poll(fd, POLLIN, static_cast<int>(left)) <= 0)
             return;
     }
 }

@@ -1,6 +1,6 @@
 #include "read_ahead.h"
 
-#include <sys/socket.h>
+#include "system_socket.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,12 +15,12 @@ long TReadAhead::Fill(int fd, bool wait)
     std::memmove(bytes, bytes + FBegin, Buffered());
     FEnd = Buffered();
     FBegin = 0;
-    const ssize_t n = ::recv(fd, bytes + FEnd, kSize - FEnd, wait ? 0 : MSG_DONTWAIT);
+    const long n = sys::Receive(fd, bytes + FEnd, kSize - FEnd, wait ? 0 : MSG_DONTWAIT);
     if (n == 0)
         FEndOfStream = true;
     else if (n > 0)
         FEnd += static_cast<std::size_t>(n);
-    return static_cast<long>(n);
+    return n;
 }
 
 long TReadAhead::TakeThrough(int fd, char* into, std::size_t length, bool wait)
@@ -28,14 +28,14 @@ long TReadAhead::TakeThrough(int fd, char* into, std::size_t length, bool wait)
     const std::size_t waiting = Take(into, length, false);
     if (waiting == length || FEndOfStream)
         return static_cast<long>(waiting);
-    const ssize_t n = ::recv(fd, into + waiting, length - waiting, wait && waiting == 0 ? 0 : MSG_DONTWAIT);
+    const long n = sys::Receive(fd, into + waiting, length - waiting, wait && waiting == 0 ? 0 : MSG_DONTWAIT);
     if (n == 0)
         FEndOfStream = true;
     if (n < 0 && waiting > 0)
         return static_cast<long>(waiting); // the error shows at the next receive
     if (n <= 0 && waiting == 0)
-        return static_cast<long>(n);
-    return static_cast<long>(waiting + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        return n;
+    return static_cast<long>(waiting + static_cast<std::size_t>(std::max<long>(n, 0)));
 }
 
 std::size_t TReadAhead::Take(char* into, std::size_t length, bool peek)

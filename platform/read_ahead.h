@@ -20,13 +20,14 @@ public:
     // Receives from `fd` into the free space (moving what waits to the
     // front): with `wait`, as the system's receive waits (blocking, or a
     // bounded wait), else without waiting. The system's result: bytes taken,
-    // 0 for the end of the stream (remembered), -1 with errno.
+    // 0 for the end of the stream (remembered), or minus the errno.
     long Fill(int fd, bool wait);
     // A large receive: what waits is copied into `into`, then the rest of
     // `length` comes from `fd` straight into `into` (waiting as Fill does
     // only when nothing waited), never through the buffer. An end of stream
     // behind some bytes is remembered for the next receive. The bytes taken,
-    // or the system's result when none were: 0 for the end, -1 with errno.
+    // or the system's result when none were: 0 for the end, or minus the
+    // errno.
     long TakeThrough(int fd, char* into, std::size_t length, bool wait);
     // Copies up to `length` waiting bytes into `into`; a peek leaves them.
     std::size_t Take(char* into, std::size_t length, bool peek);

@@ -9,7 +9,8 @@
 namespace ferro::winsock::detail {
 
 // Puts a fresh system socket of `family` (the system's: PF_INET, PF_INET6)
-// under the state's number. False (errno set) when none can be had.
-bool Renew(SocketState& state, int family);
+// under the state's number. 0, or the system's error (positive) when none
+// can be had.
+[[nodiscard]] int Renew(SocketState& state, int family);
 
 } // namespace ferro::winsock::detail

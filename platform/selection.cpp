@@ -7,11 +7,9 @@
 #include "message_queue.h"
 
 #include "break_memory.h"
+#include "system_socket.h"
 
 #include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 
 namespace ferro::winsock::detail {
 namespace {
@@ -83,10 +81,10 @@ void AnnounceBuffered(SocketState& state)
 void ReadableConnection(SocketState& state)
 {
     char byte;
-    const ssize_t n = state.Receiving.Buffered() > 0 ? 1
+    const long n = state.Receiving.Buffered() > 0 ? 1
         : state.Receiving.EndOfStream() || state.Link.BrokenBy ? 0
-                                               : ::recv(state.Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                                               : sys::Receive(state.Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (sys::NothingYet(n))
         return;
     if (n > 0) {
         if (Selected(state, FD_READ) && state.Selection.ReadArmed) {
@@ -102,7 +100,7 @@ void ReadableConnection(SocketState& state)
     // break only once, so it is kept for the receives that follow. Nothing
     // more can come, so the watch rests until somebody reads.
     if (n < 0 && !state.Link.BrokenBy)
-        state.Link.BrokenBy = ErrorFromErrno(errno);
+        state.Link.BrokenBy = ErrorFromErrno(static_cast<int>(-n));
     if (Selected(state, FD_CLOSE) && !state.Selection.CloseReported) {
         state.Selection.CloseReported = true;
         Post(state, FD_CLOSE, state.Link.BrokenBy);
@@ -152,9 +150,7 @@ void OnWritable(SOCKET s)
     if (!state)
         return;
     if (state->Link.State == Phase::Connecting) {
-        int error = 0;
-        socklen_t len = sizeof error;
-        ::getsockopt(state->Fd, SOL_SOCKET, SO_ERROR, &error, &len);
+        const int error = sys::PendingError(state->Fd);
         ConnectCompleted(*state, error ? ErrorFromErrno(error) : 0);
         return;
     }
@@ -168,8 +164,7 @@ void OnWritable(SOCKET s)
 
 bool Pending(int fd, int ms)
 {
-    pollfd look {fd, POLLIN, 0};
-    return ::poll(&look, 1, ms) == 1;
+    return sys::Poll(fd, POLLIN, ms) > 0;
 }
 
 void Select(SocketState& state, HWND window, unsigned msg, long events)

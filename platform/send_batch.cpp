@@ -1,11 +1,11 @@
 #include "send_batch.h"
 
+#include "system_socket.h"
+
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,7 +28,7 @@ std::size_t SendRoom(int fd)
 {
     std::uint32_t info[SK_MEMINFO_VARS] = {};
     socklen_t length = sizeof info;
-    if (::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, info, &length) != 0 || length < sizeof info)
+    if (sys::GetOption(fd, SOL_SOCKET, SO_MEMINFO, info, length) != 0 || length < sizeof info)
         return 0;
     const std::uint32_t buffer = info[SK_MEMINFO_SNDBUF];
     const std::uint32_t queued = info[SK_MEMINFO_WMEM_QUEUED];
@@ -63,50 +63,50 @@ long TSendBatch::SendWith(int fd, const char* buf, std::size_t length, int flags
 {
     if (FSentTotal > 0)
         NoDelay(fd);
-    iovec parts[2] = {{FBytes.data(), FBytes.size()}, {const_cast<char*>(buf), length}};
-    msghdr message {};
-    message.msg_iov = parts;
-    message.msg_iovlen = 2;
-    const ssize_t n = ::sendmsg(fd, &message, flags | MSG_NOSIGNAL);
+    const iovec parts[2] = {{FBytes.data(), FBytes.size()}, {const_cast<char*>(buf), length}};
+    const long n = sys::SendGathered(fd, parts, 2, flags);
     if (n < 0)
-        return -1;
+        return n;
     const auto sent = static_cast<std::size_t>(n);
     FSentTotal += sent;
     if (sent < FBytes.size()) {
         // Not even what was kept went out (the system ran short of memory):
         // this send took nothing, and the rest waits for the next.
         FBytes.erase(0, sent);
-        errno = EAGAIN;
-        return -1;
+        return -EAGAIN;
     }
     const std::size_t ofThis = sent - FBytes.size();
     FBytes.clear();
     return static_cast<long>(ofThis);
 }
 
-bool TSendBatch::Flush(int fd)
+long TSendBatch::Push(int fd)
 {
     while (!FBytes.empty()) {
         if (FSentTotal > 0)
             NoDelay(fd);
-        const ssize_t n = ::send(fd, FBytes.data(), FBytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const long n = sys::Send(fd, FBytes.data(), FBytes.size(), MSG_DONTWAIT);
         if (n <= 0)
-            break;
+            return n < 0 ? n : -EAGAIN;
         FSentTotal += static_cast<std::size_t>(n);
         FBytes.erase(0, static_cast<std::size_t>(n));
     }
-    return FBytes.empty();
+    return 0;
+}
+
+bool TSendBatch::Flush(int fd)
+{
+    return Push(fd) == 0;
 }
 
 bool TSendBatch::Deliver(int fd, int ms)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!Flush(fd)) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    for (long result = Push(fd); result != 0; result = Push(fd)) {
+        if (!sys::NothingYet(result))
             return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        pollfd room {fd, POLLOUT, 0};
-        if (left <= 0 || ::poll(&room, 1, static_cast<int>(left)) <= 0)
+        if (left <= 0 || sys::Poll(fd, POLLOUT, static_cast<int>(left)) <= 0)
             return false;
     }
     return true;
@@ -123,8 +123,7 @@ void TSendBatch::NoDelay(int fd)
 {
     if (FNoDelay)
         return;
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    sys::SetFlag(fd, IPPROTO_TCP, TCP_NODELAY, 1);
     FNoDelay = true;
 }
 

@@ -27,8 +27,8 @@ public:
     // buffer full since the last room was seen.
     bool Keep(int fd, const char* buf, std::size_t length, bool sendBlocked);
     // Sends what is kept, then `buf`, in one system call. The count of
-    // `buf`'s bytes the system took, or -1 with errno (EAGAIN when not even
-    // the kept bytes all left: the rest stays kept).
+    // `buf`'s bytes the system took, or minus the errno (-EAGAIN when not
+    // even the kept bytes all left: the rest stays kept).
     long SendWith(int fd, const char* buf, std::size_t length, int flags);
     // Hands what is kept to the system without waiting; true when nothing
     // is left.
@@ -47,6 +47,10 @@ public:
     void InheritNoDelay(bool set) { FNoDelay = set; }
 
 private:
+    // Hands over what is kept without waiting: 0 when all has left, else
+    // minus the error that stopped it (-EAGAIN: the buffer is full).
+    long Push(int fd);
+
     std::string FBytes;
     std::size_t FRoom = 0;
     bool FRoomAsked = false; // the system was asked for this batch's room

@@ -1,6 +1,7 @@
 #include "tls_outgoing.h"
 
 #include "plain_io.h"
+#include "system_socket.h"
 #include "winsock_errors.h"
 
 #include <poll.h>
@@ -42,8 +43,7 @@ bool TOutgoing::Deliver(detail::SocketState& state, int ms)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
         if (FBytes.empty() || left <= 0)
             break;
-        ::pollfd room {state.Fd, POLLOUT, 0};
-        ::poll(&room, 1, static_cast<int>(left));
+        sys::Poll(state.Fd, POLLOUT, static_cast<int>(left));
     }
     return FBytes.empty();
 }

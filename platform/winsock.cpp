@@ -1,8 +1,7 @@
 // The socket library's calls on POSIX sockets, composed of the stand-in's
 // mechanisms (docs/transport.md): read-ahead, send batching, bounded waits,
 // the early accept, renewal and break memory, each in a unit of its own.
-// With selection.cpp and its siblings, the only place that calls the
-// operating system's socket functions.
+// The system's socket functions are called in system_socket.cpp alone.
 #include "winsock.h"
 
 #include "addresses.h"
@@ -12,12 +11,11 @@
 #include "plain_io.h"
 #include "renewal.h"
 #include "socket_state.h"
+#include "system_socket.h"
 #include "tls_session.h"
 #include "winsock_errors.h"
 
 #include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -42,11 +40,18 @@ constexpr int kLingerMs = 500; // a TLS peer ends its side at our close_notify: 
 // The flag that keeps a call of a socket in non-blocking mode from waiting.
 int DontWait(const SocketState& state) { return state.Mode.NonBlocking ? MSG_DONTWAIT : 0; }
 
+// The error of a failed call (`result`, minus the errno): in non-blocking
+// mode, a bounded wait that ran out is a would-block.
+int PosixError(const SocketState& state, long result)
+{
+    return state.Mode.NonBlocking && sys::NothingYet(result) ? EAGAIN : static_cast<int>(-result);
+}
+
 // Makes the close that follows reset the connection.
 void AbortOnClose(int fd)
 {
     const ::linger now {1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    sys::SetOption(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
 }
 
 // The interface's outcome of a non-blocking connect: would-block, with the
@@ -77,8 +82,8 @@ int MatchFamily(SocketState& state, const ::sockaddr_storage& to)
         return 0;
     if (state.Link.State != Phase::Fresh || state.Link.Bound)
         return Fail(WSAEAFNOSUPPORT);
-    if (!Renew(state, to.ss_family))
-        return FailErrno();
+    if (const int error = Renew(state, to.ss_family))
+        return Fail(ErrorFromErrno(error));
     return 0;
 }
 
@@ -89,7 +94,7 @@ void DualStackIfAny(const SocketState& state, const ::sockaddr_storage& at)
     static const unsigned char any[16] = {};
     const auto& in6 = reinterpret_cast<const ::sockaddr_in6&>(at);
     const int v6only = std::memcmp(&in6.sin6_addr, any, sizeof any) == 0 ? 0 : 1;
-    ::setsockopt(state.Fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
+    sys::SetFlag(state.Fd, IPPROTO_IPV6, IPV6_V6ONLY, v6only);
 }
 
 // A receive that finds fewer bytes read ahead than asked for takes what the
@@ -102,9 +107,7 @@ int FillReadAhead(SocketState& state, int flags, int& error)
     const bool some = state.Receiving.Buffered() > 0;
     const bool wait = !some && (!state.Mode.NonBlocking || ((flags & kWaitMoment) && state.Mode.BoundedTimeOuts));
     const long n = state.Receiving.Fill(state.Fd, wait);
-    if (n < 0 && state.Mode.NonBlocking && BoundedWaitEnded(errno))
-        errno = EAGAIN;
-    error = n < 0 ? KeepBreak(state, errno) : 0;
+    error = n < 0 ? KeepBreak(state, PosixError(state, n)) : 0;
     return n < 0 && !some ? -1 : 0;
 }
 
@@ -115,9 +118,7 @@ int ReceiveThrough(SocketState& state, char* into, std::size_t wanted, int flags
     const bool wait = !state.Mode.NonBlocking || ((flags & kWaitMoment) && state.Mode.BoundedTimeOuts);
     const std::size_t length = std::min<std::size_t>(wanted, static_cast<std::size_t>(std::numeric_limits<int>::max()));
     const long n = state.Receiving.TakeThrough(state.Fd, into, length, wait);
-    if (n < 0 && state.Mode.NonBlocking && BoundedWaitEnded(errno))
-        errno = EAGAIN;
-    const int error = n < 0 ? KeepBreak(state, errno) : 0;
+    const int error = n < 0 ? KeepBreak(state, PosixError(state, n)) : 0;
     Received(state);
     return n < 0 ? Fail(error) : static_cast<int>(n);
 }
@@ -142,7 +143,7 @@ int SendPlain(SocketState& state, const char* buf, int len, int flags)
     const long n = state.Sending.SendWith(state.Fd, buf, length, posixFlags);
     if (n >= 0)
         return static_cast<int>(n);
-    const int error = KeepBreak(state, errno);
+    const int error = KeepBreak(state, static_cast<int>(-n));
     if (error == WSAEWOULDBLOCK)
         SendWouldBlock(state);
     return Fail(error);
@@ -192,9 +193,9 @@ SOCKET TPosixWinsock::socket(int af, int type, int protocol)
         Fail(WSAEAFNOSUPPORT);
         return INVALID_SOCKET;
     }
-    const int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
+    const int fd = sys::OpenStream(family, type, protocol);
     if (fd < 0) {
-        FailErrno();
+        Fail(ErrorFromErrno(-fd));
         return INVALID_SOCKET;
     }
     Register(fd, Phase::Fresh).Mode.Family = family;
@@ -218,9 +219,10 @@ int TPosixWinsock::closesocket(SOCKET s)
     else if (lingers)
         LingerUntilPeerEnds(state->Fd, kLingerMs);
     if (state->Listening.Taken >= 0)
-        ::close(state->Listening.Taken); // a connection an early accept took and nobody accepted
+        sys::Close(state->Listening.Taken); // a connection an early accept took and nobody accepted
     Unregister(s);
-    return ::close(static_cast<int>(s)) == 0 ? 0 : FailErrno();
+    const int closed = sys::Close(static_cast<int>(s));
+    return closed == 0 ? 0 : Fail(ErrorFromErrno(-closed));
 }
 
 int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
@@ -232,13 +234,14 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
     socklen_t toLength = 0;
     if (!ToPosix(name, nameLen, to, toLength))
         return Fail(nameLen < 16 ? WSAEFAULT : WSAEAFNOSUPPORT);
-    if (state->Link.AttemptFailed && !Renew(*state, state->Mode.Family))
-        return FailErrno();
+    if (const int error = state->Link.AttemptFailed ? Renew(*state, state->Mode.Family) : 0)
+        return Fail(ErrorFromErrno(error));
     if (MatchFamily(*state, to) != 0)
         return SOCKET_ERROR;
     BoundedTimeOuts(*state);
-    const bool connected = ::connect(state->Fd, reinterpret_cast<const ::sockaddr*>(&to), toLength) == 0;
-    const int posixError = connected ? 0 : errno;
+    const int result = sys::Connect(state->Fd, to, toLength);
+    const bool connected = result == 0;
+    const int posixError = -result;
     if (state->Mode.NonBlocking)
         return ConnectOutcome(*state, connected, posixError);
     if (connected)
@@ -263,10 +266,9 @@ int TPosixWinsock::bind(SOCKET s, const sockaddr* name, int nameLen)
     DualStackIfAny(*state, at);
     // A listener may take a port whose earlier connections linger in
     // TIME_WAIT, but never one another listener holds.
-    const int on = 1;
-    ::setsockopt(state->Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(state->Fd, reinterpret_cast<const ::sockaddr*>(&at), atLength) != 0)
-        return FailErrno();
+    sys::SetFlag(state->Fd, SOL_SOCKET, SO_REUSEADDR, 1);
+    if (const int result = sys::Bind(state->Fd, at, atLength))
+        return Fail(ErrorFromErrno(-result));
     state->Link.Bound = true;
     return 0;
 }
@@ -283,8 +285,8 @@ int TPosixWinsock::listen(SOCKET s, int backlog)
     if (state->Link.State == Phase::Listening && state->Listening.Backlog == backlog)
         return 0;
     state->Sending.NoDelay(state->Fd); // set once for all its connections
-    if (::listen(state->Fd, backlog) != 0)
-        return FailErrno();
+    if (const int result = sys::Listen(state->Fd, backlog))
+        return Fail(ErrorFromErrno(-result));
     state->Listening.Backlog = backlog;
     ListenStarted(*state);
     return 0;
@@ -301,14 +303,11 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
     int fd = std::exchange(state->Listening.Taken, -1); // the one an early accept took, if any
     if (fd < 0) {
         // In non-blocking mode a moment at most, as nothing may be pending.
-        socklen_t fromLen = sizeof from;
-        fd = ::accept4(state->Fd, reinterpret_cast<::sockaddr*>(&from), &fromLen, SOCK_CLOEXEC);
-        if (fd < 0 && state->Mode.NonBlocking && BoundedWaitEnded(errno))
-            errno = EAGAIN;
+        fd = sys::Accept(state->Fd, from);
     }
     Accepted(*state);
     if (fd < 0) {
-        FailErrno();
+        Fail(ErrorFromErrno(PosixError(*state, fd)));
         return INVALID_SOCKET;
     }
     SocketState& accepted = Register(fd, Phase::Connected);
@@ -346,8 +345,8 @@ int TPosixWinsock::setsockopt(SOCKET s, int level, int optName, const char* optV
     winsock::linger value;
     std::memcpy(&value, optVal, sizeof value);
     const ::linger posix {value.l_onoff != 0, value.l_linger};
-    if (::setsockopt(state->Fd, SOL_SOCKET, SO_LINGER, &posix, sizeof posix) != 0)
-        return FailErrno();
+    if (const int result = sys::SetOption(state->Fd, SOL_SOCKET, SO_LINGER, &posix, sizeof posix))
+        return Fail(ErrorFromErrno(-result));
     state->Link.AbortOnClose = value.l_onoff != 0 && value.l_linger == 0;
     if (state->Link.AbortOnClose)
         state->Sending.Drop(); // a reset drops what the system holds as well
@@ -374,7 +373,7 @@ bool AbandonConnect(SOCKET s)
         return false;
     if (state->Link.State != Phase::Connecting && !state->Link.AttemptFailed)
         return true;
-    return Renew(*state, state->Mode.Family);
+    return Renew(*state, state->Mode.Family) == 0;
 }
 
 int PushHeld(SOCKET s)
@@ -389,7 +388,7 @@ int PushHeld(SOCKET s)
     const long n = state->Sending.SendWith(state->Fd, nullptr, 0, DontWait(*state));
     if (n >= 0)
         return 0;
-    const int error = KeepBreak(*state, errno);
+    const int error = KeepBreak(*state, static_cast<int>(-n));
     if (error == WSAEWOULDBLOCK)
         SendWouldBlock(*state);
     return Fail(error);

@@ -36,7 +36,6 @@ int Fail(int error)
     return SOCKET_ERROR;
 }
 
-int FailErrno() { return Fail(ErrorFromErrno(errno)); }
 
 bool Started() { return gStartups > 0; }
 

@@ -9,8 +9,6 @@ namespace ferro::winsock::detail {
 
 // Sets the thread's last error; returns SOCKET_ERROR.
 int Fail(int error);
-// Fail with the interface's number for errno.
-int FailErrno();
 // Whether the library is started (WSAStartup without its WSACleanup).
 bool Started();
 

@@ -6,6 +6,7 @@
 #include "winsock.h"
 
 #include "addresses.h"
+#include "system_socket.h"
 
 #include <netdb.h>
 #include <sys/socket.h>
@@ -66,7 +67,7 @@ LookupResult Resolve(const std::string& name)
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_CANONNAME;
     addrinfo* list = nullptr;
-    const int eai = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    const int eai = sys::LookUp(name.c_str(), hints, list);
     if (eai != 0) {
         result.Error = LookupError(eai);
         return result;
@@ -77,7 +78,7 @@ LookupResult Resolve(const std::string& name)
         std::memcpy(&address, &reinterpret_cast<const ::sockaddr_in*>(a->ai_addr)->sin_addr, 4);
         result.Addresses.push_back(address);
     }
-    ::freeaddrinfo(list);
+    sys::FreeAddresses(list);
     if (result.Addresses.empty())
         result.Error = WSANO_DATA;
     return result;
@@ -112,7 +113,7 @@ LookupResult ResolveAny(const std::string& name, int family)
     hints.ai_family = family == AF_INET ? PF_INET : family == kFamilyInet6 ? PF_INET6 : PF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
-    const int eai = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    const int eai = sys::LookUp(name.c_str(), hints, list);
     if (eai != 0) {
         result.Error = LookupError(eai);
         return result;
@@ -122,7 +123,7 @@ LookupResult ResolveAny(const std::string& name, int family)
         std::memcpy(&posix, a->ai_addr, std::min<std::size_t>(a->ai_addrlen, sizeof posix));
         result.Records.push_back(detail::FromPosix(posix));
     }
-    ::freeaddrinfo(list);
+    sys::FreeAddresses(list);
     if (result.Records.empty())
         result.Error = WSANO_DATA;
     return result;

@@ -231,8 +231,8 @@ TEST(QbmsgResume, AnInterruptedOrKilledSenderResumesAndAnInterruptSaysWhere)
         // one closes in order, so everything it handed over went too, up to
         // where the network stalled.
         const std::size_t forwarded = proxy.get();
-        if (signal == SIGKILL) {
-            EXPECT_TRUE(forwarded >= 2 * kMiB && forwarded < kSize) << forwarded;
+        if (signal == SIGKILL) { // a sender slow to start may not have reached the stall
+            EXPECT_TRUE(forwarded >= 3 * kMiB / 2 && forwarded < kSize) << forwarded;
         } else {
             const std::size_t handedOver = std::stoull(said.substr(said.find('(') + 1));
             EXPECT_LE(forwarded, 2 * kMiB);
