@@ -24,6 +24,9 @@ struct TSessionDeleter {
 
 namespace ferro::winsock::detail {
 
+using net::TReadAhead;
+using net::TSendBatch;
+
 enum class Phase { Fresh, Connecting, Connected, Listening };
 
 // What the connection is and how it ended.

@@ -217,7 +217,7 @@ int TPosixWinsock::closesocket(SOCKET s)
     if (!state->Link.AbortOnClose && !state->Sending.Deliver(state->Fd, kCloseFlushMs))
         AbortOnClose(state->Fd);
     else if (lingers)
-        LingerUntilPeerEnds(state->Fd, kLingerMs);
+        net::LingerUntilPeerEnds(state->Fd, kLingerMs);
     if (state->Listening.Taken >= 0)
         sys::Close(state->Listening.Taken); // a connection an early accept took and nobody accepted
     Unregister(s);

@@ -1,16 +1,18 @@
 #!/bin/bash
-# The system's socket calls are made in one unit of the platform (the seam a
-# second platform replaces): lists any made elsewhere and fails.
-platform="$1"
+# The system's socket calls are made in one unit, the transport's
+# system_socket.cpp (the seam a second platform replaces): lists any made
+# elsewhere in the given folders and fails.
+transport="$1"
+shift
 calls='socket|connect|bind|listen|accept4?|recv|recvfrom|recvmsg|send|sendto|sendmsg|shutdown|poll|select|setsockopt|getsockopt|getpeername|getsockname|getaddrinfo|freeaddrinfo|dup3'
 # A global call: "::recv(", not "QObject::connect(".
 pattern="(?<![A-Za-z0-9_])::($calls)\("
-found=$(grep -nP "$pattern" "$platform"/*.cpp "$platform"/*.h | grep -v "^$platform/system_socket\.cpp:")
+found=$(for folder in "$transport" "$@"; do grep -nP "$pattern" "$folder"/*.cpp "$folder"/*.h; done | grep -v "^$transport/system_socket\.cpp:")
 if [ -n "$found" ]; then
     echo "system socket calls outside system_socket.cpp:"
     echo "$found"
     exit 1
 fi
-count=$(grep -cP "$pattern" "$platform/system_socket.cpp")
+count=$(grep -cP "$pattern" "$transport/system_socket.cpp")
 [ "$count" -gt 10 ] || { echo "system_socket.cpp makes $count calls: is the pattern still right?"; exit 1; }
 echo "all $count system socket calls are in system_socket.cpp"

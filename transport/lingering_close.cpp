@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-namespace ferro::winsock::detail {
+namespace ferro::net {
 
 void LingerUntilPeerEnds(int fd, int ms)
 {
@@ -26,4 +26,4 @@ void LingerUntilPeerEnds(int fd, int ms)
     }
 }
 
-} // namespace ferro::winsock::detail
+} // namespace ferro::net

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace ferro::winsock::detail {
+namespace ferro::net {
 
 long TReadAhead::Fill(int fd, bool wait)
 {
@@ -54,4 +54,4 @@ void TReadAhead::Clear()
     FEndOfStream = false;
 }
 
-} // namespace ferro::winsock::detail
+} // namespace ferro::net

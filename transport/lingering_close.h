@@ -4,7 +4,7 @@
 // throws away whatever the server had not read yet of what was sent to it.
 #pragma once
 
-namespace ferro::winsock::detail {
+namespace ferro::net {
 
 // Ends the sending side of `fd` (everything sent goes, then the end), then
 // reads and drops what still comes until the peer ends its side, the
@@ -12,4 +12,4 @@ namespace ferro::winsock::detail {
 // open for the caller to close.
 void LingerUntilPeerEnds(int fd, int ms);
 
-} // namespace ferro::winsock::detail
+} // namespace ferro::net

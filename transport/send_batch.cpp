@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace ferro::winsock::detail {
+namespace ferro::net {
 
 namespace {
 
@@ -127,4 +127,4 @@ void TSendBatch::NoDelay(int fd)
     FNoDelay = true;
 }
 
-} // namespace ferro::winsock::detail
+} // namespace ferro::net

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <memory>
 
-namespace ferro::winsock::detail {
+namespace ferro::net {
 
 class TReadAhead {
 public:
@@ -41,4 +41,4 @@ private:
     bool FEndOfStream = false;
 };
 
-} // namespace ferro::winsock::detail
+} // namespace ferro::net

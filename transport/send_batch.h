@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string>
 
-namespace ferro::winsock::detail {
+namespace ferro::net {
 
 class TSendBatch {
 public:
@@ -58,4 +58,4 @@ private:
     bool FNoDelay = false;
 };
 
-} // namespace ferro::winsock::detail
+} // namespace ferro::net
