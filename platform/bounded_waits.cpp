@@ -15,8 +15,8 @@ void BoundedTimeOuts(SocketState& state)
 {
     if (state.Mode.BoundedTimeOuts || !state.Mode.NonBlocking)
         return;
-    sys::SetOption(state.Fd, SOL_SOCKET, SO_RCVTIMEO, &kMoment, sizeof kMoment);
-    sys::SetOption(state.Fd, SOL_SOCKET, SO_SNDTIMEO, &kMoment, sizeof kMoment);
+    sys::SetOption(state.Conn.Fd(), SOL_SOCKET, SO_RCVTIMEO, &kMoment, sizeof kMoment);
+    sys::SetOption(state.Conn.Fd(), SOL_SOCKET, SO_SNDTIMEO, &kMoment, sizeof kMoment);
     state.Mode.BoundedTimeOuts = true;
 }
 

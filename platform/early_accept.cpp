@@ -21,13 +21,13 @@ bool AcceptEarly(SOCKET s)
     if (state->Listening.Taken >= 0)
         return true;
     if (!state->Mode.BoundedTimeOuts) {
-        const bool pending = detail::Pending(state->Fd, 1);
+        const bool pending = detail::Pending(state->Conn.Fd(), 1);
         state->Listening.Looked = pending ? Look::Pending : Look::Empty;
         return pending;
     }
     // The accept waits the moment itself, and keeps what it takes for the
     // next accept: one system call instead of a look and an accept.
-    const int taken = sys::Accept(state->Fd, state->Listening.TakenFrom);
+    const int taken = sys::Accept(state->Conn.Fd(), state->Listening.TakenFrom);
     state->Listening.Taken = std::max(taken, -1);
     // No connection came, or one came that cannot be taken now (out of
     // descriptors): then the accept that follows meets the cause itself.

@@ -6,7 +6,7 @@ namespace ferro::winsock::detail {
 
 int Renew(SocketState& state, int family)
 {
-    const int result = sys::ReplaceStream(state.Fd, family);
+    const int result = sys::ReplaceStream(state.Conn.Fd(), family);
     if (result == 0) {
         state.Mode.Family = family;
         Renewed(state);

@@ -6,7 +6,6 @@
 
 #include "message_queue.h"
 
-#include "break_memory.h"
 #include "system_socket.h"
 
 #include <poll.h>
@@ -17,7 +16,7 @@ namespace {
 void Post(const SocketState& state, long event, int error)
 {
     if (state.Selection.Msg != 0 && (state.Selection.Events & event))
-        PostMessage(state.Selection.Window, state.Selection.Msg, static_cast<std::uintptr_t>(state.Fd), WSAMAKESELECTREPLY(static_cast<int>(event), error));
+        PostMessage(state.Selection.Window, state.Selection.Msg, static_cast<std::uintptr_t>(state.Conn.Fd()), WSAMAKESELECTREPLY(static_cast<int>(event), error));
 }
 
 bool Selected(const SocketState& state, long event) { return state.Selection.Msg != 0 && (state.Selection.Events & event); }
@@ -29,7 +28,7 @@ bool WantsRead(const SocketState& state)
         return Selected(state, FD_ACCEPT) && state.Selection.AcceptArmed;
     case Phase::Connected:
         // What is read ahead is announced without the watch.
-        if (state.Selection.ReadBlocked || state.Receiving.Buffered() > 0 || state.Receiving.EndOfStream() || state.Link.BrokenBy)
+        if (state.Selection.ReadBlocked || state.Conn.Buffered() > 0 || state.Conn.EndOfStream() || BrokenBy(state))
             return false;
         return (Selected(state, FD_READ) && state.Selection.ReadArmed) || (Selected(state, FD_CLOSE) && !state.Selection.CloseReported);
     default:
@@ -68,24 +67,21 @@ namespace {
 // Data already read ahead is announced without waiting for the connection.
 void AnnounceBuffered(SocketState& state)
 {
-    if (state.Receiving.Buffered() > 0 && Selected(state, FD_READ) && state.Selection.ReadArmed) {
+    if (state.Conn.Buffered() > 0 && Selected(state, FD_READ) && state.Selection.ReadArmed) {
         state.Selection.ReadArmed = false;
         Post(state, FD_READ, 0);
-    } else if (state.Receiving.Buffered() == 0 && (state.Receiving.EndOfStream() || state.Link.BrokenBy) && Selected(state, FD_CLOSE) &&
+    } else if (state.Conn.Buffered() == 0 && (state.Conn.EndOfStream() || BrokenBy(state)) && Selected(state, FD_CLOSE) &&
                !state.Selection.CloseReported) {
         state.Selection.CloseReported = true;
-        Post(state, FD_CLOSE, state.Link.BrokenBy);
+        Post(state, FD_CLOSE, BrokenBy(state));
     }
 }
 
 void ReadableConnection(SocketState& state)
 {
-    char byte;
-    const long n = state.Receiving.Buffered() > 0 ? 1
-        : state.Receiving.EndOfStream() || state.Link.BrokenBy ? 0
-                                               : sys::Receive(state.Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (sys::NothingYet(n))
-        return;
+    const long n = state.Conn.Look();
+    if (n < 0)
+        return; // nothing there yet
     if (n > 0) {
         if (Selected(state, FD_READ) && state.Selection.ReadArmed) {
             state.Selection.ReadArmed = false;
@@ -97,13 +93,11 @@ void ReadableConnection(SocketState& state)
     }
     // The end of the stream (n == 0) or a broken connection: FD_CLOSE, once,
     // and only once all data before it has been read. The system tells a
-    // break only once, so it is kept for the receives that follow. Nothing
-    // more can come, so the watch rests until somebody reads.
-    if (n < 0 && !state.Link.BrokenBy)
-        state.Link.BrokenBy = ErrorFromErrno(static_cast<int>(-n));
+    // break only once, so the connection keeps it for the receives that
+    // follow. Nothing more can come, so the watch rests until somebody reads.
     if (Selected(state, FD_CLOSE) && !state.Selection.CloseReported) {
         state.Selection.CloseReported = true;
-        Post(state, FD_CLOSE, state.Link.BrokenBy);
+        Post(state, FD_CLOSE, BrokenBy(state));
     }
     state.Selection.ReadBlocked = true;
 }
@@ -150,7 +144,7 @@ void OnWritable(SOCKET s)
     if (!state)
         return;
     if (state->Link.State == Phase::Connecting) {
-        const int error = sys::PendingError(state->Fd);
+        const int error = sys::PendingError(state->Conn.Fd());
         ConnectCompleted(*state, error ? ErrorFromErrno(error) : 0);
         return;
     }
@@ -194,7 +188,7 @@ void Select(SocketState& state, HWND window, unsigned msg, long events)
     }
     // So is a connection already pending on a listening socket.
     if (state.Link.State == Phase::Listening && Selected(state, FD_ACCEPT)) {
-        const bool pending = state.Listening.Taken >= 0 || (state.Listening.Looked == ListeningPart::Look::None ? Pending(state.Fd, 0)
+        const bool pending = state.Listening.Taken >= 0 || (state.Listening.Looked == ListeningPart::Look::None ? Pending(state.Conn.Fd(), 0)
                                                                                           : state.Listening.Looked == ListeningPart::Look::Pending);
         if (pending) {
             state.Selection.AcceptArmed = false;
@@ -233,8 +227,7 @@ void Renewed(SocketState& state)
     state.Link = {};
     state.Listening = {};
     state.Mode.BoundedTimeOuts = false;
-    state.Receiving.Clear();
-    state.Sending.Clear();
+    state.Conn.Restart();
     state.Selection.CloseReported = false;
     state.Selection.ReadBlocked = state.Selection.SendBlocked = false;
     UpdateWatch(state);
@@ -278,7 +271,7 @@ namespace ferro::winsock::ext {
 void AwaitReadableOrMessages(SOCKET s)
 {
     if (detail::SocketState* state = detail::Find(s))
-        ferro::detail::WaitAndProcessMessagesOrReadable(state->Fd);
+        ferro::detail::WaitAndProcessMessagesOrReadable(state->Conn.Fd());
 }
 
 } // namespace ferro::winsock::ext

@@ -7,8 +7,7 @@
 
 #include "winsock.h"
 
-#include "read_ahead.h"
-#include "send_batch.h"
+#include "connection.h"
 #include "socketwatch.h"
 
 #include <netinet/in.h>
@@ -24,19 +23,12 @@ struct TSessionDeleter {
 
 namespace ferro::winsock::detail {
 
-using net::TReadAhead;
-using net::TSendBatch;
-
 enum class Phase { Fresh, Connecting, Connected, Listening };
 
 // What the connection is and how it ended.
 struct ConnectionPart {
     Phase State = Phase::Fresh;
     bool Bound = false;
-    // Break memory: the connection broke (a reset, an abort); every later
-    // receive and send reports this error, as the interface does, instead of
-    // the end of stream the system reports once it has told the error.
-    int BrokenBy = 0;
     // A connection attempt failed: the system's socket cannot try again, so
     // the next connect starts on a new one under the same number (renewal).
     bool AttemptFailed = false;
@@ -86,18 +78,25 @@ struct ListeningPart {
 };
 
 struct SocketState {
-    int Fd = -1;
+    explicit SocketState(int fd) : Conn(fd) {}
+    // The system socket and what carries its bytes (transport/connection.h):
+    // its read-ahead, send batch and break memory.
+    net::TConnection Conn;
     ConnectionPart Link;
     ModePart Mode;
     SelectionPart Selection;
     ListeningPart Listening;
-    TReadAhead Receiving;
-    TSendBatch Sending;
     std::unique_ptr<TSocketWatch> Watch;
     // TLS on the connection (tls_session.h): sends and receives go through
     // it, and it sends and receives by the parts above.
     std::unique_ptr<tls::TSession, tls::TSessionDeleter> Tls;
 };
+
+// The interface's error for the connection's break; 0 while it is whole.
+inline int BrokenBy(const SocketState& state)
+{
+    return state.Conn.BrokenBy() ? ErrorFromErrno(state.Conn.BrokenBy()) : 0;
+}
 
 // The state of an open socket, or null when `s` is not one of ours.
 SocketState* Find(SOCKET s);

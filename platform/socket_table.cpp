@@ -45,8 +45,7 @@ SocketState* Find(SOCKET s)
 
 SocketState& Register(int fd, Phase phase)
 {
-    auto state = std::make_unique<SocketState>();
-    state->Fd = fd;
+    auto state = std::make_unique<SocketState>(fd);
     state->Link.State = phase;
     const auto s = static_cast<SOCKET>(fd);
     state->Watch = std::make_unique<TSocketWatch>(fd, [s] { OnReadable(s); }, [s] { OnWritable(s); });

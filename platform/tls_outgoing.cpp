@@ -43,7 +43,7 @@ bool TOutgoing::Deliver(detail::SocketState& state, int ms)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
         if (FBytes.empty() || left <= 0)
             break;
-        sys::Poll(state.Fd, POLLOUT, static_cast<int>(left));
+        sys::Poll(state.Conn.Fd(), POLLOUT, static_cast<int>(left));
     }
     return FBytes.empty();
 }

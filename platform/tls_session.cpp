@@ -100,7 +100,7 @@ TSession::TSession(detail::SocketState& state, std::shared_ptr<TContext> context
         return;
     }
     SSL_set_connect_state(ssl);
-    FTicketPeer = peerName + '\0' + detail::PeerAddressBytes(FState.Fd);
+    FTicketPeer = peerName + '\0' + detail::PeerAddressBytes(FState.Conn.Fd());
     if (const SslSessionPtr ticket = FContext->Tickets().Take(FTicketPeer))
         SSL_set_session(ssl, ticket.get()); // the SSL object holds its own reference
     // The name the server is asked for, and the one its certificate must

@@ -6,7 +6,6 @@
 
 #include "addresses.h"
 #include "bounded_waits.h"
-#include "break_memory.h"
 #include "lingering_close.h"
 #include "plain_io.h"
 #include "renewal.h"
@@ -94,33 +93,7 @@ void DualStackIfAny(const SocketState& state, const ::sockaddr_storage& at)
     static const unsigned char any[16] = {};
     const auto& in6 = reinterpret_cast<const ::sockaddr_in6&>(at);
     const int v6only = std::memcmp(&in6.sin6_addr, any, sizeof any) == 0 ? 0 : 1;
-    sys::SetFlag(state.Fd, IPPROTO_IPV6, IPV6_V6ONLY, v6only);
-}
-
-// A receive that finds fewer bytes read ahead than asked for takes what the
-// connection holds now: all of it when nothing is buffered (as a receive
-// would, waiting as the mode and `flags` say), more without waiting when
-// some is, so a peek sees everything that has arrived. -1 with the
-// interface's error in `error` when nothing can be had.
-int FillReadAhead(SocketState& state, int flags, int& error)
-{
-    const bool some = state.Receiving.Buffered() > 0;
-    const bool wait = !some && (!state.Mode.NonBlocking || ((flags & kWaitMoment) && state.Mode.BoundedTimeOuts));
-    const long n = state.Receiving.Fill(state.Fd, wait);
-    error = n < 0 ? KeepBreak(state, PosixError(state, n)) : 0;
-    return n < 0 && !some ? -1 : 0;
-}
-
-// A receive as large as the read-ahead buffer or more goes past it: a
-// large body costs one copy, not two, and a system call per buffer's worth.
-int ReceiveThrough(SocketState& state, char* into, std::size_t wanted, int flags)
-{
-    const bool wait = !state.Mode.NonBlocking || ((flags & kWaitMoment) && state.Mode.BoundedTimeOuts);
-    const std::size_t length = std::min<std::size_t>(wanted, static_cast<std::size_t>(std::numeric_limits<int>::max()));
-    const long n = state.Receiving.TakeThrough(state.Fd, into, length, wait);
-    const int error = n < 0 ? KeepBreak(state, PosixError(state, n)) : 0;
-    Received(state);
-    return n < 0 ? Fail(error) : static_cast<int>(n);
+    sys::SetFlag(state.Conn.Fd(), IPPROTO_IPV6, IPV6_V6ONLY, v6only);
 }
 
 } // namespace
@@ -129,21 +102,12 @@ namespace detail {
 
 int SendPlain(SocketState& state, const char* buf, int len, int flags)
 {
-    if (state.Link.BrokenBy)
-        return Fail(state.Link.BrokenBy);
-    const auto length = static_cast<std::size_t>(std::max(len, 0));
-    if (flags & kMoreComing) {
-        if (state.Sending.Keep(state.Fd, buf, length, state.Selection.SendBlocked))
-            return len;
-    } else if (length == 0 && !state.Sending.Holds()) {
-        return 0; // nothing to send and nothing kept
-    }
-    // Whatever is kept goes first, together with this send.
     const int posixFlags = (flags & ~(kMoreComing | kWaitMoment | MSG_PEEK)) | DontWait(state);
-    const long n = state.Sending.SendWith(state.Fd, buf, length, posixFlags);
+    const long n = state.Conn.Send(buf, static_cast<std::size_t>(std::max(len, 0)), (flags & kMoreComing) != 0,
+                                   state.Selection.SendBlocked, posixFlags);
     if (n >= 0)
         return static_cast<int>(n);
-    const int error = KeepBreak(state, static_cast<int>(-n));
+    const int error = ErrorFromErrno(static_cast<int>(-n));
     if (error == WSAEWOULDBLOCK)
         SendWouldBlock(state);
     return Fail(error);
@@ -151,33 +115,18 @@ int SendPlain(SocketState& state, const char* buf, int len, int flags)
 
 int ReceivePlain(SocketState& state, char* buf, int len, int flags)
 {
-    state.Sending.Flush(state.Fd); // a reply never waits for bytes we kept
-    const auto wanted = static_cast<std::size_t>(std::max(len, 0));
-    TReadAhead& ahead = state.Receiving;
-    if (ahead.Buffered() == 0 && state.Link.BrokenBy) {
-        Received(state);
-        return Fail(state.Link.BrokenBy);
-    }
-    if (wanted >= TReadAhead::kSize && !(flags & MSG_PEEK) && !ahead.EndOfStream() && !state.Link.BrokenBy)
-        return ReceiveThrough(state, buf, wanted, flags);
-    if (ahead.Buffered() < wanted && ahead.Buffered() < TReadAhead::kSize && !ahead.EndOfStream() && !state.Link.BrokenBy) {
-        int error = 0;
-        if (FillReadAhead(state, flags, error) < 0) {
-            Received(state);
-            return Fail(error);
-        }
-    }
-    const std::size_t n = ahead.Take(buf, wanted, (flags & MSG_PEEK) != 0);
+    // A receive waits as the mode says: a blocking socket's as long as it
+    // takes, a non-blocking one's a moment when asked (a bounded wait), else
+    // not at all.
+    const bool wait = !state.Mode.NonBlocking || ((flags & kWaitMoment) && state.Mode.BoundedTimeOuts);
+    const long n = state.Conn.Receive(buf, static_cast<std::size_t>(std::max(len, 0)), (flags & MSG_PEEK) != 0, wait);
     Received(state);
-    return static_cast<int>(n);
+    return n >= 0 ? static_cast<int>(n) : Fail(ErrorFromErrno(PosixError(state, n)));
 }
 
 int ReceiveLeftovers(SocketState& state, char* buf, int len)
 {
-    TReadAhead& ahead = state.Receiving;
-    if (ahead.Buffered() == 0 && (ahead.EndOfStream() || ahead.Fill(state.Fd, false) <= 0))
-        return 0;
-    return static_cast<int>(ahead.Take(buf, static_cast<std::size_t>(std::max(len, 0)), false));
+    return static_cast<int>(state.Conn.ReceiveLeftovers(buf, static_cast<std::size_t>(std::max(len, 0))));
 }
 
 } // namespace detail
@@ -214,10 +163,10 @@ int TPosixWinsock::closesocket(SOCKET s)
     if (state->Tls && !state->Link.AbortOnClose)
         state->Tls->Close(kCloseFlushMs);
     const bool lingers = state->Tls && !state->Link.AbortOnClose && state->Tls->HearsUnasked();
-    if (!state->Link.AbortOnClose && !state->Sending.Deliver(state->Fd, kCloseFlushMs))
-        AbortOnClose(state->Fd);
+    if (!state->Link.AbortOnClose && !state->Conn.Deliver(kCloseFlushMs))
+        AbortOnClose(state->Conn.Fd());
     else if (lingers)
-        net::LingerUntilPeerEnds(state->Fd, kLingerMs);
+        net::LingerUntilPeerEnds(state->Conn.Fd(), kLingerMs);
     if (state->Listening.Taken >= 0)
         sys::Close(state->Listening.Taken); // a connection an early accept took and nobody accepted
     Unregister(s);
@@ -239,7 +188,7 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
     if (MatchFamily(*state, to) != 0)
         return SOCKET_ERROR;
     BoundedTimeOuts(*state);
-    const int result = sys::Connect(state->Fd, to, toLength);
+    const int result = sys::Connect(state->Conn.Fd(), to, toLength);
     const bool connected = result == 0;
     const int posixError = -result;
     if (state->Mode.NonBlocking)
@@ -266,8 +215,8 @@ int TPosixWinsock::bind(SOCKET s, const sockaddr* name, int nameLen)
     DualStackIfAny(*state, at);
     // A listener may take a port whose earlier connections linger in
     // TIME_WAIT, but never one another listener holds.
-    sys::SetFlag(state->Fd, SOL_SOCKET, SO_REUSEADDR, 1);
-    if (const int result = sys::Bind(state->Fd, at, atLength))
+    sys::SetFlag(state->Conn.Fd(), SOL_SOCKET, SO_REUSEADDR, 1);
+    if (const int result = sys::Bind(state->Conn.Fd(), at, atLength))
         return Fail(ErrorFromErrno(-result));
     state->Link.Bound = true;
     return 0;
@@ -284,8 +233,8 @@ int TPosixWinsock::listen(SOCKET s, int backlog)
     // Listening again with the same backlog changes nothing.
     if (state->Link.State == Phase::Listening && state->Listening.Backlog == backlog)
         return 0;
-    state->Sending.NoDelay(state->Fd); // set once for all its connections
-    if (const int result = sys::Listen(state->Fd, backlog))
+    state->Conn.NoDelay(); // set once for all its connections
+    if (const int result = sys::Listen(state->Conn.Fd(), backlog))
         return Fail(ErrorFromErrno(-result));
     state->Listening.Backlog = backlog;
     ListenStarted(*state);
@@ -303,7 +252,7 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
     int fd = std::exchange(state->Listening.Taken, -1); // the one an early accept took, if any
     if (fd < 0) {
         // In non-blocking mode a moment at most, as nothing may be pending.
-        fd = sys::Accept(state->Fd, from);
+        fd = sys::Accept(state->Conn.Fd(), from);
     }
     Accepted(*state);
     if (fd < 0) {
@@ -312,7 +261,7 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
     }
     SocketState& accepted = Register(fd, Phase::Connected);
     accepted.Mode = state->Mode; // the system's accepted socket inherits the time-outs
-    accepted.Sending.InheritNoDelay(state->Sending.NoDelaySet());
+    accepted.Conn.InheritNoDelay(state->Conn.NoDelaySet());
     CopyAddress(FromPosix(from), addr, addrLen);
     return static_cast<SOCKET>(fd);
 }
@@ -345,11 +294,11 @@ int TPosixWinsock::setsockopt(SOCKET s, int level, int optName, const char* optV
     winsock::linger value;
     std::memcpy(&value, optVal, sizeof value);
     const ::linger posix {value.l_onoff != 0, value.l_linger};
-    if (const int result = sys::SetOption(state->Fd, SOL_SOCKET, SO_LINGER, &posix, sizeof posix))
+    if (const int result = sys::SetOption(state->Conn.Fd(), SOL_SOCKET, SO_LINGER, &posix, sizeof posix))
         return Fail(ErrorFromErrno(-result));
     state->Link.AbortOnClose = value.l_onoff != 0 && value.l_linger == 0;
     if (state->Link.AbortOnClose)
-        state->Sending.Drop(); // a reset drops what the system holds as well
+        state->Conn.DropHeld(); // a reset drops what the system holds as well
     return 0;
 }
 
@@ -381,14 +330,10 @@ int PushHeld(SOCKET s)
     SocketState* state = Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    if (!state->Sending.Holds())
-        return 0;
-    if (state->Link.BrokenBy)
-        return Fail(state->Link.BrokenBy);
-    const long n = state->Sending.SendWith(state->Fd, nullptr, 0, DontWait(*state));
+    const long n = state->Conn.PushHeld(DontWait(*state));
     if (n >= 0)
         return 0;
-    const int error = KeepBreak(*state, static_cast<int>(-n));
+    const int error = ErrorFromErrno(static_cast<int>(-n));
     if (error == WSAEWOULDBLOCK)
         SendWouldBlock(*state);
     return Fail(error);
