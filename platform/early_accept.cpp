@@ -5,7 +5,6 @@
 // the next selection announces it at once either way.
 #include "socket_state.h"
 
-#include "bounded_waits.h"
 #include "system_socket.h"
 
 #include <algorithm>
@@ -20,7 +19,7 @@ bool AcceptEarly(SOCKET s)
         return false;
     if (state->Listening.Taken >= 0)
         return true;
-    if (!state->Mode.BoundedTimeOuts) {
+    if (!state->Conn.WaitsBounded()) {
         const bool pending = detail::Pending(state->Conn.Fd(), 1);
         state->Listening.Looked = pending ? Look::Pending : Look::Empty;
         return pending;

@@ -226,7 +226,6 @@ void Renewed(SocketState& state)
     // learnt of the old connection.
     state.Link = {};
     state.Listening = {};
-    state.Mode.BoundedTimeOuts = false;
     state.Conn.Restart();
     state.Selection.CloseReported = false;
     state.Selection.ReadBlocked = state.Selection.SendBlocked = false;

@@ -39,11 +39,10 @@ struct ConnectionPart {
 // The interface's mode. The system socket blocks, but in non-blocking mode
 // each call either passes MSG_DONTWAIT or, where a bounded wait is wanted (a
 // connect, an early accept, ext::MSG_WAITMOMENT), is bounded by the socket's
-// receive and send time-outs of a moment (bounded_waits.h).
+// receive and send time-outs of a moment (bounded waits, connection.h).
 struct ModePart {
     int Family = PF_INET; // the system socket's: a connect or bind of the other family renews it
     bool NonBlocking = false;
-    bool BoundedTimeOuts = false; // SO_RCVTIMEO and SO_SNDTIMEO are a moment
 };
 
 // The selection: where notifications go, which events, and what is armed.

@@ -5,7 +5,6 @@
 #include "winsock.h"
 
 #include "addresses.h"
-#include "bounded_waits.h"
 #include "lingering_close.h"
 #include "plain_io.h"
 #include "renewal.h"
@@ -38,6 +37,13 @@ constexpr int kLingerMs = 500; // a TLS peer ends its side at our close_notify: 
 
 // The flag that keeps a call of a socket in non-blocking mode from waiting.
 int DontWait(const SocketState& state) { return state.Mode.NonBlocking ? MSG_DONTWAIT : 0; }
+
+// A non-blocking socket's calls that may wait do so a moment at most.
+void BoundWaitsIfNonBlocking(SocketState& state)
+{
+    if (state.Mode.NonBlocking)
+        state.Conn.BoundWaits();
+}
 
 // The error of a failed call (`result`, minus the errno): in non-blocking
 // mode, a bounded wait that ran out is a would-block.
@@ -118,7 +124,7 @@ int ReceivePlain(SocketState& state, char* buf, int len, int flags)
     // A receive waits as the mode says: a blocking socket's as long as it
     // takes, a non-blocking one's a moment when asked (a bounded wait), else
     // not at all.
-    const bool wait = !state.Mode.NonBlocking || ((flags & kWaitMoment) && state.Mode.BoundedTimeOuts);
+    const bool wait = !state.Mode.NonBlocking || ((flags & kWaitMoment) && state.Conn.WaitsBounded());
     const long n = state.Conn.Receive(buf, static_cast<std::size_t>(std::max(len, 0)), (flags & MSG_PEEK) != 0, wait);
     Received(state);
     return n >= 0 ? static_cast<int>(n) : Fail(ErrorFromErrno(PosixError(state, n)));
@@ -187,7 +193,7 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
         return Fail(ErrorFromErrno(error));
     if (MatchFamily(*state, to) != 0)
         return SOCKET_ERROR;
-    BoundedTimeOuts(*state);
+    BoundWaitsIfNonBlocking(*state);
     const int result = sys::Connect(state->Conn.Fd(), to, toLength);
     const bool connected = result == 0;
     const int posixError = -result;
@@ -260,7 +266,8 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
         return INVALID_SOCKET;
     }
     SocketState& accepted = Register(fd, Phase::Connected);
-    accepted.Mode = state->Mode; // the system's accepted socket inherits the time-outs
+    accepted.Mode = state->Mode;
+    accepted.Conn.InheritBoundedWaits(state->Conn.WaitsBounded()); // the system's accepted socket inherits the time-outs
     accepted.Conn.InheritNoDelay(state->Conn.NoDelaySet());
     CopyAddress(FromPosix(from), addr, addrLen);
     return static_cast<SOCKET>(fd);
@@ -308,7 +315,7 @@ int TPosixWinsock::WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long even
     if (!state)
         return Fail(WSAENOTSOCK);
     state->Mode.NonBlocking = true;
-    BoundedTimeOuts(*state);
+    BoundWaitsIfNonBlocking(*state);
     Select(*state, window, msg, events);
     return 0;
 }

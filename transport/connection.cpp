@@ -2,6 +2,8 @@
 
 #include "system_socket.h"
 
+#include <sys/time.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <limits>
@@ -9,6 +11,9 @@
 namespace ferro::net {
 
 namespace {
+
+// The system rounds it up to a tick of its clock.
+constexpr ::timeval kMoment {0, 1000};
 
 // Errors after which the connection can carry nothing more.
 bool BreaksConnection(int error)
@@ -115,11 +120,21 @@ long TConnection::PushHeld(int flags)
     return n < 0 ? -Keep(static_cast<int>(-n)) : 0;
 }
 
+void TConnection::BoundWaits()
+{
+    if (FWaitsBounded)
+        return;
+    sys::SetOption(FFd, SOL_SOCKET, SO_RCVTIMEO, &kMoment, sizeof kMoment);
+    sys::SetOption(FFd, SOL_SOCKET, SO_SNDTIMEO, &kMoment, sizeof kMoment);
+    FWaitsBounded = true;
+}
+
 void TConnection::Restart()
 {
     FAhead.Clear();
     FBatch.Clear();
     FBrokenBy = 0;
+    FWaitsBounded = false;
 }
 
 } // namespace ferro::net

@@ -69,6 +69,17 @@ public:
     // A reset drops what the batch keeps: the peer learns of the loss by it.
     void DropHeld() { FBatch.Drop(); }
 
+    // Bounded waits (the transport's "moments"): a connect, an accept and a
+    // receive that may wait do so in the system call itself, bounded by
+    // receive and send time-outs of one tick of the system's clock
+    // (SO_RCVTIMEO, SO_SNDTIMEO), instead of a poll before the call: what
+    // they wait for is mostly that close on this machine or a near one, and
+    // one call costs less than a turn of the event loop. Set once.
+    void BoundWaits();
+    bool WaitsBounded() const { return FWaitsBounded; }
+    // A connection accepted by a listener with bounded waits has them too.
+    void InheritBoundedWaits(bool bounded) { FWaitsBounded = bounded; }
+
     // TCP_NODELAY, set before a connection's second send (the first the
     // system could hold back), or at once for a listener's connections.
     void NoDelay() { FBatch.NoDelay(FFd); }
@@ -76,7 +87,7 @@ public:
     void InheritNoDelay(bool set) { FBatch.InheritNoDelay(set); }
 
     // A fresh system socket under the same number: nothing received ahead,
-    // kept, sent or broken.
+    // kept, sent or broken, and the system's default time-outs.
     void Restart();
 
 private:
@@ -84,6 +95,7 @@ private:
     TReadAhead FAhead;
     TSendBatch FBatch;
     int FBrokenBy = 0;
+    bool FWaitsBounded = false;
 };
 
 } // namespace ferro::net
