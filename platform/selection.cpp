@@ -156,11 +156,6 @@ void OnWritable(SOCKET s)
     UpdateWatch(*state);
 }
 
-bool Pending(int fd, int ms)
-{
-    return sys::Poll(fd, POLLIN, ms) > 0;
-}
-
 void Select(SocketState& state, HWND window, unsigned msg, long events)
 {
     // Deselecting a socket that nothing is selected for changes nothing: the
@@ -188,14 +183,12 @@ void Select(SocketState& state, HWND window, unsigned msg, long events)
     }
     // So is a connection already pending on a listening socket.
     if (state.Link.State == Phase::Listening && Selected(state, FD_ACCEPT)) {
-        const bool pending = state.Listening.Taken >= 0 || (state.Listening.Looked == ListeningPart::Look::None ? Pending(state.Conn.Fd(), 0)
-                                                                                          : state.Listening.Looked == ListeningPart::Look::Pending);
-        if (pending) {
+        if (state.Listening.Pending(state.Conn.Fd())) {
             state.Selection.AcceptArmed = false;
             Post(state, FD_ACCEPT, 0);
         }
     }
-    state.Listening.Looked = ListeningPart::Look::None;
+    state.Listening.ForgetLook();
     UpdateWatch(state);
 }
 
@@ -225,7 +218,6 @@ void Renewed(SocketState& state)
     // system socket's time-outs, and so does the selection but for what it
     // learnt of the old connection.
     state.Link = {};
-    state.Listening = {};
     state.Conn.Restart();
     state.Selection.CloseReported = false;
     state.Selection.ReadBlocked = state.Selection.SendBlocked = false;
@@ -253,7 +245,7 @@ void Received(SocketState& state)
 void Accepted(SocketState& state)
 {
     state.Selection.AcceptArmed = true;
-    state.Listening.Looked = ListeningPart::Look::None;
+    state.Listening.ForgetLook();
     UpdateWatch(state);
 }
 

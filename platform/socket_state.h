@@ -8,6 +8,7 @@
 #include "winsock.h"
 
 #include "connection.h"
+#include "listener.h"
 #include "socketwatch.h"
 
 #include <netinet/in.h>
@@ -66,16 +67,6 @@ struct SelectionPart {
     bool WriteWatched = false;
 };
 
-// A listening socket's backlog and its early accept (early_accept.cpp): a
-// look that found a connection pending, or took it, for the next selection
-// and accept.
-struct ListeningPart {
-    int Backlog = -1;
-    enum class Look { None, Pending, Empty } Looked = Look::None;
-    int Taken = -1;
-    ::sockaddr_storage TakenFrom {};
-};
-
 struct SocketState {
     explicit SocketState(int fd) : Conn(fd) {}
     // The system socket and what carries its bytes (transport/connection.h):
@@ -84,7 +75,8 @@ struct SocketState {
     ConnectionPart Link;
     ModePart Mode;
     SelectionPart Selection;
-    ListeningPart Listening;
+    // A listening socket's backlog and early accept (transport/listener.h).
+    net::TListener Listening;
     std::unique_ptr<TSocketWatch> Watch;
     // TLS on the connection (tls_session.h): sends and receives go through
     // it, and it sends and receives by the parts above.
@@ -117,7 +109,5 @@ void OnReadable(SOCKET s);
 void OnWritable(SOCKET s);
 // Tells the event loop's watch what the state now wants watched.
 void UpdateWatch(SocketState& state);
-// A listening socket has a connection pending within `ms` milliseconds.
-bool Pending(int fd, int ms);
 
 } // namespace ferro::winsock::detail

@@ -173,8 +173,6 @@ int TPosixWinsock::closesocket(SOCKET s)
         AbortOnClose(state->Conn.Fd());
     else if (lingers)
         net::LingerUntilPeerEnds(state->Conn.Fd(), kLingerMs);
-    if (state->Listening.Taken >= 0)
-        sys::Close(state->Listening.Taken); // a connection an early accept took and nobody accepted
     Unregister(s);
     const int closed = sys::Close(static_cast<int>(s));
     return closed == 0 ? 0 : Fail(ErrorFromErrno(-closed));
@@ -237,12 +235,11 @@ int TPosixWinsock::listen(SOCKET s, int backlog)
     if (!state->Link.Bound)
         return Fail(WSAEINVAL);
     // Listening again with the same backlog changes nothing.
-    if (state->Link.State == Phase::Listening && state->Listening.Backlog == backlog)
+    if (state->Link.State == Phase::Listening && state->Listening.Backlog() == backlog)
         return 0;
     state->Conn.NoDelay(); // set once for all its connections
-    if (const int result = sys::Listen(state->Conn.Fd(), backlog))
+    if (const int result = state->Listening.Listen(state->Conn.Fd(), backlog))
         return Fail(ErrorFromErrno(-result));
-    state->Listening.Backlog = backlog;
     ListenStarted(*state);
     return 0;
 }
@@ -254,12 +251,10 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
         Fail(WSAENOTSOCK);
         return INVALID_SOCKET;
     }
-    ::sockaddr_storage from = state->Listening.TakenFrom;
-    int fd = std::exchange(state->Listening.Taken, -1); // the one an early accept took, if any
-    if (fd < 0) {
-        // In non-blocking mode a moment at most, as nothing may be pending.
-        fd = sys::Accept(state->Conn.Fd(), from);
-    }
+    // The one an early accept took, if any; else in non-blocking mode a
+    // moment at most, as nothing may be pending.
+    ::sockaddr_storage from {};
+    const int fd = state->Listening.Accept(state->Conn.Fd(), from);
     Accepted(*state);
     if (fd < 0) {
         Fail(ErrorFromErrno(PosixError(*state, fd)));
