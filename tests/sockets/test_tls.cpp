@@ -19,6 +19,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 using namespace ferro;
@@ -52,6 +53,46 @@ bool StartTlsPeer(QProcess& peer, std::uint16_t port, const TTlsIdentity& identi
     peer.start("socat", args);
     return PumpUntil([&] { return ListensOn(port); }, 10000);
 }
+
+
+// A TLS server with `identity` on `port` on a thread of its own (on one
+// thread neither end could step its handshake inside the other's wait),
+// serving each client with `contact`, until destroyed.
+class TTlsServerThread {
+public:
+    using TContact = std::function<void(TQBGeneralServer&)>;
+    TTlsServerThread(const TTlsIdentity& identity, std::uint16_t port, TContact contact)
+        : FThread(QThread::create([this, identity, port, contact] { Serve(identity, port, contact); }))
+    {
+        FThread->start();
+        EXPECT_TRUE(PumpUntil([&] { return FListening.load(); }, 10000));
+    }
+    ~TTlsServerThread()
+    {
+        FThread->requestInterruption();
+        FThread->eventDispatcher()->wakeUp();
+        EXPECT_TRUE(PumpUntil([&] { return FThread->isFinished(); }, 10000));
+    }
+
+private:
+    void Serve(const TTlsIdentity& identity, std::uint16_t port, const TContact& contact)
+    {
+        TQBGeneralServer server(nullptr);
+        server.Port = port;
+        server.TimeOut = 5000;
+        server.Tls.Enabled = true;
+        server.Tls.CertificateFile = identity.CertificateFile;
+        server.Tls.KeyFile = identity.KeyFile;
+        server.OnClientContact = [&](TComponent*) { contact(server); };
+        server.Loaded();
+        FListening = true;
+        while (!QThread::currentThread()->isInterruptionRequested())
+            WaitAndProcessMessages();
+    }
+
+    std::atomic<bool> FListening {false};
+    std::unique_ptr<QThread> FThread;
+};
 
 } // namespace
 
@@ -184,94 +225,32 @@ TEST(TlsTransfer, ABodySentToASlowReaderWithLooksForAnAnswerArrivesOnce)
     EXPECT_TRUE(got == body);
 }
 
-// The two ends on two threads of one process (on one thread neither could
-// step its handshake inside the other's wait). Each Write is a record of
-// its own; the line comes whole and in order, and the reply goes back.
+// Each Write is a record of its own; the line comes whole and in order,
+// and the reply goes back.
 TEST(TlsTransfer, ALineWrittenInPiecesArrivesWholeAndTheReplyGoesBack)
 {
     QTemporaryDir dir;
     const TTlsIdentity identity = EnsureIdentity(dir.filePath("server").toStdString());
     const std::uint16_t port = FreePort();
-    std::atomic<bool> listening {false};
     std::string heard;
-    std::unique_ptr<QThread> thread(QThread::create([&] {
-        TQBGeneralServer server(nullptr);
-        server.Port = port;
-        server.TimeOut = 5000;
-        server.Tls.Enabled = true;
-        server.Tls.CertificateFile = identity.CertificateFile;
-        server.Tls.KeyFile = identity.KeyFile;
-        server.OnClientContact = [&](TComponent*) {
-            server.Write("hel");
-            server.Write("lo\r\n");
-            heard = server.ReadLn();
-        };
-        server.Loaded();
-        listening = true;
-        while (!QThread::currentThread()->isInterruptionRequested() && heard.empty())
-            WaitAndProcessMessages();
-    }));
-    thread->start();
-    ASSERT_TRUE(PumpUntil([&] { return listening.load(); }, 10000));
-    TProbe link;
-    ConnectPinned(link, "127.0.0.1", port, identity.Fingerprint);
-    // ReadLn gives what has come after its quick passes: the line, or its
-    // first piece and then the rest.
-    std::string line;
-    for (int reads = 0; reads < 2 && line.find('\n') == std::string::npos; ++reads)
-        line += link.ReadLn();
-    EXPECT_EQ(line, "hello\r\n");
-    link.WriteLn("thanks");
-    thread->requestInterruption();
-    thread->eventDispatcher()->wakeUp();
-    ASSERT_TRUE(PumpUntil([&] { return thread->isFinished(); }, 10000));
+    {
+        TTlsServerThread server(identity, port, [&](TQBGeneralServer& self) {
+            self.Write("hel");
+            self.Write("lo\r\n");
+            heard = self.ReadLn();
+        });
+        TProbe link;
+        ConnectPinned(link, "127.0.0.1", port, identity.Fingerprint);
+        // ReadLn gives what has come after its quick passes: the line, or its
+        // first piece and then the rest.
+        std::string line;
+        for (int reads = 0; reads < 2 && line.find('\n') == std::string::npos; ++reads)
+            line += link.ReadLn();
+        EXPECT_EQ(line, "hello\r\n");
+        link.WriteLn("thanks"); // the server is in its ReadLn: it takes the line before it stops
+    }
     EXPECT_EQ(heard, "thanks\r\n");
 }
-
-
-namespace {
-
-// A TLS server with `identity` on `port` on a thread of its own, saying
-// "hi" to each client and waiting for its close, until destroyed.
-class TGreeter {
-public:
-    TGreeter(const TTlsIdentity& identity, std::uint16_t port)
-        : FThread(QThread::create([this, identity, port] { Serve(identity, port); }))
-    {
-        FThread->start();
-        EXPECT_TRUE(PumpUntil([&] { return FListening.load(); }, 10000));
-    }
-    ~TGreeter()
-    {
-        FThread->requestInterruption();
-        FThread->eventDispatcher()->wakeUp();
-        EXPECT_TRUE(PumpUntil([&] { return FThread->isFinished(); }, 10000));
-    }
-
-private:
-    void Serve(const TTlsIdentity& identity, std::uint16_t port)
-    {
-        TQBGeneralServer server(nullptr);
-        server.Port = port;
-        server.TimeOut = 5000;
-        server.Tls.Enabled = true;
-        server.Tls.CertificateFile = identity.CertificateFile;
-        server.Tls.KeyFile = identity.KeyFile;
-        server.OnClientContact = [&](TComponent*) {
-            server.WriteLn("hi");
-            server.ReadLn();
-        };
-        server.Loaded();
-        FListening = true;
-        while (!QThread::currentThread()->isInterruptionRequested())
-            WaitAndProcessMessages();
-    }
-
-    std::atomic<bool> FListening {false};
-    std::unique_ptr<QThread> FThread;
-};
-
-} // namespace
 
 // A client that comes back resumes its session with the ticket the server
 // gave it, sparing the full handshake; the ticket never stands in for the
@@ -284,8 +263,12 @@ TEST(TlsTransfer, AClientComingBackResumesItsSessionButOnlyWithTheSameServer)
     const TTlsIdentity second = EnsureIdentity(dir.filePath("second").toStdString());
     const std::uint16_t port = FreePort();
     TProbe link;
+    const auto greet = [](TQBGeneralServer& self) {
+        self.WriteLn("hi");
+        self.ReadLn();
+    };
     {
-        TGreeter greeter(first, port);
+        TTlsServerThread greeter(first, port, greet);
         for (const char* resumed : {"", " (resumed)", " (resumed)"}) {
             ConnectPinned(link, "127.0.0.1", port, first.Fingerprint);
             EXPECT_EQ(link.ReadLn(), "hi\r\n");
@@ -294,7 +277,7 @@ TEST(TlsTransfer, AClientComingBackResumesItsSessionButOnlyWithTheSameServer)
             link.Disconnect();
         }
     }
-    TGreeter impostor(second, port);
+    TTlsServerThread impostor(second, port, greet);
     EXPECT_EQ(FailureOf([&] { ConnectPinned(link, "127.0.0.1", port, first.Fingerprint); }),
               "TLS Handshake Failed: certificate verify failed (not a pinned certificate: " + FingerprintText(second.Fingerprint) + ")");
 }
