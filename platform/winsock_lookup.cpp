@@ -6,7 +6,7 @@
 #include "winsock.h"
 
 #include "addresses.h"
-#include "system_socket.h"
+#include "resolver.h"
 
 #include <netdb.h>
 #include <sys/socket.h>
@@ -61,24 +61,18 @@ int LookupError(int eai)
 
 LookupResult Resolve(const std::string& name)
 {
+    const net::TResolved found = net::LookUp(name, PF_INET, SIZE_MAX, true);
     LookupResult result;
-    addrinfo hints {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* list = nullptr;
-    const int eai = sys::LookUp(name.c_str(), hints, list);
-    if (eai != 0) {
-        result.Error = LookupError(eai);
+    if (found.Error != 0) {
+        result.Error = LookupError(found.Error);
         return result;
     }
-    result.Name = list->ai_canonname ? list->ai_canonname : name;
-    for (const addrinfo* a = list; a; a = a->ai_next) {
+    result.Name = found.CanonicalName.empty() ? name : found.CanonicalName;
+    for (const ::sockaddr_storage& each : found.Addresses) {
         std::uint32_t address;
-        std::memcpy(&address, &reinterpret_cast<const ::sockaddr_in*>(a->ai_addr)->sin_addr, 4);
+        std::memcpy(&address, &reinterpret_cast<const ::sockaddr_in&>(each).sin_addr, 4);
         result.Addresses.push_back(address);
     }
-    sys::FreeAddresses(list);
     if (result.Addresses.empty())
         result.Error = WSANO_DATA;
     return result;
@@ -104,28 +98,15 @@ Layout Plan(const LookupResult& result, int bufLen)
     return plan;
 }
 
-// Either family, as the interface's records, in the resolver's order (which
-// follows the system's address selection rules: RFC 6724, /etc/gai.conf).
+// Either family, as the interface's records, in the resolver's order.
 LookupResult ResolveAny(const std::string& name, int family)
 {
+    const int posixFamily = family == AF_INET ? PF_INET : family == kFamilyInet6 ? PF_INET6 : PF_UNSPEC;
+    const net::TResolved found = net::LookUp(name, posixFamily, MAXADDRESSES, false);
     LookupResult result;
-    addrinfo hints {};
-    hints.ai_family = family == AF_INET ? PF_INET : family == kFamilyInet6 ? PF_INET6 : PF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    const int eai = sys::LookUp(name.c_str(), hints, list);
-    if (eai != 0) {
-        result.Error = LookupError(eai);
-        return result;
-    }
-    for (const addrinfo* a = list; a && result.Records.size() < MAXADDRESSES; a = a->ai_next) {
-        ::sockaddr_storage posix {};
-        std::memcpy(&posix, a->ai_addr, std::min<std::size_t>(a->ai_addrlen, sizeof posix));
-        result.Records.push_back(detail::FromPosix(posix));
-    }
-    sys::FreeAddresses(list);
-    if (result.Records.empty())
-        result.Error = WSANO_DATA;
+    result.Error = found.Error != 0 ? LookupError(found.Error) : found.Addresses.empty() ? WSANO_DATA : 0;
+    for (const ::sockaddr_storage& each : found.Addresses)
+        result.Records.push_back(detail::FromPosix(each));
     return result;
 }
 
