@@ -8,7 +8,6 @@
 
 #include "system_socket.h"
 
-#include <poll.h>
 
 namespace ferro::winsock::detail {
 namespace {

@@ -18,8 +18,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <limits>
-#include <utility>
 
 namespace ferro::winsock {
 

@@ -253,9 +253,9 @@ TEST(TlsTransfer, ALineWrittenInPiecesArrivesWholeAndTheReplyGoesBack)
 }
 
 // A client that comes back resumes its session with the ticket the server
-// gave it, sparing the full handshake; the ticket never stands in for the
-// pin: a different server on the same address shakes hands in full and is
-// refused.
+// gave it, sparing the full handshake, as long as its settings are those
+// that checked the server; the ticket never stands in for the pin: a
+// different server on the same address shakes hands in full and is refused.
 TEST(TlsTransfer, AClientComingBackResumesItsSessionButOnlyWithTheSameServer)
 {
     QTemporaryDir dir;
@@ -276,6 +276,13 @@ TEST(TlsTransfer, AClientComingBackResumesItsSessionButOnlyWithTheSameServer)
             EXPECT_EQ(description.substr(std::min(description.size(), description.rfind(" ("))), resumed) << description;
             link.Disconnect();
         }
+        // Other settings make a context of their own, which holds no ticket
+        // checked under the old ones.
+        link.Tls.HandshakeTimeOut += 1000;
+        ConnectPinned(link, "127.0.0.1", port, first.Fingerprint);
+        EXPECT_EQ(link.ReadLn(), "hi\r\n");
+        EXPECT_EQ(link.TlsDescription().find("(resumed)"), std::string::npos) << link.TlsDescription();
+        link.Disconnect();
     }
     TTlsServerThread impostor(second, port, greet);
     EXPECT_EQ(FailureOf([&] { ConnectPinned(link, "127.0.0.1", port, first.Fingerprint); }),
