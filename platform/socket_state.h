@@ -7,22 +7,37 @@
 
 #include "winsock.h"
 
+#include "channel.h"
 #include "connection.h"
 #include "listener.h"
 #include "socketwatch.h"
+#include "system_socket.h"
+#include "tls_channel.h"
 
 #include <netinet/in.h>
 
+#include <cerrno>
+
 #include <memory>
 
-namespace ferro::tls {
-class TSession;
-struct TSessionDeleter {
-    void operator()(TSession* session) const;
-};
-} // namespace ferro::tls
-
 namespace ferro::winsock::detail {
+
+struct SocketState;
+
+// The connection as a plain channel (transport/channel.h): its sends and
+// receives in the socket's mode, telling the notification rules of each,
+// so that a TLS channel's records count as the plain bytes they are.
+class TPlainChannel final : public net::TChannel {
+public:
+    explicit TPlainChannel(SocketState& state) : FState(state) {}
+    long Send(const char* bytes, std::size_t length, int flags) override;
+    long Receive(char* into, std::size_t length, int flags) override;
+    long ReceiveLeftovers(char* into, std::size_t length) override;
+    void AwaitRoom(int ms) override;
+
+private:
+    SocketState& FState;
+};
 
 enum class Phase { Fresh, Connecting, Connected, Listening };
 
@@ -68,7 +83,9 @@ struct SelectionPart {
 };
 
 struct SocketState {
-    explicit SocketState(int fd) : Conn(fd) {}
+    explicit SocketState(int fd) : Conn(fd), Plain(*this) {}
+    SocketState(const SocketState&) = delete;
+    SocketState& operator=(const SocketState&) = delete;
     // The system socket and what carries its bytes (transport/connection.h):
     // its read-ahead, send batch and break memory.
     net::TConnection Conn;
@@ -78,15 +95,27 @@ struct SocketState {
     // A listening socket's backlog and early accept (transport/listener.h).
     net::TListener Listening;
     std::unique_ptr<TSocketWatch> Watch;
-    // TLS on the connection (tls_session.h): sends and receives go through
-    // it, and it sends and receives by the parts above.
-    std::unique_ptr<tls::TSession, tls::TSessionDeleter> Tls;
+    // What the interface's send and recv go by: the plain channel, or a TLS
+    // channel over it once TLS is started (transport/tls_channel.h).
+    TPlainChannel Plain;
+    std::unique_ptr<net::TTlsChannel> Tls;
+    net::TChannel& Channel() { return Tls ? static_cast<net::TChannel&>(*Tls) : Plain; }
 };
 
 // The interface's error for the connection's break; 0 while it is whole.
 inline int BrokenBy(const SocketState& state)
 {
     return state.Conn.BrokenBy() ? ErrorFromErrno(state.Conn.BrokenBy()) : 0;
+}
+
+// The flag that keeps a call of a socket in non-blocking mode from waiting.
+inline int DontWait(const SocketState& state) { return state.Mode.NonBlocking ? MSG_DONTWAIT : 0; }
+
+// The error of a failed call (`result`, minus the errno): in non-blocking
+// mode, a bounded wait that ran out is a would-block.
+inline int PosixError(const SocketState& state, long result)
+{
+    return state.Mode.NonBlocking && sys::NothingYet(result) ? EAGAIN : static_cast<int>(-result);
 }
 
 // The state of an open socket, or null when `s` is not one of ours.

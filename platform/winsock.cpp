@@ -6,11 +6,9 @@
 
 #include "addresses.h"
 #include "lingering_close.h"
-#include "plain_io.h"
 #include "renewal.h"
 #include "socket_state.h"
 #include "system_socket.h"
-#include "tls_session.h"
 #include "winsock_errors.h"
 
 #include <netinet/in.h>
@@ -33,21 +31,11 @@ constexpr int kLingerOption = 0x0080; // winsock::SO_LINGER
 constexpr int kCloseFlushMs = 2000;
 constexpr int kLingerMs = 500; // a TLS peer ends its side at our close_notify: at once, unless it is gone
 
-// The flag that keeps a call of a socket in non-blocking mode from waiting.
-int DontWait(const SocketState& state) { return state.Mode.NonBlocking ? MSG_DONTWAIT : 0; }
-
 // A non-blocking socket's calls that may wait do so a moment at most.
 void BoundWaitsIfNonBlocking(SocketState& state)
 {
     if (state.Mode.NonBlocking)
         state.Conn.BoundWaits();
-}
-
-// The error of a failed call (`result`, minus the errno): in non-blocking
-// mode, a bounded wait that ran out is a would-block.
-int PosixError(const SocketState& state, long result)
-{
-    return state.Mode.NonBlocking && sys::NothingYet(result) ? EAGAIN : static_cast<int>(-result);
 }
 
 // Makes the close that follows reset the connection.
@@ -90,6 +78,13 @@ int MatchFamily(SocketState& state, const ::sockaddr_storage& to)
     return 0;
 }
 
+// The transport's flags for the interface's: the same values, chosen so.
+int ChannelFlags(int flags)
+{
+    static_assert(net::kMore == ext::MSG_MORE && net::kWaitMoment == ext::MSG_WAITMOMENT && net::kPeek == MSG_PEEK);
+    return flags;
+}
+
 void DualStackIfAny(const SocketState& state, const ::sockaddr_storage& at)
 {
     if (at.ss_family != PF_INET6)
@@ -101,39 +96,6 @@ void DualStackIfAny(const SocketState& state, const ::sockaddr_storage& at)
 }
 
 } // namespace
-
-namespace detail {
-
-int SendPlain(SocketState& state, const char* buf, int len, int flags)
-{
-    const int posixFlags = (flags & ~(kMoreComing | kWaitMoment | MSG_PEEK)) | DontWait(state);
-    const long n = state.Conn.Send(buf, static_cast<std::size_t>(std::max(len, 0)), (flags & kMoreComing) != 0,
-                                   state.Selection.SendBlocked, posixFlags);
-    if (n >= 0)
-        return static_cast<int>(n);
-    const int error = ErrorFromErrno(static_cast<int>(-n));
-    if (error == WSAEWOULDBLOCK)
-        SendWouldBlock(state);
-    return Fail(error);
-}
-
-int ReceivePlain(SocketState& state, char* buf, int len, int flags)
-{
-    // A receive waits as the mode says: a blocking socket's as long as it
-    // takes, a non-blocking one's a moment when asked (a bounded wait), else
-    // not at all.
-    const bool wait = !state.Mode.NonBlocking || ((flags & kWaitMoment) && state.Conn.WaitsBounded());
-    const long n = state.Conn.Receive(buf, static_cast<std::size_t>(std::max(len, 0)), (flags & MSG_PEEK) != 0, wait);
-    Received(state);
-    return n >= 0 ? static_cast<int>(n) : Fail(ErrorFromErrno(PosixError(state, n)));
-}
-
-int ReceiveLeftovers(SocketState& state, char* buf, int len)
-{
-    return static_cast<int>(state.Conn.ReceiveLeftovers(buf, static_cast<std::size_t>(std::max(len, 0))));
-}
-
-} // namespace detail
 
 SOCKET TPosixWinsock::socket(int af, int type, int protocol)
 {
@@ -165,7 +127,7 @@ int TPosixWinsock::closesocket(SOCKET s)
     // A TLS connection's last records (close_notify) go first; a peer that
     // takes nothing more sees the end without them, as a plain close.
     if (state->Tls && !state->Link.AbortOnClose)
-        state->Tls->Close(kCloseFlushMs);
+        state->Tls->Close(kCloseFlushMs, state->Mode.NonBlocking);
     const bool lingers = state->Tls && !state->Link.AbortOnClose && state->Tls->HearsUnasked();
     if (!state->Link.AbortOnClose && !state->Conn.Deliver(kCloseFlushMs))
         AbortOnClose(state->Conn.Fd());
@@ -271,7 +233,8 @@ int TPosixWinsock::send(SOCKET s, const char* buf, int len, int flags)
     SocketState* state = Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    return state->Tls ? state->Tls->Send(buf, len, flags) : SendPlain(*state, buf, len, flags);
+    const long n = state->Channel().Send(buf, static_cast<std::size_t>(std::max(len, 0)), ChannelFlags(flags));
+    return n >= 0 ? static_cast<int>(n) : Fail(ErrorFromErrno(static_cast<int>(-n)));
 }
 
 int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
@@ -279,7 +242,8 @@ int TPosixWinsock::recv(SOCKET s, char* buf, int len, int flags)
     SocketState* state = Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    return state->Tls ? state->Tls->Receive(buf, len, flags) : ReceivePlain(*state, buf, len, flags);
+    const long n = state->Channel().Receive(buf, static_cast<std::size_t>(std::max(len, 0)), ChannelFlags(flags));
+    return n >= 0 ? static_cast<int>(n) : Fail(ErrorFromErrno(static_cast<int>(-n)));
 }
 
 int TPosixWinsock::setsockopt(SOCKET s, int level, int optName, const char* optVal, int optLen)

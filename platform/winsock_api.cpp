@@ -4,6 +4,8 @@
 
 #include "winsock_errors.h"
 
+#include "channel.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
@@ -96,6 +98,7 @@ int ErrorFromErrno(int error)
     case ECONNREFUSED: return WSAECONNREFUSED;
     case EHOSTDOWN: return WSAEHOSTDOWN;
     case EHOSTUNREACH: return WSAEHOSTUNREACH;
+    case net::kTlsFailed: return ext::WSAETLSFAILED;
     default: return WSAEINVAL;
     }
 }

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 
 using namespace ferro;
@@ -119,6 +120,18 @@ TEST(TlsHandshake, EndsByItsDeadlineOrACancelAndNothingTravelsInTheClear)
     QTimer::singleShot(100, [&] { link.BeenCanceled = true; });
     EXPECT_EQ(ConnectFailure(link), "TLS Handshake Canceled");
     EXPECT_FALSE(link.GetConnected());
+
+    // A peer that resets at the hello: the plain error, in words and number.
+    TcpListener resetting;
+    link.Port = resetting.Port();
+    link.TimeOut = 5000;
+    auto reset = std::async(std::launch::async, [&] {
+        const int fd = resetting.Accept();
+        RecvAll(fd, 300);
+        ResetFd(fd);
+    });
+    EXPECT_EQ(ConnectFailure(link), "TLS Handshake Failed: the peer reset the connection (10054)");
+    reset.wait();
 
     link.Tls.CertificateFile = "/nonexistent/cert.pem";
     const std::string setup = ConnectFailure(link);

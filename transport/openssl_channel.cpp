@@ -1,43 +1,36 @@
-#include "tls_session.h"
-
-#include "addresses.h"
-#include "plain_io.h"
-#include "socket_state.h"
-#include "winsock_errors.h"
+#include "openssl_channel.h"
 
 #include <arpa/inet.h>
 #include <openssl/err.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
-namespace ferro::tls {
-
-using namespace winsock;
-using winsock::detail::Fail;
+namespace ferro::net {
 
 namespace {
 
 constexpr int kDrainReads = 16; // at the close: what a peer may say unasked, not a transfer
 constexpr std::size_t kIncoming = 256 * 1024;
 
-// The records travel by the stand-in's plain sends and receives: a BIO of
-// our own whose data is the session.
+// The records travel by the plain channel's sends and receives: a BIO of
+// our own whose data is the TLS channel.
 int BioWrite(BIO* bio, const char* data, size_t length, size_t* written)
 {
     BIO_clear_retry_flags(bio);
-    static_cast<TSession*>(BIO_get_data(bio))->PlainWrite(data, length);
+    static_cast<TOpenSslChannel*>(BIO_get_data(bio))->PlainWrite(data, length);
     *written = length;
     return 1;
 }
 
 int BioRead(BIO* bio, char* into, size_t length, size_t* read)
 {
-    auto* session = static_cast<TSession*>(BIO_get_data(bio));
+    auto* channel = static_cast<TOpenSslChannel*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
-    const int n = session->PlainRead(into, static_cast<int>(std::min<size_t>(length, 1 << 30)));
+    const long n = channel->PlainRead(into, length);
     if (n <= 0) {
-        if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK)
+        if (n == -EAGAIN)
             BIO_set_retry_read(bio);
         return 0;
     }
@@ -48,8 +41,8 @@ int BioRead(BIO* bio, char* into, size_t length, size_t* read)
 long BioControl(BIO* bio, int command, long, void*)
 {
     switch (command) {
-    case BIO_CTRL_FLUSH: return 1; // every write reached the stand-in
-    case BIO_CTRL_EOF: return static_cast<TSession*>(BIO_get_data(bio))->PlainEnded() ? 1 : 0;
+    case BIO_CTRL_FLUSH: return 1; // every write is gathered for the plain channel
+    case BIO_CTRL_EOF: return static_cast<TOpenSslChannel*>(BIO_get_data(bio))->PlainEnded() ? 1 : 0;
     default: return 0;
     }
 }
@@ -80,13 +73,9 @@ bool IsAddress(const std::string& host)
 
 } // namespace
 
-void TSessionDeleter::operator()(TSession* session) const
-{
-    delete session;
-}
-
-TSession::TSession(detail::SocketState& state, std::shared_ptr<TContext> context, const std::string& peerName)
-    : FState(state), FContext(std::move(context)), FSsl(SSL_new(FContext->Native()))
+TOpenSslChannel::TOpenSslChannel(TChannel& plain, std::shared_ptr<TContext> context, const std::string& peerName,
+                         const std::string& peerAddress)
+    : FPlain(plain), FContext(std::move(context)), FSsl(SSL_new(FContext->Native()))
 {
     SSL* ssl = FSsl.get();
     SSL_set_ex_data(ssl, SessionIndex(), this);
@@ -100,7 +89,7 @@ TSession::TSession(detail::SocketState& state, std::shared_ptr<TContext> context
         return;
     }
     SSL_set_connect_state(ssl);
-    FTicketPeer = peerName + '\0' + detail::PeerAddressBytes(FState.Conn.Fd());
+    FTicketPeer = peerName + '\0' + peerAddress;
     if (const SslSessionPtr ticket = FContext->Tickets().Take(FTicketPeer))
         SSL_set_session(ssl, ticket.get()); // the SSL object holds its own reference
     // The name the server is asked for, and the one its certificate must
@@ -115,48 +104,54 @@ TSession::TSession(detail::SocketState& state, std::shared_ptr<TContext> context
     }
 }
 
-TSession::~TSession() = default;
+TOpenSslChannel::~TOpenSslChannel() = default;
 
-TSession* TSession::Of(const SSL* ssl)
+std::unique_ptr<TTlsChannel> OpenTlsChannel(TChannel& plain, std::shared_ptr<tls::TContext> context,
+                                            const std::string& peerName, const std::string& peerAddress)
 {
-    return ssl ? static_cast<TSession*>(SSL_get_ex_data(ssl, SessionIndex())) : nullptr;
+    return std::make_unique<TOpenSslChannel>(plain, std::move(context), peerName, peerAddress);
 }
 
-int TSession::Handshake()
+TOpenSslChannel* TOpenSslChannel::Of(const SSL* ssl)
+{
+    return ssl ? static_cast<TOpenSslChannel*>(SSL_get_ex_data(ssl, SessionIndex())) : nullptr;
+}
+
+long TOpenSslChannel::Handshake()
 {
     if (FBrokenBy)
-        return Fail(FBrokenBy);
+        return -FBrokenBy;
     if (!FlushRecords(0))
-        return Fail(FBrokenBy);
+        return -FBrokenBy;
     if (!FOut.Empty()) {
         FWantsWrite = true;
-        return Fail(WSAEWOULDBLOCK);
+        return -EAGAIN;
     }
     if (FEstablished)
         return 0;
     ERR_clear_error();
     // The answer is mostly a moment away, as for a receive about to wait.
-    FReadFlags = detail::kWaitMoment;
+    FReadFlags = kWaitMoment;
     const int r = SSL_do_handshake(FSsl.get());
     FReadFlags = 0;
     if (!FlushRecords(0))
-        return Fail(FBrokenBy);
+        return -FBrokenBy;
     if (r == 1 && !FOut.Empty()) {
         // Done, once its last flight has left.
         FEstablished = PinHolds();
         FWantsWrite = true;
-        return FEstablished ? Fail(WSAEWOULDBLOCK) : Fail(FBrokenBy);
+        return FEstablished ? -EAGAIN : -FBrokenBy;
     }
     if (r == 1) {
         if (!PinHolds())
-            return Fail(FBrokenBy);
+            return -FBrokenBy;
         FEstablished = true;
         return 0;
     }
     return Failed(r, "handshake");
 }
 
-bool TSession::PinHolds()
+bool TOpenSslChannel::PinHolds()
 {
     // The verification decided already; this makes sure it was asked.
     if (!FContext->Pinned())
@@ -164,19 +159,19 @@ bool TSession::PinHolds()
     const X509* cert = SSL_get0_peer_certificate(FSsl.get());
     if (cert && FContext->Admits(FingerprintOf(cert)))
         return true;
-    FBrokenBy = ext::WSAETLSFAILED;
+    FBrokenBy = kTlsFailed;
     FFailure = cert ? "certificate verify failed (not a pinned certificate: " + FingerprintText(FingerprintOf(cert)) + ")"
                     : "the peer presented no certificate";
     return false;
 }
 
-int TSession::Send(const char* buf, int len, int flags)
+long TOpenSslChannel::Send(const char* buf, std::size_t len, int flags)
 {
     if (FBrokenBy)
-        return Fail(FBrokenBy);
-    if (len <= 0) // hands over what send batching keeps, as a plain send of nothing does
-        return detail::SendPlain(FState, buf, 0, flags);
-    const int more = flags & detail::kMoreComing;
+        return -FBrokenBy;
+    if (len == 0) // hands over what send batching keeps, as a plain send of nothing does
+        return FPlain.Send(buf, 0, flags);
+    const int more = flags & kMore;
     if (FTicketDue) {
         FTicketDue = false;
         if (SSL_version(FSsl.get()) == TLS1_3_VERSION)
@@ -187,21 +182,21 @@ int TSession::Send(const char* buf, int len, int flags)
     // So do records that a receive's flush sent on meanwhile: encrypting
     // those bytes again would send them twice.
     if (FOut.Empty() && !FOut.Uncounted()) {
-        const long encrypted = Encrypt(buf, static_cast<std::size_t>(len));
+        const long encrypted = Encrypt(buf, len);
         if (encrypted < 0)
-            return Fail(FBrokenBy);
-        if (!FlushRecords(encrypted == len ? more : 0))
-            return Fail(FBrokenBy);
+            return -FBrokenBy;
+        if (!FlushRecords(static_cast<std::size_t>(encrypted) == len ? more : 0))
+            return -FBrokenBy;
     } else if (!FOut.Empty() && !FlushRecords(0)) {
-        return Fail(FBrokenBy);
+        return -FBrokenBy;
     }
     const std::size_t counted = FOut.TakeDelivered();
     if (counted == 0)
-        return Fail(WSAEWOULDBLOCK); // FD_WRITE comes when there is room
-    return static_cast<int>(std::min<std::size_t>(counted, static_cast<std::size_t>(len)));
+        return -EAGAIN; // the plain channel found no room: its watcher learns when there is
+    return static_cast<long>(std::min(counted, len));
 }
 
-long TSession::Encrypt(const char* buf, std::size_t len)
+long TOpenSslChannel::Encrypt(const char* buf, std::size_t len)
 {
     ERR_clear_error();
     std::size_t done = 0;
@@ -221,18 +216,17 @@ long TSession::Encrypt(const char* buf, std::size_t len)
     return static_cast<long>(done);
 }
 
-bool TSession::FlushRecords(int flags)
+bool TOpenSslChannel::FlushRecords(int flags)
 {
     int error = 0;
-    if (FOut.Flush(FState, flags, error) || error == WSAEWOULDBLOCK)
+    if (FOut.Flush(FPlain, flags, error) || error == EAGAIN)
         return true;
-    const std::string alert = AlertBeforeBreak();
-    FBrokenBy = alert.empty() ? error : ext::WSAETLSFAILED;
-    FFailure = alert.empty() ? BrokenConnection(error) : alert;
+    FFailure = AlertBeforeBreak();
+    FBrokenBy = FFailure.empty() ? error : kTlsFailed;
     return false;
 }
 
-std::string TSession::AlertBeforeBreak()
+std::string TOpenSslChannel::AlertBeforeBreak()
 {
     // A peer that refuses us sends an alert and closes, unread records of
     // ours making its close a reset; a send meets that reset first. The
@@ -240,7 +234,7 @@ std::string TSession::AlertBeforeBreak()
     if (!FIn)
         FIn = std::make_unique_for_overwrite<char[]>(kIncoming);
     if (FInStart == FInEnd) {
-        const int n = detail::ReceiveLeftovers(FState, FIn.get(), static_cast<int>(kIncoming));
+        const long n = FPlain.ReceiveLeftovers(FIn.get(), kIncoming);
         if (n <= 0)
             return {};
         FInStart = 0;
@@ -256,18 +250,17 @@ std::string TSession::AlertBeforeBreak()
     return first ? FailureText(first, "receive") : std::string();
 }
 
-int TSession::Receive(char* buf, int len, int flags)
+long TOpenSslChannel::Receive(char* buf, std::size_t wanted, int flags)
 {
     if (FBrokenBy)
-        return Fail(FBrokenBy);
-    if (len <= 0)
+        return -FBrokenBy;
+    if (wanted == 0)
         return 0;
-    const auto wanted = static_cast<std::size_t>(len);
     ERR_clear_error();
-    FReadFlags = flags & detail::kWaitMoment;
+    FReadFlags = flags & kWaitMoment;
     int r = 1;
     std::size_t total = 0;
-    if (flags & MSG_PEEK) {
+    if (flags & kPeek) {
         // A peek sees everything that has arrived, across records, as the
         // plain read-ahead's does: what it decrypts waits in FPeeked.
         while (FPeeked.size() < wanted && (r = ReadInto(FPeeked, wanted - FPeeked.size())) == 1) {
@@ -294,14 +287,14 @@ int TSession::Receive(char* buf, int len, int flags)
     if (total > 0) {
         // What stopped the reading shows again at the next receive.
         ERR_clear_error();
-        return static_cast<int>(total);
+        return static_cast<long>(total);
     }
     if (SSL_get_error(FSsl.get(), r) == SSL_ERROR_ZERO_RETURN)
         return 0; // close_notify, or the plain end of the stream
     return Failed(r, "receive");
 }
 
-int TSession::ReadInto(std::string& into, std::size_t count)
+int TOpenSslChannel::ReadInto(std::string& into, std::size_t count)
 {
     const std::size_t at = into.size();
     into.resize(at + count);
@@ -312,7 +305,7 @@ int TSession::ReadInto(std::string& into, std::size_t count)
     return r;
 }
 
-void TSession::Close(int ms)
+void TOpenSslChannel::Close(int ms, bool drain)
 {
     if (!FEstablished || FBrokenBy)
         return;
@@ -320,7 +313,7 @@ void TSession::Close(int ms)
     // Records that came and were never read (a server's session tickets, to
     // a client that only sends) would make the system reset the connection
     // at the close, and the peer lose what is still on its way to it.
-    if (FState.Mode.NonBlocking) {
+    if (drain) {
         char scratch[16384];
         std::size_t got = 0;
         for (int reads = 0; reads < kDrainReads && SSL_read_ex(FSsl.get(), scratch, sizeof scratch, &got) == 1; ++reads) {
@@ -329,10 +322,10 @@ void TSession::Close(int ms)
     }
     SSL_shutdown(FSsl.get()); // close_notify; the peer's is not waited for
     ERR_clear_error();
-    FOut.Deliver(FState, ms);
+    FOut.Deliver(FPlain, ms);
 }
 
-int TSession::PlainRead(char* into, int length)
+long TOpenSslChannel::PlainRead(char* into, std::size_t length)
 {
     // What was written leaves before anything is awaited: the peer may be
     // waiting for it (a handshake's flight).
@@ -340,7 +333,7 @@ int TSession::PlainRead(char* into, int length)
         return 0; // nothing more came before the break
     if (!FSalvaging && !FlushRecords(0)) {
         FPlainError = FBrokenBy;
-        return Fail(FBrokenBy);
+        return -FBrokenBy;
     }
     // Records are read as many at a time as have arrived (up to 256 KiB, in
     // one system call, straight into FIn) and handed to OpenSSL as it asks:
@@ -350,34 +343,38 @@ int TSession::PlainRead(char* into, int length)
     if (FInStart == FInEnd) {
         if (!FIn)
             FIn = std::make_unique_for_overwrite<char[]>(kIncoming);
-        const int n = detail::ReceivePlain(FState, FIn.get(), static_cast<int>(kIncoming), FReadFlags);
-        FPlainError = n < 0 ? WSAGetLastError() : 0;
+        const long n = FPlain.Receive(FIn.get(), kIncoming, FReadFlags);
+        FPlainError = n < 0 ? static_cast<int>(-n) : 0;
         FPlainEnded = n == 0;
         if (n <= 0)
             return n;
         FInStart = 0;
         FInEnd = static_cast<std::size_t>(n);
     }
-    const std::size_t given = std::min(static_cast<std::size_t>(length), FInEnd - FInStart);
+    const std::size_t given = std::min(length, FInEnd - FInStart);
     std::memcpy(into, FIn.get() + FInStart, given);
     FInStart += given;
-    return static_cast<int>(given);
+    return static_cast<long>(given);
 }
 
-int TSession::Failed(int result, const char* step)
+long TOpenSslChannel::Failed(int result, const char* step)
 {
     const int error = SSL_get_error(FSsl.get(), result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
         FWantsWrite = error == SSL_ERROR_WANT_WRITE;
-        return Fail(WSAEWOULDBLOCK);
+        return -EAGAIN;
+    }
+    if (FBrokenBy) { // a flush of records met the break first: that is the one to tell
+        ERR_clear_error();
+        return -FBrokenBy;
     }
     // A broken connection is the plain error it was; anything else is TLS's.
-    const bool plain = error == SSL_ERROR_SYSCALL && FPlainError != 0 && FPlainError != WSAEWOULDBLOCK;
-    FBrokenBy = plain ? FPlainError : ext::WSAETLSFAILED;
+    const bool plain = error == SSL_ERROR_SYSCALL && FPlainError != 0 && FPlainError != EAGAIN;
+    FBrokenBy = plain ? FPlainError : kTlsFailed;
     const unsigned long first = ERR_peek_error();
-    FFailure = plain ? BrokenConnection(FPlainError) : FailureText(first, step);
+    FFailure = plain ? std::string() : FailureText(first, step);
     ERR_clear_error();
-    return Fail(FBrokenBy);
+    return -FBrokenBy;
 }
 
-} // namespace ferro::tls
+} // namespace ferro::net

@@ -1,5 +1,5 @@
-// Internal to the TLS unit: the records a session has made and not yet
-// handed to the stand-in's plain sends. The records of one send leave in
+// Internal to the TLS channel: the records it has made and not yet handed
+// to the plain channel's sends. The records of one send leave in
 // one system call (up to 256 KiB of them) instead of one call per 16 KiB
 // record; a send counts only the data whose records have all left, so what
 // a send counts has reached the system, as without TLS.
@@ -9,11 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace ferro::winsock::detail {
-struct SocketState;
-}
+namespace ferro::net {
 
-namespace ferro::tls {
+class TChannel;
 
 class TOutgoing {
 public:
@@ -26,12 +24,12 @@ public:
     void Append(const char* bytes, std::size_t length) { FBytes.append(bytes, length); }
     // The records appended since the last mark carry `plain` bytes of data.
     void Mark(std::size_t plain) { FMarks.push_back({FBytes.size(), plain}); }
-    // Hands the records to the stand-in (one plain send, with `flags`);
-    // false, with the error in `error`, when none of them could leave
-    // (would-block: they stay for the next time).
-    bool Flush(winsock::detail::SocketState& state, int flags, int& error);
+    // Hands the records to `plain` (one send, with `flags`); false, with
+    // the error in `error`, when none of them could leave (EAGAIN: they
+    // stay for the next time).
+    bool Flush(TChannel& plain, int flags, int& error);
     // As Flush, waiting up to `ms` for room; true when all have left.
-    bool Deliver(winsock::detail::SocketState& state, int ms);
+    bool Deliver(TChannel& plain, int ms);
     // The data bytes whose records have all left since this was last
     // asked, for the send that offers them.
     std::size_t TakeDelivered() { std::size_t n = FDelivered; FDelivered = 0; return n; }
@@ -49,4 +47,4 @@ private:
     std::size_t FDelivered = 0;
 };
 
-} // namespace ferro::tls
+} // namespace ferro::net

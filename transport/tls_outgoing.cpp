@@ -1,25 +1,20 @@
 #include "tls_outgoing.h"
 
-#include "plain_io.h"
-#include "system_socket.h"
-#include "winsock_errors.h"
+#include "channel.h"
 
-#include <poll.h>
-
+#include <cerrno>
 #include <chrono>
 
-namespace ferro::tls {
+namespace ferro::net {
 
-using namespace winsock;
-
-bool TOutgoing::Flush(detail::SocketState& state, int flags, int& error)
+bool TOutgoing::Flush(TChannel& plain, int flags, int& error)
 {
     error = 0;
     if (FBytes.empty())
         return true;
-    const int n = detail::SendPlain(state, FBytes.data(), static_cast<int>(FBytes.size()), flags);
+    const long n = plain.Send(FBytes.data(), FBytes.size(), flags);
     if (n < 0) {
-        error = WSAGetLastError();
+        error = static_cast<int>(-n);
         return false;
     }
     const auto sent = static_cast<std::size_t>(n);
@@ -33,19 +28,19 @@ bool TOutgoing::Flush(detail::SocketState& state, int flags, int& error)
     return true;
 }
 
-bool TOutgoing::Deliver(detail::SocketState& state, int ms)
+bool TOutgoing::Deliver(TChannel& plain, int ms)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     int error = 0;
     while (!FBytes.empty()) {
-        if (!Flush(state, 0, error) && error != WSAEWOULDBLOCK)
+        if (!Flush(plain, 0, error) && error != EAGAIN)
             return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
         if (FBytes.empty() || left <= 0)
             break;
-        sys::Poll(state.Conn.Fd(), POLLOUT, static_cast<int>(left));
+        plain.AwaitRoom(static_cast<int>(left));
     }
     return FBytes.empty();
 }
 
-} // namespace ferro::tls
+} // namespace ferro::net

@@ -1,18 +1,15 @@
-// What a TLS session says in words: its version and cipher, why it failed
-// (OpenSSL's reasons with ours where they do not say enough), a broken
-// connection, and what a user should hear of a pinned peer's dates.
-#include "tls_session.h"
-
-#include "winsock_errors.h"
+// What a TLS channel says in words: its version and cipher, why TLS failed
+// (OpenSSL's reasons with ours where they do not say enough), and what a
+// user should hear of a pinned peer's dates. A broken connection is told
+// by its error, in the words of the layer above.
+#include "openssl_channel.h"
 
 #include <openssl/err.h>
 
 #include <ctime>
 #include <string>
 
-namespace ferro::tls {
-
-using namespace winsock;
+namespace ferro::net {
 
 namespace {
 
@@ -44,25 +41,13 @@ const char* Meaning(int reason)
 
 } // namespace
 
-// A connection that broke under TLS, in words, its number after them.
-std::string BrokenConnection(int error)
-{
-    const char* words = error == WSAECONNRESET ? "the peer reset the connection"
-        : error == WSAECONNABORTED             ? "the connection was aborted"
-        : error == WSAETIMEDOUT                ? "the connection timed out"
-        : error == WSAESHUTDOWN                ? "the peer closed the connection"
-        : error == WSAENETUNREACH || error == WSAEHOSTUNREACH ? "the peer can no longer be reached"
-                                                              : "the connection broke";
-    return std::string(words) + " (" + std::to_string(error) + ")";
-}
-
-std::string TSession::Description() const
+std::string TOpenSslChannel::Description() const
 {
     return std::string(SSL_get_version(FSsl.get())) + " " + SSL_get_cipher_name(FSsl.get()) +
            (SSL_session_reused(FSsl.get()) ? " (resumed)" : "");
 }
 
-std::string TSession::PinnedDatesNote() const
+std::string TOpenSslChannel::PinnedDatesNote() const
 {
     const X509* cert = FEstablished && FContext->Pinned() ? SSL_get0_peer_certificate(FSsl.get()) : nullptr;
     if (!cert)
@@ -81,7 +66,7 @@ std::string TSession::PinnedDatesNote() const
     return {};
 }
 
-std::string TSession::FailureText(unsigned long error, const char* step) const
+std::string TOpenSslChannel::FailureText(unsigned long error, const char* step) const
 {
     if (error == 0 && std::string(step) == "handshake" && !FContext->Server())
         return "the peer closed the connection (a receiver without TLS does so)";
@@ -101,4 +86,4 @@ std::string TSession::FailureText(unsigned long error, const char* step) const
     return text;
 }
 
-} // namespace ferro::tls
+} // namespace ferro::net

@@ -1,6 +1,6 @@
 #include "tls_context.h"
 
-#include "tls_session.h"
+#include "openssl_channel.h"
 
 #include <openssl/err.h>
 
@@ -28,8 +28,8 @@ int VerifyByPins(int preverified, X509_STORE_CTX* store)
         X509_STORE_CTX_set_error(store, X509_V_OK);
         return 1;
     }
-    if (TSession* session = TSession::Of(ssl))
-        session->NotPinned(fingerprint);
+    if (net::TOpenSslChannel* channel = net::TOpenSslChannel::Of(ssl))
+        channel->NotPinned(fingerprint);
     X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);
     return 0;
 }
@@ -39,7 +39,7 @@ int VerifyByPins(int preverified, X509_STORE_CTX* store)
 // keys, losing forward secrecy.
 int KeepTicket(SSL* ssl, SSL_SESSION* session)
 {
-    TSession* owner = TSession::Of(ssl);
+    net::TOpenSslChannel* owner = net::TOpenSslChannel::Of(ssl);
     if (!owner || SSL_SESSION_get_protocol_version(session) != TLS1_3_VERSION || !SSL_SESSION_is_resumable(session))
         return 0;
     owner->KeepTicket(SslSessionPtr(session));
@@ -90,7 +90,7 @@ std::shared_ptr<TContext> TContext::Make(const TTlsSettings& settings, bool serv
     // instructions; the peer's preference decides only if it insists.
     SSL_CTX_set_ciphersuites(ctx, "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256");
     if (server) {
-        // A ticket goes with the first data a server sends (TSession::Send),
+        // A ticket goes with the first data a server sends (TOpenSslChannel::Send),
         // in the same records, instead of on its own after the handshake:
         // no client waits for it, nor wakes for it alone. Tickets are
         // stateless (sealed with a key of this context's), so the server
