@@ -286,7 +286,7 @@ int ReceiveCommand(const std::vector<std::string>& args)
     }
     while (!stop.Stopped() && (count == 0 || received < count))
         ferro::WaitAndProcessMessages();
-    lines.Drain(stop.ReadEnd(), kStopGraceMs);
+    lines.Drain(TStopRequests::Heard, kStopGraceMs);
     return kExitOk;
 }
 

@@ -1,6 +1,5 @@
 #include "report_lines.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,7 +82,7 @@ void TReportLines::Add(std::string line)
     FShared->Wake.notify_all();
 }
 
-bool TReportLines::Drain(int stopFd, int graceMs)
+bool TReportLines::Drain(const std::function<bool()>& stopAsked, int graceMs)
 {
     using Clock = std::chrono::steady_clock;
     Clock::time_point giveUp = Clock::time_point::max();
@@ -94,8 +93,7 @@ bool TReportLines::Drain(int stopFd, int graceMs)
             if (FShared->Wake.wait_for(lock, std::chrono::milliseconds(10), drained))
                 return true;
         }
-        pollfd stop {stopFd, POLLIN, 0};
-        if (giveUp == Clock::time_point::max() && ::poll(&stop, 1, 0) > 0)
+        if (giveUp == Clock::time_point::max() && stopAsked())
             giveUp = Clock::now() + std::chrono::milliseconds(graceMs);
         if (Clock::now() >= giveUp)
             return false;

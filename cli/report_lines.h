@@ -3,6 +3,7 @@
 // waits on its report line and a stop request is still heard.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,8 +21,8 @@ public:
     // Queues `line` (its line end included) for standard output.
     void Add(std::string line);
     // Waits until every queued line is written, or gives up `graceMs` after
-    // `stopFd` turned readable (a stop request); true when all were written.
-    bool Drain(int stopFd, int graceMs);
+    // `stopAsked` first says yes; true when all were written.
+    bool Drain(const std::function<bool()>& stopAsked, int graceMs);
 
 private:
     struct Shared;

@@ -5,17 +5,22 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 namespace qbmsgcli {
 
 namespace {
 
 int gSignalPipe[2] = {-1, -1};
+std::atomic<bool> gHeard {false}; // lock-free: safe to set in a signal handler
 
 void OnSignal(int)
 {
+    gHeard.store(true);
     const char byte = 1;
     (void)!::write(gSignalPipe[1], &byte, 1);
 }
@@ -37,7 +42,7 @@ TStopRequests::TStopRequests(std::function<void()> onStop, bool secondEnds) : FO
     }
     FNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
     QObject::connect(FNotifier.get(), &QSocketNotifier::activated, [this] {
-        FNotifier->setEnabled(false); // the pipe stays readable: ReadEnd's readers look at it too
+        FNotifier->setEnabled(false); // once is enough
         FStopped = true;
         FOnStop();
     });
@@ -51,9 +56,9 @@ TStopRequests::~TStopRequests()
     std::signal(SIGTERM, SIG_DFL);
 }
 
-int TStopRequests::ReadEnd() const
+bool TStopRequests::Heard()
 {
-    return gSignalPipe[0];
+    return gHeard.load();
 }
 
 } // namespace qbmsgcli

@@ -23,8 +23,9 @@ public:
     const std::string& Failure() const { return FFailure; }
     // Whether one came.
     bool Stopped() const { return FStopped; }
-    // Readable once one came.
-    int ReadEnd() const;
+    // Whether one came, as seen by any thread at once (before the event
+    // loop hears it).
+    static bool Heard();
 
 private:
     std::unique_ptr<QSocketNotifier> FNotifier;
