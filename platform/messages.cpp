@@ -1,5 +1,6 @@
-// Hidden windows and posted messages on the Qt event loop of each thread;
-// the pump that delivers them is in pump.cpp.
+// Hidden windows and posted messages, as every platform keeps them; each
+// platform's queue (message_queue.h in qt/ or windows/) carries messages
+// between threads, and its pump delivers them.
 #include <ferrolink/messages.h>
 
 #include "message_queue.h"
@@ -23,32 +24,6 @@ std::unordered_map<HWND, MessageQueue*>& WindowQueues()
 std::atomic<HWND> gLastWindow {0};
 std::atomic<unsigned> gQuitRequests {0};
 
-namespace {
-
-// This thread's queue, made by its first window. The application thread's
-// lives as long as the program (its event loop may be gone before static
-// objects are destroyed); another thread's goes when the thread ends.
-struct ThreadQueue {
-    MessageQueue* Queue = nullptr;
-    ~ThreadQueue()
-    {
-        if (Queue && QCoreApplication::instance() && QThread::currentThread() != QCoreApplication::instance()->thread())
-            delete Queue;
-    }
-};
-thread_local ThreadQueue tQueue;
-
-} // namespace
-
-MessageQueue* CurrentQueue() { return tQueue.Queue; }
-
-MessageQueue& Queue()
-{
-    if (!tQueue.Queue)
-        tQueue.Queue = new MessageQueue;
-    return *tQueue.Queue;
-}
-
 } // namespace detail
 
 using namespace detail;
@@ -64,14 +39,6 @@ TExceptionHandler& ExceptionHandler()
 }
 
 } // namespace
-
-void RequireEventLoop()
-{
-    if (!QCoreApplication::instance())
-        throw EThreadError("No QCoreApplication: create the application object (QCoreApplication or QApplication) before any Ferrolink component");
-    if (!QThread::currentThread()->eventDispatcher())
-        throw EThreadError("This thread runs no Qt event loop: create Ferrolink components on the application's thread or in a QThread");
-}
 
 HWND AllocateHWnd(TWndMethod wndProc)
 {
@@ -103,7 +70,7 @@ bool PostMessageWith(HWND window, unsigned msg, std::uintptr_t wParam, std::intp
     if (it->second == own)
         own->PostLocal(std::move(posted));
     else
-        QCoreApplication::postEvent(it->second, new PostedEvent(std::move(posted))); // delivered on its thread
+        it->second->PostFromElsewhere(std::move(posted)); // delivered on its thread
     return true;
 }
 

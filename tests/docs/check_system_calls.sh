@@ -7,7 +7,7 @@ shift
 calls='socket|connect|bind|listen|accept4?|recv|recvfrom|recvmsg|send|sendto|sendmsg|shutdown|poll|select|setsockopt|getsockopt|getpeername|getsockname|getaddrinfo|freeaddrinfo|dup3'
 # A global call: "::recv(", not "QObject::connect(".
 pattern="(?<![A-Za-z0-9_])::($calls)\("
-found=$(for folder in "$transport" "$@"; do grep -nP "$pattern" "$folder"/*.cpp "$folder"/*.h; done | grep -v "^$transport/system_socket\.cpp:")
+found=$(for folder in "$transport" "$@"; do grep -rnP --include='*.cpp' --include='*.h' "$pattern" "$folder"; done | grep -v "^$transport/system_socket\.cpp:")
 if [ -n "$found" ]; then
     echo "system socket calls outside system_socket.cpp:"
     echo "$found"
