@@ -5,12 +5,27 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
-
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
 using namespace ferro;
+
+namespace {
+
+// Milliseconds since it was made.
+class TStopwatch {
+public:
+    long long Elapsed() const
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - FStart).count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+};
+
+} // namespace
 
 TEST(Messages, ArriveInOrderOnlyWhilePumping)
 {
@@ -96,11 +111,10 @@ TEST(Messages, WaitingSleepsUntilAnEventArrives)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         PostMessage(w, 1100, 0, 0);
     });
-    QElapsedTimer clock;
-    clock.start();
+    const TStopwatch clock;
     while (!got)
         WaitAndProcessMessages();
-    EXPECT_GE(clock.elapsed(), 90);
+    EXPECT_GE(clock.Elapsed(), 90);
     poster.join();
     DeallocateHWnd(w);
 }
@@ -114,11 +128,10 @@ TEST(Timer, FiresThroughTheQueueAfterItsInterval)
     timer.OnTimer = [&](TComponent*) { ++ticks; };
     timer.SetEnabled(false);
     timer.SetInterval(50);
-    QElapsedTimer clock;
-    clock.start();
+    const TStopwatch clock;
     timer.SetEnabled(true);
     EXPECT_TRUE(PumpUntil([&] { return ticks > 0; }, 2000));
-    EXPECT_GE(clock.elapsed(), 45);
+    EXPECT_GE(clock.Elapsed(), 45);
 }
 
 TEST(Timer, RestartsOnlyWhenEnabledOrIntervalChanges)
@@ -131,15 +144,14 @@ TEST(Timer, RestartsOnlyWhenEnabledOrIntervalChanges)
     };
     timer.SetEnabled(false);
     timer.SetInterval(200);
-    QElapsedTimer clock;
-    clock.start();
+    const TStopwatch clock;
     timer.SetEnabled(true);
     PumpFor(120);
     // Arming again with the same values keeps the countdown where it is.
     timer.SetEnabled(true);
     timer.SetInterval(200);
     EXPECT_TRUE(PumpUntil([&] { return ticks > 0; }, 2000));
-    EXPECT_LT(clock.elapsed(), 300);
+    EXPECT_LT(clock.Elapsed(), 300);
 }
 
 TEST(Timer, IntervalZeroNeverFires)

@@ -1,10 +1,9 @@
 #include "recorder.h"
 
 #include <ferrolink/messages.h>
+#include <ferrolink/timer.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
+#include <chrono>
 
 using namespace ferro;
 
@@ -22,25 +21,34 @@ std::vector<std::string> TakeRecordedExceptions()
     return std::exchange(gRecorded, {});
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+} // namespace
+
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs)
 {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer tick; // wakes the loop so the deadline is seen
-    tick.start(5);
+    const Clock::time_point start = Clock::now();
+    TTimer tick(nullptr); // wakes the loop so the deadline is seen
+    tick.SetInterval(5);
     while (!done()) {
-        if (clock.elapsed() > timeoutMs)
+        if (MsSince(start) > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        WaitAndProcessMessages();
     }
     return true;
 }
 
 void PumpFor(int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    PumpUntil([&] { return clock.elapsed() >= ms; }, ms + 1000);
+    const Clock::time_point start = Clock::now();
+    PumpUntil([&] { return MsSince(start) >= ms; }, ms + 1000);
 }
 
 std::vector<std::string> AwaitRecordedExceptions(int timeoutMs)
