@@ -137,4 +137,9 @@ void SyncFolder(const std::string& path)
         throw EWriteError(error);
 }
 
+void WriteFileReplacing(const std::string& fileName, TStream& source, std::int64_t count, bool durable)
+{
+    WriteDurably(fileName, source, count, true, durable);
+}
+
 } // namespace ferro

@@ -1,11 +1,6 @@
 #include <ferrolink/streams.h>
 
-#include <ferrolink/durablefile.h>
-
 #include <ferrolink/exceptions.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -147,11 +142,6 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
                                                           : SEEK_END;
     std::fseek(FFile, static_cast<long>(offset), whence);
     return std::ftell(FFile);
-}
-
-void WriteFileReplacing(const std::string& fileName, TStream& source, std::int64_t count, bool durable)
-{
-    WriteDurably(fileName, source, count, true, durable);
 }
 
 } // namespace ferro

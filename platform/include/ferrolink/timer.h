@@ -32,14 +32,15 @@ public:
     /// goes to the application's exception handler.
     std::function<void(TComponent* sender)> OnTimer;
 
+    /// The platform's timer behind this one: internal, each platform's own.
+    class TTicker;
+
 private:
     void UpdateTimer();
     void Tick();
 
     bool FEnabled = true;
     int FInterval = 1000;
-    /// The platform's timer behind this one (a file of each platform's own).
-    class TTicker;
 
     bool FRunning = false; ///< the ticker counts down
     std::unique_ptr<TTicker> FTicker;

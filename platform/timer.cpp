@@ -1,27 +1,13 @@
+// A timer component, over the platform's ticker (ticker.h).
 #include <ferrolink/timer.h>
 
 #include <ferrolink/messages.h>
 
-#include <QTimer>
+#include "ticker.h"
 
 namespace ferro {
 
-// On Qt's event loop: a precise QTimer, so a time-out ends when it says.
-class TTimer::TTicker {
-public:
-    explicit TTicker(TTimer& owner)
-    {
-        FTimer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&FTimer, &QTimer::timeout, [&owner] { owner.Tick(); });
-    }
-    void Start(int interval) { FTimer.start(interval); }
-    void Stop() { FTimer.stop(); }
-
-private:
-    QTimer FTimer;
-};
-
-TTimer::TTimer(TComponent* owner) : TComponent(owner), FTicker(std::make_unique<TTicker>(*this))
+TTimer::TTimer(TComponent* owner) : TComponent(owner), FTicker(TTicker::Make(*this))
 {
     UpdateTimer();
 }
