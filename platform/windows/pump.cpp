@@ -1,0 +1,38 @@
+// The pump on the Win32 message loop: the thread's own messages first, then
+// what the system holds for the thread; a wait sleeps in
+// MsgWaitForMultipleObjectsEx.
+#include "message_queue.h"
+
+namespace ferro {
+
+using namespace detail;
+
+void ProcessMessages()
+{
+    MessageQueue& queue = Queue();
+    queue.DrainLocal();
+    queue.Process(false);
+}
+
+void WaitAndProcessMessages()
+{
+    MessageQueue& queue = Queue();
+    if (queue.HasLocal()) {
+        queue.DrainLocal();
+        return;
+    }
+    queue.Process(true);
+}
+
+unsigned QuitRequests()
+{
+    return gQuitRequests.load(std::memory_order_relaxed);
+}
+
+void NoteEventHandled()
+{
+    if (MessageQueue* queue = CurrentQueue())
+        queue->Handled();
+}
+
+} // namespace ferro

@@ -1,0 +1,28 @@
+# The suites of the Windows build, run under wine by CTest (the toolchain's
+# emulator). GoogleTest comes from Debian's sources (libgtest-dev), built
+# with the cross compiler. The suites grow with the Windows platform.
+set(INSTALL_GTEST OFF)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+
+add_library(ferro_test_support STATIC support/recorder.cpp)
+target_include_directories(ferro_test_support PUBLIC support)
+target_link_libraries(ferro_test_support PUBLIC ferrolink_internals gtest)
+ferrolink_warnings(ferro_test_support)
+
+function(ferro_windows_test name)
+    add_executable(${name} support/main.cpp ${ARGN})
+    target_link_libraries(${name} PRIVATE ferro_test_support gmock)
+    ferrolink_warnings(${name})
+    # Listed when CTest runs, not at build time: a build for a system wine
+    # cannot run (32-bit, without wine32) still builds.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 60)
+endfunction()
+
+ferro_windows_test(test_platform
+    platform/test_classes.cpp
+    platform/test_messages.cpp)
+
+# Not a test: scripts/test-windows runs it beside the suites (see its file).
+add_executable(wine_keeper support/wine_keeper.cpp)
+ferrolink_warnings(wine_keeper)
