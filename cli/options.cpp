@@ -1,73 +1,178 @@
 #include "options.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
 namespace qbmsgcli {
 
-TCommandLine::TCommandLine(const QList<QCommandLineOption>& options)
+namespace {
+
+std::string Trimmed(const std::string& text)
 {
-    FParser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    FParser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    FParser.addOptions(options);
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    return text.substr(begin, end - begin);
 }
+
+// A decimal integer, its sign optional, spaces around it allowed.
+bool ParseDecimal(const std::string& text, long& value)
+{
+    const std::string digits = Trimmed(text);
+    if (digits.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(digits.c_str(), &end, 10);
+    return errno == 0 && end == digits.c_str() + digits.size();
+}
+
+} // namespace
 
 void TCommandLine::Parse(const std::vector<std::string>& args)
 {
-    QStringList list {"qbmsg"};
-    for (const std::string& arg : args)
-        list << QString::fromLatin1(arg.data(), static_cast<qsizetype>(arg.size()));
-    if (!FParser.parse(list))
-        throw UsageError(FParser.errorText().toStdString());
+    for (std::size_t next = 0; next < args.size();) {
+        const std::string& arg = args[next++];
+        if (arg == "--") {
+            FPositional.insert(FPositional.end(), args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
+            break;
+        }
+        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0)
+            ParseLong(arg, args, next);
+        else if (arg.size() > 1 && arg[0] == '-')
+            ParseShort(arg, args, next);
+        else
+            FPositional.push_back(arg);
+    }
+    if (!FError.empty())
+        throw UsageError(FError);
+    if (FUnknown.size() == 1)
+        throw UsageError("Unknown option '" + FUnknown.front() + "'.");
+    if (!FUnknown.empty()) {
+        std::string names;
+        for (const std::string& name : FUnknown)
+            names += (names.empty() ? "" : ", ") + name;
+        throw UsageError("Unknown options: " + names + ".");
+    }
 }
 
-std::string TCommandLine::Bytes(const QString& name, const std::string& fallback) const
+void TCommandLine::ParseLong(const std::string& arg, const std::vector<std::string>& args, std::size_t& next)
 {
-    return FParser.isSet(name) ? FParser.value(name).toLatin1().toStdString() : fallback;
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    const TOption* option = Find(name);
+    if (!option) {
+        FUnknown.push_back(name);
+        return;
+    }
+    std::vector<std::string>& values = FValues[option->Long];
+    if (!option->TakesValue) {
+        if (equals != std::string::npos)
+            FError = "Unexpected value after '--" + name + "'.";
+        return;
+    }
+    if (equals != std::string::npos)
+        values.push_back(arg.substr(equals + 1));
+    else if (next < args.size())
+        values.push_back(args[next++]);
+    else
+        FError = "Missing value after '--" + name + "'.";
 }
 
-std::vector<std::string> TCommandLine::AllBytes(const QString& name) const
+void TCommandLine::ParseShort(const std::string& arg, const std::vector<std::string>& args, std::size_t& next)
 {
-    std::vector<std::string> bytes;
-    for (const QString& value : FParser.values(name))
-        bytes.push_back(value.toLatin1().toStdString());
-    return bytes;
+    for (std::size_t at = 1; at < arg.size(); ++at) {
+        const TOption* option = Find(arg[at]);
+        if (!option) {
+            FUnknown.emplace_back(1, arg[at]);
+            continue;
+        }
+        std::vector<std::string>& values = FValues[option->Long];
+        const std::string shown = std::string("'-") + arg[at] + "'.";
+        if (!option->TakesValue) {
+            if (at + 1 < arg.size() && arg[at + 1] == '=') {
+                FError = "Unexpected value after " + shown;
+                return;
+            }
+            continue;
+        }
+        // The rest of the argument is the value ("-p6711", "-p=6711"), else the next argument.
+        std::string rest = arg.substr(at + 1);
+        const bool equals = !rest.empty() && rest[0] == '=';
+        if (equals)
+            rest.erase(0, 1);
+        if (equals || !rest.empty())
+            values.push_back(rest);
+        else if (next < args.size())
+            values.push_back(args[next++]);
+        else
+            FError = "Missing value after " + shown;
+        return;
+    }
 }
 
-std::vector<std::string> TCommandLine::Positional() const
+const TOption* TCommandLine::Find(const std::string& name) const
 {
-    std::vector<std::string> bytes;
-    for (const QString& argument : FParser.positionalArguments())
-        bytes.push_back(argument.toLatin1().toStdString());
-    return bytes;
+    for (const TOption& option : FOptions)
+        if (option.Long == name)
+            return &option;
+    return nullptr;
 }
 
-long TCommandLine::Number(const QString& name, long fallback, long low, long high) const
+const TOption* TCommandLine::Find(char name) const
 {
-    if (!FParser.isSet(name))
+    for (const TOption& option : FOptions)
+        if (option.Short == name)
+            return &option;
+    return nullptr;
+}
+
+std::string TCommandLine::Bytes(const std::string& name, const std::string& fallback) const
+{
+    const auto it = FValues.find(name);
+    return it == FValues.end() || it->second.empty() ? fallback : it->second.back();
+}
+
+std::vector<std::string> TCommandLine::AllBytes(const std::string& name) const
+{
+    const auto it = FValues.find(name);
+    return it == FValues.end() ? std::vector<std::string>() : it->second;
+}
+
+long TCommandLine::Number(const std::string& name, long fallback, long low, long high) const
+{
+    if (!IsSet(name))
         return fallback;
-    const QString text = FParser.value(name);
-    bool ok = false;
-    const long value = text.toLong(&ok);
-    if (!ok || value < low || value > high)
-        throw UsageError(QString("--%1 wants a number from %2 to %3, not '%4'").arg(name).arg(low).arg(high).arg(text).toLatin1().toStdString());
+    const std::string text = Bytes(name, "");
+    long value = 0;
+    if (!ParseDecimal(text, value) || value < low || value > high)
+        throw UsageError("--" + name + " wants a number from " + std::to_string(low) + " to " + std::to_string(high) + ", not '" + text + "'");
     return value;
 }
 
-QCommandLineOption ValueOption(const QString& name, const QString& shortName, const QString& valueName)
+TOption ValueOption(const std::string& name, const std::string& shortName)
 {
-    QStringList names;
-    if (!shortName.isEmpty())
-        names << shortName;
-    names << name;
-    return QCommandLineOption(names, QString(), valueName);
+    return TOption {name, shortName.empty() ? '\0' : shortName[0], true};
 }
 
-QCommandLineOption FlagOption(const QString& name, const QString& shortName)
+TOption FlagOption(const std::string& name, const std::string& shortName)
 {
-    return shortName.isEmpty() ? QCommandLineOption(name) : QCommandLineOption(QStringList {shortName, name});
+    return TOption {name, shortName.empty() ? '\0' : shortName[0], false};
 }
 
-QCommandLineOption HelpOption()
+TOption HelpOption()
 {
-    return QCommandLineOption(QStringList {"h", "help"});
+    return FlagOption("help", "h");
+}
+
+TOptions operator+(TOptions first, const TOptions& more)
+{
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
 }
 
 } // namespace qbmsgcli

@@ -1,14 +1,13 @@
-// qbmsg's command lines on QCommandLineParser: long and short forms,
-// "--name=value", "--" ending the options; mistakes raise UsageError. The
-// arguments pass through the parser as Latin-1, one character per byte, so
-// that bytes that are no UTF-8 come out as they went in.
+// qbmsg's command lines: long and short forms, "--name=value", short
+// options run together ("-46", "-p6711"), options after the arguments, "--"
+// ending the options; mistakes raise UsageError in the words users have
+// always seen ("Unknown option 'x'.", "Missing value after '-p'."). The
+// arguments are bytes, whatever their encoding: file names and sender names
+// come out as they went in. Standard C++ only: the same parser on every
+// platform.
 #pragma once
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
-#include <QList>
-#include <QString>
-
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,34 +20,55 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An option: its long name, its one-letter short name (0 for none), and
+// whether it takes a value.
+struct TOption {
+    std::string Long;
+    char Short = 0;
+    bool TakesValue = false;
+};
+using TOptions = std::vector<TOption>;
+
 class TCommandLine {
 public:
-    explicit TCommandLine(const QList<QCommandLineOption>& options);
+    explicit TCommandLine(TOptions options) : FOptions(std::move(options)) {}
 
     // Parses the command's arguments (without the program and command names).
     void Parse(const std::vector<std::string>& args);
 
-    bool IsSet(const QString& name) const { return FParser.isSet(name); }
-    // An option's value as the bytes given, whatever their encoding (file
-    // names and sender names are bytes, not text).
-    std::string Bytes(const QString& name, const std::string& fallback) const;
+    // Whether the option of this long name was given.
+    bool IsSet(const std::string& name) const { return FValues.count(name) > 0; }
+    // Its value (the last one given), or `fallback`.
+    std::string Bytes(const std::string& name, const std::string& fallback) const;
     // Every value of an option given more than once, in order.
-    std::vector<std::string> AllBytes(const QString& name) const;
+    std::vector<std::string> AllBytes(const std::string& name) const;
     // An integer within [low, high]; UsageError otherwise.
-    long Number(const QString& name, long fallback, long low, long high) const;
-    // The arguments that are no options, as the bytes given.
-    std::vector<std::string> Positional() const;
+    long Number(const std::string& name, long fallback, long low, long high) const;
+    // The arguments that are no options.
+    const std::vector<std::string>& Positional() const { return FPositional; }
 
 private:
-    QCommandLineParser FParser;
+    const TOption* Find(const std::string& name) const;
+    const TOption* Find(char name) const;
+    // One argument of the form "--name[=value]"; the next ones from `next`.
+    void ParseLong(const std::string& arg, const std::vector<std::string>& args, std::size_t& next);
+    // One argument of short options run together ("-4p6711").
+    void ParseShort(const std::string& arg, const std::vector<std::string>& args, std::size_t& next);
+
+    TOptions FOptions;
+    std::map<std::string, std::vector<std::string>> FValues; // by long name; a flag's list is empty
+    std::vector<std::string> FPositional;
+    std::vector<std::string> FUnknown;
+    std::string FError; // a value missing or unexpected: told before unknown options
 };
 
-// An option taking a value: the long name, the short one (or none) and the
-// value's name.
-QCommandLineOption ValueOption(const QString& name, const QString& shortName, const QString& valueName);
-// An option without a value: the long name and the short one (or none).
-QCommandLineOption FlagOption(const QString& name, const QString& shortName);
+// An option taking a value: the long name and the short one (or "").
+TOption ValueOption(const std::string& name, const std::string& shortName);
+// An option without a value: the long name and the short one (or "").
+TOption FlagOption(const std::string& name, const std::string& shortName);
 // -h, --help.
-QCommandLineOption HelpOption();
+TOption HelpOption();
+// `first`, then `more`.
+TOptions operator+(TOptions first, const TOptions& more);
 
 } // namespace qbmsgcli

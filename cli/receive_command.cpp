@@ -112,7 +112,7 @@ void Report(const std::string& text)
 }
 
 // A size in bytes, with an optional K, M or G (powers of 1024).
-long long SizeOption(const TCommandLine& line, const QString& name, long long fallback)
+long long SizeOption(const TCommandLine& line, const std::string& name, long long fallback)
 {
     std::string text = line.Bytes(name, "");
     if (text.empty())
@@ -128,13 +128,13 @@ long long SizeOption(const TCommandLine& line, const QString& name, long long fa
         text.pop_back();
     const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     if (!digits)
-        throw UsageError("--" + name.toStdString() + " must be a number of bytes, with K, M or G if wanted");
+        throw UsageError("--" + name + " must be a number of bytes, with K, M or G if wanted");
     // Taken whole or not at all: a value that overflows is no limit of 0.
     constexpr long long kMost = std::numeric_limits<long long>::max();
     errno = 0;
     const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
     if (errno == ERANGE || value > static_cast<unsigned long long>(kMost >> shift))
-        throw UsageError("--" + name.toStdString() + " is out of range (at most " + std::to_string(kMost) + " bytes)");
+        throw UsageError("--" + name + " is out of range (at most " + std::to_string(kMost) + " bytes)");
     return static_cast<long long>(value) << shift;
 }
 
@@ -231,12 +231,12 @@ void StoreEachMessage(ferro::TQBStrmServ& server, TStoreFolder& folder, TReportL
     };
 }
 
-QList<QCommandLineOption> ReceiveOptions()
+TOptions ReceiveOptions()
 {
-    return QList<QCommandLineOption> {ValueOption("port", "p", "PORT"), ValueOption("count", "n", "N"), ValueOption("out", "o", "DIR"),
-                                      ValueOption("timeout", "t", "MS"), ValueOption("idle", "", "MS"), ValueOption("deadline", "", "MS"),
-                                      ValueOption("max-size", "", "BYTES"), ValueOption("backlog", "b", "N"), ValueOption("bind", "", "ADDR"),
-                                      ValueOption("verbose", "v", "LEVEL"), HelpOption()} +
+    return TOptions {ValueOption("port", "p"), ValueOption("count", "n"), ValueOption("out", "o"),
+                     ValueOption("timeout", "t"), ValueOption("idle", ""), ValueOption("deadline", ""),
+                     ValueOption("max-size", ""), ValueOption("backlog", "b"), ValueOption("bind", ""),
+                     ValueOption("verbose", "v"), HelpOption()} +
            TlsOptions(true);
 }
 

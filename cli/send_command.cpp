@@ -348,9 +348,9 @@ int Told(const std::vector<TSent>& sent, const TSendList& list, const std::vecto
 
 int SendCommand(const std::vector<std::string>& args)
 {
-    TCommandLine line(QList<QCommandLineOption> {ValueOption("host", "H", "HOST"), ValueOption("port", "p", "PORT"), ValueOption("from", "f", "NAME"),
-                                                 ValueOption("timeout", "t", "MS"), ValueOption("verbose", "v", "LEVEL"),
-                                                 ValueOption("progress", "", "WHEN"), FlagOption("no-name", ""), FlagOption("ipv4", "4"), FlagOption("ipv6", "6"), HelpOption()} +
+    TCommandLine line(TOptions {ValueOption("host", "H"), ValueOption("port", "p"), ValueOption("from", "f"),
+                            ValueOption("timeout", "t"), ValueOption("verbose", "v"),
+                            ValueOption("progress", ""), FlagOption("no-name", ""), FlagOption("ipv4", "4"), FlagOption("ipv6", "6"), HelpOption()} +
                       TlsOptions(false));
     line.Parse(args);
     if (line.IsSet("help")) {

@@ -37,13 +37,13 @@ bool HasIdentity(const std::string& folder)
     return ::stat((folder + "/cert.pem").c_str(), &st) == 0 || ::stat((folder + "/key.pem").c_str(), &st) == 0;
 }
 
-std::vector<ferro::TFingerprint> Fingerprints(const TCommandLine& line, const QString& name)
+std::vector<ferro::TFingerprint> Fingerprints(const TCommandLine& line, const std::string& name)
 {
     std::vector<ferro::TFingerprint> fingerprints;
     for (const std::string& text : line.AllBytes(name)) {
         ferro::TFingerprint fingerprint {};
         if (!ferro::ParseFingerprint(text, fingerprint))
-            throw UsageError("--" + name.toStdString() + " wants a SHA-256 fingerprint (64 hexadecimal digits, in pairs joined by colons or not), not \"" +
+            throw UsageError("--" + name + " wants a SHA-256 fingerprint (64 hexadecimal digits, in pairs joined by colons or not), not \"" +
                              Escaped(text) + "\"");
         fingerprints.push_back(fingerprint);
     }
@@ -52,20 +52,20 @@ std::vector<ferro::TFingerprint> Fingerprints(const TCommandLine& line, const QS
 
 } // namespace
 
-QList<QCommandLineOption> TlsOptions(bool receiver)
+TOptions TlsOptions(bool receiver)
 {
-    return {FlagOption("tls", ""), ValueOption("identity", "", "DIR"), ValueOption(receiver ? "allow" : "pin", "", "FINGERPRINT"),
-            ValueOption("ca", "", "FILE")};
+    return {FlagOption("tls", ""), ValueOption("identity", ""), ValueOption(receiver ? "allow" : "pin", ""),
+            ValueOption("ca", "")};
 }
 
 ferro::TTlsSettings TlsSettings(const TCommandLine& line, bool receiver, const char* prefix)
 {
     ferro::TTlsSettings settings;
-    const QString pin = receiver ? "allow" : "pin";
+    const std::string pin = receiver ? "allow" : "pin";
     if (!line.IsSet("tls")) {
-        for (const QString& name : {QString("identity"), pin, QString("ca")})
+        for (const std::string& name : {std::string("identity"), pin, std::string("ca")})
             if (line.IsSet(name))
-                throw UsageError("--" + name.toStdString() + " needs --tls");
+                throw UsageError("--" + name + " needs --tls");
         return settings;
     }
     settings.Enabled = true;

@@ -6,15 +6,13 @@
 
 #include <ferrolink/tls.h>
 
-#include <QCommandLineOption>
-#include <QList>
 
 #include <string>
 
 namespace qbmsgcli {
 
 // The options of a sender (--pin) or a receiver (--allow).
-QList<QCommandLineOption> TlsOptions(bool receiver);
+TOptions TlsOptions(bool receiver);
 // The settings the options ask for, the identity made if it is missing
 // (told on standard error with `prefix`). UsageError for options that do
 // not go together or a fingerprint that is none; ferro::Exception for an

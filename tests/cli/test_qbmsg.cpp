@@ -159,6 +159,15 @@ TEST(Qbmsg, TakesOptionsTheWayUnixToolsDo)
         {{"send", "-", "a", "-"}, 2, "", "qbmsg send: standard input (-) can be sent once\n"},
         {{"send", "--port", "70000", "x"}, 2, "", "qbmsg send: --port wants a number from 1 to 65535, not '70000'\n"},
         {{"send", "-p"}, 2, "", "qbmsg send: Missing value after '-p'."},
+        {{"send", "x", "--port"}, 2, "", "qbmsg send: Missing value after '--port'."},
+        {{"send", "-46", "x"}, 2, "", "qbmsg send: -4 and -6 exclude each other\n"}, // both flags taken
+        {{"send", "-ab", "x"}, 2, "", "qbmsg send: Unknown options: a, b.\n"},
+        {{"send", "--ipv4=yes", "x"}, 2, "", "qbmsg send: Unexpected value after '--ipv4'.\n"},
+        {{"send", "-4=", "x"}, 2, "", "qbmsg send: Unexpected value after '-4'.\n"},
+        {{"send", "--bogus", "--help=x"}, 2, "", "qbmsg send: Unexpected value after '--help'.\n"},
+        {{"send", "-p=0", "x"}, 2, "", "qbmsg send: --port wants a number from 1 to 65535, not '0'\n"},
+        {{"send", "-4p", "0x10", "x"}, 2, "", "qbmsg send: --port wants a number from 1 to 65535, not '0x10'\n"},
+        {{"send", "x", "-t", " 1e3"}, 2, "", "qbmsg send: --timeout wants a number from 0 to 2147483647, not ' 1e3'\n"},
         {{"receive", "-n", "0"}, 2, "", "qbmsg receive: --count wants a number from 1 to"},
         {{"receive", "extra"}, 2, "", "qbmsg receive: unexpected argument 'extra'\n"},
         {{"receive", "--max-size", "9999999999G"}, 2, "", "qbmsg receive: --max-size is out of range (at most 9223372036854775807 bytes)\n"},
@@ -185,7 +194,8 @@ TEST(QbmsgSend, ShortOptionsAndTheEndOfOptions)
     auto wire = AnswerOnce(listener, 15, kOk);
     QProcess p;
     p.setWorkingDirectory(dir.path());
-    p.start(QBMSG, {"send", "-H", "127.0.0.1", "-p", QString::number(listener.Port()), "-fme", "-t", "5000", "-v", "0", "--no-name", "--", "-dash"});
+    // A value joined to its option by "=", or with spaces around a number.
+    p.start(QBMSG, {"send", "-H", "127.0.0.1", "-p=" + QString::number(listener.Port()), "-fme", "-t", " 5000 ", "-v", "0", "--no-name", "--", "-dash"});
     ASSERT_TRUE(Finished(p));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     EXPECT_EQ(wire.get(), "0002me   5hello");
