@@ -3,6 +3,7 @@
 #include <ferrolink/exceptions.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <cstring>
 
@@ -140,8 +141,14 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
     const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
         : origin == TSeekOrigin::soCurrent                ? SEEK_CUR
                                                           : SEEK_END;
-    std::fseek(FFile, static_cast<long>(offset), whence);
-    return std::ftell(FFile);
+    // 64-bit positions on both platforms: a long is 32 bits on Windows.
+#ifdef _WIN32
+    ::_fseeki64(FFile, offset, whence);
+    return ::_ftelli64(FFile);
+#else
+    ::fseeko(FFile, static_cast<off_t>(offset), whence);
+    return static_cast<std::int64_t>(::ftello(FFile));
+#endif
 }
 
 } // namespace ferro

@@ -117,6 +117,20 @@ TEST(FileStream, CreatesEmptiesAndReadsBack)
     TMemoryStream copy;
     copy.CopyFrom(in, 0);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy.Memory()), 3), "abc");
+    in.Close();
+
+    // Positions past 4 GiB (a sparse file): none is cut to 32 bits.
+    constexpr std::int64_t kFar = (std::int64_t {5} << 30) + 7;
+    {
+        TFileStream far(path, fmOpenReadWrite);
+        EXPECT_EQ(far.Seek(kFar, TSeekOrigin::soBeginning), kFar);
+        far.WriteBuffer("z", 1);
+        EXPECT_EQ(far.Size(), kFar + 1);
+        EXPECT_EQ(far.Seek(-1, TSeekOrigin::soEnd), kFar);
+        char back = 0;
+        far.ReadBuffer(&back, 1);
+        EXPECT_EQ(back, 'z');
+    }
     std::remove(path.c_str());
 }
 
