@@ -5,16 +5,13 @@
 
 #include "system_socket.h"
 
-#include <poll.h>
-
 #include <cerrno>
 
 namespace ferro::winsock::detail {
 
 long TPlainChannel::Send(const char* bytes, std::size_t length, int flags)
 {
-    const int systemFlags = (flags & ~(net::kMore | net::kWaitMoment | net::kPeek)) | DontWait(FState);
-    const long n = FState.Conn.Send(bytes, length, (flags & net::kMore) != 0, FState.Selection.SendBlocked, systemFlags);
+    const long n = FState.Conn.Send(bytes, length, (flags & net::kMore) != 0, FState.Selection.SendBlocked, DontWait(FState));
     if (n == -EAGAIN)
         SendWouldBlock(FState);
     return n;
@@ -38,7 +35,7 @@ long TPlainChannel::ReceiveLeftovers(char* into, std::size_t length)
 
 void TPlainChannel::AwaitRoom(int ms)
 {
-    sys::Poll(FState.Conn.Fd(), POLLOUT, ms);
+    sys::Poll(FState.Conn.Fd(), sys::kWritable, ms);
 }
 
 } // namespace ferro::winsock::detail

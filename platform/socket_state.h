@@ -53,7 +53,7 @@ struct ConnectionPart {
 };
 
 // The interface's mode. The system socket blocks, but in non-blocking mode
-// each call either passes MSG_DONTWAIT or, where a bounded wait is wanted (a
+// each call either does not wait (sys::kDontWait) or, where a bounded wait is wanted (a
 // connect, an early accept, ext::MSG_WAITMOMENT), is bounded by the socket's
 // receive and send time-outs of a moment (bounded waits, connection.h).
 struct ModePart {
@@ -109,7 +109,7 @@ inline int BrokenBy(const SocketState& state)
 }
 
 // The flag that keeps a call of a socket in non-blocking mode from waiting.
-inline int DontWait(const SocketState& state) { return state.Mode.NonBlocking ? MSG_DONTWAIT : 0; }
+inline int DontWait(const SocketState& state) { return state.Mode.NonBlocking ? sys::kDontWait : 0; }
 
 // The error of a failed call (`result`, minus the errno): in non-blocking
 // mode, a bounded wait that ran out is a would-block.

@@ -41,8 +41,7 @@ void BoundWaitsIfNonBlocking(SocketState& state)
 // Makes the close that follows reset the connection.
 void AbortOnClose(int fd)
 {
-    const ::linger now {1, 0};
-    sys::SetOption(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    sys::SetLinger(fd, true, 0);
 }
 
 // The interface's outcome of a non-blocking connect: would-block, with the
@@ -91,8 +90,7 @@ void DualStackIfAny(const SocketState& state, const ::sockaddr_storage& at)
         return;
     static const unsigned char any[16] = {};
     const auto& in6 = reinterpret_cast<const ::sockaddr_in6&>(at);
-    const int v6only = std::memcmp(&in6.sin6_addr, any, sizeof any) == 0 ? 0 : 1;
-    sys::SetFlag(state.Conn.Fd(), IPPROTO_IPV6, IPV6_V6ONLY, v6only);
+    sys::SetV6Only(state.Conn.Fd(), std::memcmp(&in6.sin6_addr, any, sizeof any) != 0);
 }
 
 } // namespace
@@ -179,7 +177,7 @@ int TPosixWinsock::bind(SOCKET s, const sockaddr* name, int nameLen)
     DualStackIfAny(*state, at);
     // A listener may take a port whose earlier connections linger in
     // TIME_WAIT, but never one another listener holds.
-    sys::SetFlag(state->Conn.Fd(), SOL_SOCKET, SO_REUSEADDR, 1);
+    sys::SetReuseAddress(state->Conn.Fd());
     if (const int result = sys::Bind(state->Conn.Fd(), at, atLength))
         return Fail(ErrorFromErrno(-result));
     state->Link.Bound = true;
@@ -257,8 +255,7 @@ int TPosixWinsock::setsockopt(SOCKET s, int level, int optName, const char* optV
         return Fail(WSAEFAULT);
     winsock::linger value;
     std::memcpy(&value, optVal, sizeof value);
-    const ::linger posix {value.l_onoff != 0, value.l_linger};
-    if (const int result = sys::SetOption(state->Conn.Fd(), SOL_SOCKET, SO_LINGER, &posix, sizeof posix))
+    if (const int result = sys::SetLinger(state->Conn.Fd(), value.l_onoff != 0, value.l_linger))
         return Fail(ErrorFromErrno(-result));
     state->Link.AbortOnClose = value.l_onoff != 0 && value.l_linger == 0;
     if (state->Link.AbortOnClose)

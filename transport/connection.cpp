@@ -2,8 +2,6 @@
 
 #include "system_socket.h"
 
-#include <sys/time.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <limits>
@@ -13,7 +11,7 @@ namespace ferro::net {
 namespace {
 
 // The system rounds it up to a tick of its clock.
-constexpr ::timeval kMoment {0, 1000};
+constexpr long kMomentMicroseconds = 1000;
 
 // Errors after which the connection can carry nothing more.
 bool BreaksConnection(int error)
@@ -90,7 +88,7 @@ long TConnection::Look()
     if (EndOfStream() || FBrokenBy)
         return 0;
     char byte;
-    const long n = sys::Receive(FFd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    const long n = sys::Receive(FFd, &byte, 1, sys::kPeek | sys::kDontWait);
     if (n >= 0 || sys::NothingYet(n))
         return n == 0 ? 0 : n;
     Broke(static_cast<int>(-n));
@@ -124,8 +122,7 @@ void TConnection::BoundWaits()
 {
     if (FWaitsBounded)
         return;
-    sys::SetOption(FFd, SOL_SOCKET, SO_RCVTIMEO, &kMoment, sizeof kMoment);
-    sys::SetOption(FFd, SOL_SOCKET, SO_SNDTIMEO, &kMoment, sizeof kMoment);
+    sys::SetWaitLimits(FFd, kMomentMicroseconds);
     FWaitsBounded = true;
 }
 

@@ -55,7 +55,7 @@ public:
     // Sends `length` bytes; with `more`, they may wait in the send batch for
     // the next send (never more than the system surely takes).
     // `sendBlocked`: a send found the buffer full since room was last
-    // seen. `flags` are the system's for the send (MSG_DONTWAIT). The count
+    // seen. `flags` are sys::kDontWait or none. The count
     // taken, or minus the error (-EAGAIN: the buffer is full).
     long Send(const char* bytes, std::size_t length, bool more, bool sendBlocked, int flags);
     // Bytes wait in the send batch.

@@ -2,8 +2,6 @@
 
 #include "system_socket.h"
 
-#include <poll.h>
-
 #include <utility>
 
 namespace ferro::net {
@@ -26,7 +24,7 @@ bool TListener::Pending(int fd) const
 {
     if (FParked >= 0 || FLooked == TLook::Pending)
         return true;
-    return FLooked == TLook::None && sys::Poll(fd, POLLIN, 0) > 0;
+    return FLooked == TLook::None && sys::Poll(fd, sys::kReadable, 0) > 0;
 }
 
 bool TListener::LookEarly(int fd, bool bounded)
@@ -34,7 +32,7 @@ bool TListener::LookEarly(int fd, bool bounded)
     if (FParked >= 0)
         return true;
     if (!bounded) {
-        const bool pending = sys::Poll(fd, POLLIN, 1) > 0;
+        const bool pending = sys::Poll(fd, sys::kReadable, 1) > 0;
         FLooked = pending ? TLook::Pending : TLook::Empty;
         return pending;
     }

@@ -15,7 +15,7 @@ long TReadAhead::Fill(int fd, bool wait)
     std::memmove(bytes, bytes + FBegin, Buffered());
     FEnd = Buffered();
     FBegin = 0;
-    const long n = sys::Receive(fd, bytes + FEnd, kSize - FEnd, wait ? 0 : MSG_DONTWAIT);
+    const long n = sys::Receive(fd, bytes + FEnd, kSize - FEnd, wait ? 0 : sys::kDontWait);
     if (n == 0)
         FEndOfStream = true;
     else if (n > 0)
@@ -28,7 +28,7 @@ long TReadAhead::TakeThrough(int fd, char* into, std::size_t length, bool wait)
     const std::size_t waiting = Take(into, length, false);
     if (waiting == length || FEndOfStream)
         return static_cast<long>(waiting);
-    const long n = sys::Receive(fd, into + waiting, length - waiting, wait && waiting == 0 ? 0 : MSG_DONTWAIT);
+    const long n = sys::Receive(fd, into + waiting, length - waiting, wait && waiting == 0 ? 0 : sys::kDontWait);
     if (n == 0)
         FEndOfStream = true;
     if (n < 0 && waiting > 0)

@@ -2,11 +2,6 @@
 
 #include "system_socket.h"
 
-#include <linux/sock_diag.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -21,18 +16,12 @@ namespace {
 // (SOCK_MIN_SNDBUF, 4 608 bytes, accounting included).
 constexpr std::size_t kSurelyFree = 2048;
 
-// Payload the connection's send buffer can still take for certain: half of
-// what is free in it, since the system charges its bookkeeping to the same
-// buffer and accepts a send while any of it is free.
+// Payload the connection's send buffer can still take for certain; none
+// where the system cannot tell.
 std::size_t SendRoom(int fd)
 {
-    std::uint32_t info[SK_MEMINFO_VARS] = {};
-    socklen_t length = sizeof info;
-    if (sys::GetOption(fd, SOL_SOCKET, SO_MEMINFO, info, length) != 0 || length < sizeof info)
-        return 0;
-    const std::uint32_t buffer = info[SK_MEMINFO_SNDBUF];
-    const std::uint32_t queued = info[SK_MEMINFO_WMEM_QUEUED];
-    return buffer > queued ? (buffer - queued) / 2 : 0;
+    const long space = sys::SendSpace(fd);
+    return space > 0 ? static_cast<std::size_t>(space) : 0;
 }
 
 } // namespace
@@ -63,8 +52,8 @@ long TSendBatch::SendWith(int fd, const char* buf, std::size_t length, int flags
 {
     if (FSentTotal > 0)
         NoDelay(fd);
-    const iovec parts[2] = {{FBytes.data(), FBytes.size()}, {const_cast<char*>(buf), length}};
-    const long n = sys::SendGathered(fd, parts, 2, flags);
+    const sys::TPiece pieces[2] = {{FBytes.data(), FBytes.size()}, {buf, length}};
+    const long n = sys::SendGathered(fd, pieces, 2, flags);
     if (n < 0)
         return n;
     const auto sent = static_cast<std::size_t>(n);
@@ -85,7 +74,7 @@ long TSendBatch::Push(int fd)
     while (!FBytes.empty()) {
         if (FSentTotal > 0)
             NoDelay(fd);
-        const long n = sys::Send(fd, FBytes.data(), FBytes.size(), MSG_DONTWAIT);
+        const long n = sys::Send(fd, FBytes.data(), FBytes.size(), sys::kDontWait);
         if (n <= 0)
             return n < 0 ? n : -EAGAIN;
         FSentTotal += static_cast<std::size_t>(n);
@@ -106,7 +95,7 @@ bool TSendBatch::Deliver(int fd, int ms)
         if (!sys::NothingYet(result))
             return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0 || sys::Poll(fd, POLLOUT, static_cast<int>(left)) <= 0)
+        if (left <= 0 || sys::Poll(fd, sys::kWritable, static_cast<int>(left)) <= 0)
             return false;
     }
     return true;
@@ -123,7 +112,7 @@ void TSendBatch::NoDelay(int fd)
 {
     if (FNoDelay)
         return;
-    sys::SetFlag(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    sys::SetNoDelay(fd);
     FNoDelay = true;
 }
 

@@ -1,10 +1,18 @@
 #include "system_socket.h"
 
 #include <fcntl.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <iterator>
 
 namespace ferro::sys {
 
@@ -14,6 +22,26 @@ namespace {
 long Checked(long result)
 {
     return result < 0 ? -errno : result;
+}
+
+int SystemFlags(int flags)
+{
+    return ((flags & kPeek) ? MSG_PEEK : 0) | ((flags & kDontWait) ? MSG_DONTWAIT : 0);
+}
+
+int SetOption(int fd, int level, int name, const void* value, socklen_t length)
+{
+    return static_cast<int>(Checked(::setsockopt(fd, level, name, value, length)));
+}
+
+int SetFlag(int fd, int level, int name, int value)
+{
+    return SetOption(fd, level, name, &value, sizeof value);
+}
+
+int GetOption(int fd, int level, int name, void* value, socklen_t& length)
+{
+    return static_cast<int>(Checked(::getsockopt(fd, level, name, value, &length)));
 }
 
 } // namespace
@@ -59,49 +87,85 @@ int Accept(int fd, ::sockaddr_storage& from)
     return static_cast<int>(Checked(::accept4(fd, reinterpret_cast<::sockaddr*>(&from), &length, SOCK_CLOEXEC)));
 }
 
-int Shutdown(int fd, int how)
-{
-    return static_cast<int>(Checked(::shutdown(fd, how)));
-}
-
 long Receive(int fd, void* into, std::size_t length, int flags)
 {
-    return Checked(::recv(fd, into, length, flags));
+    return Checked(::recv(fd, into, length, SystemFlags(flags)));
 }
 
 long Send(int fd, const void* bytes, std::size_t length, int flags)
 {
-    return Checked(::send(fd, bytes, length, flags | MSG_NOSIGNAL));
+    return Checked(::send(fd, bytes, length, SystemFlags(flags) | MSG_NOSIGNAL));
 }
 
-long SendGathered(int fd, const ::iovec* parts, std::size_t count, int flags)
+long SendGathered(int fd, const TPiece* pieces, std::size_t count, int flags)
 {
+    ::iovec parts[8];
+    count = std::min(count, std::size(parts));
+    for (std::size_t i = 0; i < count; ++i)
+        parts[i] = {const_cast<void*>(pieces[i].Bytes), pieces[i].Length};
     ::msghdr message {};
-    message.msg_iov = const_cast<::iovec*>(parts);
+    message.msg_iov = parts;
     message.msg_iovlen = count;
-    return Checked(::sendmsg(fd, &message, flags | MSG_NOSIGNAL));
+    return Checked(::sendmsg(fd, &message, SystemFlags(flags) | MSG_NOSIGNAL));
 }
 
-int Poll(int fd, short events, int ms)
+int ShutdownSending(int fd)
 {
-    ::pollfd look {fd, events, 0};
+    return static_cast<int>(Checked(::shutdown(fd, SHUT_WR)));
+}
+
+int Poll(int fd, int events, int ms)
+{
+    ::pollfd look {fd, static_cast<short>(((events & kReadable) ? POLLIN : 0) | ((events & kWritable) ? POLLOUT : 0)), 0};
     const int n = static_cast<int>(Checked(::poll(&look, 1, ms)));
-    return n > 0 ? look.revents : n;
+    if (n <= 0)
+        return n;
+    const bool failed = (look.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    return (((look.revents & POLLIN) || failed ? kReadable : 0) | ((look.revents & POLLOUT) || failed ? kWritable : 0)) & events;
 }
 
-int SetOption(int fd, int level, int name, const void* value, socklen_t length)
+int SetNoDelay(int fd)
 {
-    return static_cast<int>(Checked(::setsockopt(fd, level, name, value, length)));
+    return SetFlag(fd, IPPROTO_TCP, TCP_NODELAY, 1);
 }
 
-int SetFlag(int fd, int level, int name, int value)
+int SetReuseAddress(int fd)
 {
-    return SetOption(fd, level, name, &value, sizeof value);
+    return SetFlag(fd, SOL_SOCKET, SO_REUSEADDR, 1);
 }
 
-int GetOption(int fd, int level, int name, void* value, socklen_t& length)
+int SetV6Only(int fd, bool only)
 {
-    return static_cast<int>(Checked(::getsockopt(fd, level, name, value, &length)));
+    return SetFlag(fd, IPPROTO_IPV6, IPV6_V6ONLY, only ? 1 : 0);
+}
+
+int SetLinger(int fd, bool on, int seconds)
+{
+    const ::linger value {on ? 1 : 0, seconds};
+    return SetOption(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+int SetWaitLimits(int fd, long microseconds)
+{
+    const ::timeval limit {microseconds / 1000000, microseconds % 1000000};
+    const int receive = SetOption(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const int send = SetOption(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    return receive != 0 ? receive : send;
+}
+
+long SendSpace(int fd)
+{
+    // Half of what is free in the buffer: the system charges its
+    // bookkeeping to the same buffer and accepts a send while any is free.
+    std::uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof info;
+    if (const int r = GetOption(fd, SOL_SOCKET, SO_MEMINFO, info, length); r != 0)
+        return r;
+    if (length < sizeof info)
+        return -ENOPROTOOPT;
+    const std::uint32_t buffer = info[SK_MEMINFO_SNDBUF];
+    const std::uint32_t queued = info[SK_MEMINFO_WMEM_QUEUED];
+    return buffer > queued ? (buffer - queued) / 2 : 0;
 }
 
 int PendingError(int fd)
