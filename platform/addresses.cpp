@@ -2,9 +2,6 @@
 
 #include "system_socket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -12,12 +9,12 @@ namespace ferro::winsock {
 
 namespace detail {
 
-int PosixFamily(int family)
+int TransportFamily(int family)
 {
-    return family == AF_INET ? PF_INET : family == kFamilyInet6 ? PF_INET6 : -1;
+    return family == AF_INET ? sys::kInet4 : family == kFamilyInet6 ? sys::kInet6 : -1;
 }
 
-bool ToPosix(const sockaddr* name, int length, ::sockaddr_storage& into, socklen_t& intoLength)
+bool ToEndpoint(const sockaddr* name, int length, sys::TEndpoint& into)
 {
     into = {};
     if (!name || length < static_cast<int>(sizeof(winsock::sockaddr_in)))
@@ -27,56 +24,43 @@ bool ToPosix(const sockaddr* name, int length, ::sockaddr_storage& into, socklen
     if (family == AF_INET) {
         winsock::sockaddr_in in;
         std::memcpy(&in, name, sizeof in);
-        auto& out = reinterpret_cast<::sockaddr_in&>(into);
-        out.sin_family = PF_INET;
-        out.sin_port = in.sin_port;
-        out.sin_addr.s_addr = in.sin_addr.s_addr;
-        intoLength = sizeof(::sockaddr_in);
+        into.Family = sys::kInet4;
+        std::memcpy(into.Port, &in.sin_port, 2);
+        std::memcpy(into.Ip, &in.sin_addr.s_addr, 4);
         return true;
     }
     if (family == kFamilyInet6 && length >= static_cast<int>(sizeof(winsock::sockaddr_in6))) {
         winsock::sockaddr_in6 in;
         std::memcpy(&in, name, sizeof in);
-        auto& out = reinterpret_cast<::sockaddr_in6&>(into);
-        out.sin6_family = PF_INET6;
-        out.sin6_port = in.sin6_port;
-        out.sin6_flowinfo = in.sin6_flowinfo;
-        std::memcpy(&out.sin6_addr, in.sin6_addr.Byte, 16);
-        out.sin6_scope_id = in.sin6_scope_id;
-        intoLength = sizeof(::sockaddr_in6);
+        into.Family = sys::kInet6;
+        std::memcpy(into.Port, &in.sin6_port, 2);
+        std::memcpy(into.FlowInfo, &in.sin6_flowinfo, 4);
+        std::memcpy(into.Ip, in.sin6_addr.Byte, 16);
+        into.ScopeId = in.sin6_scope_id;
         return true;
     }
     return false;
 }
 
-sockaddr_storage FromPosix(const ::sockaddr_storage& from)
+sockaddr_storage FromEndpoint(const sys::TEndpoint& from)
 {
     sockaddr_storage record {};
-    if (from.ss_family == PF_INET6) {
-        const auto& in = reinterpret_cast<const ::sockaddr_in6&>(from);
-        static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-        if (std::memcmp(&in.sin6_addr, mapped, sizeof mapped) == 0) { // ::ffff:a.b.c.d
-            winsock::sockaddr_in out {};
-            out.sin_family = AF_INET;
-            out.sin_port = in.sin6_port;
-            std::memcpy(&out.sin_addr.s_addr, reinterpret_cast<const unsigned char*>(&in.sin6_addr) + 12, 4);
-            std::memcpy(&record, &out, sizeof out);
-            return record;
-        }
-        winsock::sockaddr_in6 out {};
-        out.sin6_family = kFamilyInet6;
-        out.sin6_port = in.sin6_port;
-        out.sin6_flowinfo = in.sin6_flowinfo;
-        std::memcpy(out.sin6_addr.Byte, &in.sin6_addr, 16);
-        out.sin6_scope_id = in.sin6_scope_id;
+    static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    const bool v4 = from.Family != sys::kInet6 || std::memcmp(from.Ip, mapped, sizeof mapped) == 0; // ::ffff:a.b.c.d
+    if (v4) {
+        winsock::sockaddr_in out {};
+        out.sin_family = AF_INET;
+        std::memcpy(&out.sin_port, from.Port, 2);
+        std::memcpy(&out.sin_addr.s_addr, from.Family == sys::kInet6 ? from.Ip + 12 : from.Ip, 4);
         std::memcpy(&record, &out, sizeof out);
         return record;
     }
-    const auto& in = reinterpret_cast<const ::sockaddr_in&>(from);
-    winsock::sockaddr_in out {};
-    out.sin_family = AF_INET;
-    out.sin_port = in.sin_port;
-    out.sin_addr.s_addr = in.sin_addr.s_addr;
+    winsock::sockaddr_in6 out {};
+    out.sin6_family = kFamilyInet6;
+    std::memcpy(&out.sin6_port, from.Port, 2);
+    std::memcpy(&out.sin6_flowinfo, from.FlowInfo, 4);
+    std::memcpy(out.sin6_addr.Byte, from.Ip, 16);
+    out.sin6_scope_id = from.ScopeId;
     std::memcpy(&record, &out, sizeof out);
     return record;
 }
@@ -92,11 +76,14 @@ void CopyAddress(const sockaddr_storage& address, sockaddr* addr, int* addrLen)
 
 std::string PeerAddressBytes(int fd)
 {
-    ::sockaddr_storage peer {};
-    socklen_t length = 0;
-    if (sys::PeerAddress(fd, peer, length) != 0)
+    sys::TEndpoint peer;
+    if (sys::PeerAddress(fd, peer) != 0)
         return {};
-    return std::string(reinterpret_cast<const char*>(&peer), std::min<std::size_t>(length, sizeof peer));
+    std::string bytes(1, static_cast<char>(peer.Family));
+    bytes.append(reinterpret_cast<const char*>(peer.Ip), sizeof peer.Ip);
+    bytes.append(reinterpret_cast<const char*>(peer.Port), sizeof peer.Port);
+    bytes.append(std::to_string(peer.ScopeId));
+    return bytes;
 }
 
 } // namespace detail
@@ -104,38 +91,30 @@ std::string PeerAddressBytes(int fd)
 bool InetPton(const char* text, sockaddr_storage& into)
 {
     into = {};
-    winsock::sockaddr_in in {};
-    if (::inet_pton(PF_INET, text, &in.sin_addr.s_addr) == 1) {
+    sys::TEndpoint parsed;
+    if (!sys::ParseIp(text, parsed))
+        return false;
+    if (parsed.Family == sys::kInet4) {
+        winsock::sockaddr_in in {};
         in.sin_family = AF_INET;
+        std::memcpy(&in.sin_addr.s_addr, parsed.Ip, 4);
         std::memcpy(&into, &in, sizeof in);
-        return true;
-    }
-    winsock::sockaddr_in6 in6 {};
-    if (::inet_pton(PF_INET6, text, in6.sin6_addr.Byte) == 1) {
+    } else {
+        winsock::sockaddr_in6 in6 {}; // ::ffff:a.b.c.d written as such stays IPv6
         in6.sin6_family = kFamilyInet6;
+        std::memcpy(in6.sin6_addr.Byte, parsed.Ip, 16);
         std::memcpy(&into, &in6, sizeof in6);
-        return true;
     }
-    return false;
+    return true;
 }
 
 std::string AddressText(const sockaddr_storage& address)
 {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (address.ss_family == kFamilyInet6) {
-        winsock::sockaddr_in6 in6;
-        std::memcpy(&in6, &address, sizeof in6);
-        ::inet_ntop(PF_INET6, in6.sin6_addr.Byte, text, sizeof text);
-        std::string shown = "[";
-        shown.append(text).append("]:").append(std::to_string(ntohs(in6.sin6_port)));
-        return shown;
-    }
-    winsock::sockaddr_in in;
-    std::memcpy(&in, &address, sizeof in);
-    ::inet_ntop(PF_INET, &in.sin_addr.s_addr, text, sizeof text);
-    std::string shown = text;
-    shown.append(":").append(std::to_string(ntohs(in.sin_port)));
-    return shown;
+    sys::TEndpoint endpoint;
+    detail::ToEndpoint(reinterpret_cast<const sockaddr*>(&address), static_cast<int>(sizeof address), endpoint);
+    const std::string port = std::to_string(endpoint.Port[0] << 8 | endpoint.Port[1]);
+    const std::string ip = sys::IpText(endpoint);
+    return endpoint.Family == sys::kInet6 ? "[" + ip + "]:" + port : ip + ":" + port;
 }
 
 int AddressLength(const sockaddr_storage& address)
@@ -147,8 +126,8 @@ int AddressLength(const sockaddr_storage& address)
 void SetPort(sockaddr_storage& address, std::uint16_t port)
 {
     // Both records keep the port, in network order, right after the family.
-    const std::uint16_t network = htons(port);
-    std::memcpy(reinterpret_cast<char*>(&address) + 2, &network, 2);
+    const unsigned char network[2] = {static_cast<unsigned char>(port >> 8), static_cast<unsigned char>(port & 0xFF)};
+    std::memcpy(reinterpret_cast<char*>(&address) + 2, network, 2);
 }
 
 bool IsAnyAddress(const sockaddr_storage& address)

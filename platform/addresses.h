@@ -1,25 +1,25 @@
 // Addresses of both families: the interface's records (sockaddr_in, family
-// 2; sockaddr_in6, family 23) and the system's, both ways. An IPv4 peer of a
-// dual-stack socket, which the system reports as ::ffff:a.b.c.d, is told as
-// the IPv4 address it is.
+// 2; sockaddr_in6, family 23) and the transport's endpoints, both ways. An
+// IPv4 peer of a dual-stack socket, which the system reports as
+// ::ffff:a.b.c.d, is told as the IPv4 address it is.
 #pragma once
 
 #include "winsock.h"
 
-#include <sys/socket.h>
+#include "system_socket.h"
 
 #include <string>
 
 namespace ferro::winsock::detail {
 
-// The system's family for the interface's (AF_INET6: 23 there, 10 here);
-// -1 for one the stand-in does not know.
-int PosixFamily(int family);
-// An interface record (`length` bytes at `name`) as the system's; false
+// The transport's family for the interface's (AF_INET, AF_INET6: 23); -1
+// for one the stand-in does not know.
+int TransportFamily(int family);
+// An interface record (`length` bytes at `name`) as an endpoint; false
 // when it is too short or of an unknown family.
-bool ToPosix(const sockaddr* name, int length, ::sockaddr_storage& into, socklen_t& intoLength);
-// A system record as the interface's.
-sockaddr_storage FromPosix(const ::sockaddr_storage& from);
+bool ToEndpoint(const sockaddr* name, int length, sys::TEndpoint& into);
+// An endpoint as the interface's record.
+sockaddr_storage FromEndpoint(const sys::TEndpoint& from);
 // Copies `address` into a caller's record of `*addrLen` bytes, as accept
 // does; the length is set to what the family needs, and a record too small
 // for it is left alone.

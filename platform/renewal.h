@@ -8,7 +8,7 @@
 
 namespace ferro::winsock::detail {
 
-// Puts a fresh system socket of `family` (the system's: PF_INET, PF_INET6)
+// Puts a fresh system socket of `family` (sys::kInet4, sys::kInet6)
 // under the state's number. 0, or the system's error (positive) when none
 // can be had.
 [[nodiscard]] int Renew(SocketState& state, int family);

@@ -14,7 +14,6 @@
 #include "system_socket.h"
 #include "tls_channel.h"
 
-#include <netinet/in.h>
 
 #include <cerrno>
 
@@ -57,7 +56,7 @@ struct ConnectionPart {
 // connect, an early accept, ext::MSG_WAITMOMENT), is bounded by the socket's
 // receive and send time-outs of a moment (bounded waits, connection.h).
 struct ModePart {
-    int Family = PF_INET; // the system socket's: a connect or bind of the other family renews it
+    int Family = sys::kInet4; // the system socket's: a connect or bind of the other family renews it
     bool NonBlocking = false;
 };
 

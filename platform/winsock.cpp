@@ -11,7 +11,6 @@
 #include "system_socket.h"
 #include "winsock_errors.h"
 
-#include <netinet/in.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -66,13 +65,13 @@ int ConnectOutcome(SocketState& state, bool connected, int posixError)
 // family wanted is put under the same number, as renewal does. Only a
 // socket that has not connected, bound or listened can change. The any
 // address of IPv6 takes IPv4 too (a dual-stack socket).
-int MatchFamily(SocketState& state, const ::sockaddr_storage& to)
+int MatchFamily(SocketState& state, const sys::TEndpoint& to)
 {
-    if (to.ss_family == state.Mode.Family)
+    if (to.Family == state.Mode.Family)
         return 0;
     if (state.Link.State != Phase::Fresh || state.Link.Bound)
         return Fail(WSAEAFNOSUPPORT);
-    if (const int error = Renew(state, to.ss_family))
+    if (const int error = Renew(state, to.Family))
         return Fail(ErrorFromErrno(error));
     return 0;
 }
@@ -84,13 +83,12 @@ int ChannelFlags(int flags)
     return flags;
 }
 
-void DualStackIfAny(const SocketState& state, const ::sockaddr_storage& at)
+void DualStackIfAny(const SocketState& state, const sys::TEndpoint& at)
 {
-    if (at.ss_family != PF_INET6)
+    if (at.Family != sys::kInet6)
         return;
     static const unsigned char any[16] = {};
-    const auto& in6 = reinterpret_cast<const ::sockaddr_in6&>(at);
-    sys::SetV6Only(state.Conn.Fd(), std::memcmp(&in6.sin6_addr, any, sizeof any) != 0);
+    sys::SetV6Only(state.Conn.Fd(), std::memcmp(at.Ip, any, sizeof any) != 0);
 }
 
 } // namespace
@@ -101,7 +99,7 @@ SOCKET TPosixWinsock::socket(int af, int type, int protocol)
         Fail(WSANOTINITIALISED);
         return INVALID_SOCKET;
     }
-    const int family = PosixFamily(af);
+    const int family = TransportFamily(af);
     if (family < 0) {
         Fail(WSAEAFNOSUPPORT);
         return INVALID_SOCKET;
@@ -141,16 +139,15 @@ int TPosixWinsock::connect(SOCKET s, const sockaddr* name, int nameLen)
     SocketState* state = Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    ::sockaddr_storage to;
-    socklen_t toLength = 0;
-    if (!ToPosix(name, nameLen, to, toLength))
+    sys::TEndpoint to;
+    if (!ToEndpoint(name, nameLen, to))
         return Fail(nameLen < 16 ? WSAEFAULT : WSAEAFNOSUPPORT);
     if (const int error = state->Link.AttemptFailed ? Renew(*state, state->Mode.Family) : 0)
         return Fail(ErrorFromErrno(error));
     if (MatchFamily(*state, to) != 0)
         return SOCKET_ERROR;
     BoundWaitsIfNonBlocking(*state);
-    const int result = sys::Connect(state->Conn.Fd(), to, toLength);
+    const int result = sys::Connect(state->Conn.Fd(), to);
     const bool connected = result == 0;
     const int posixError = -result;
     if (state->Mode.NonBlocking)
@@ -165,9 +162,8 @@ int TPosixWinsock::bind(SOCKET s, const sockaddr* name, int nameLen)
     SocketState* state = Find(s);
     if (!state)
         return Fail(WSAENOTSOCK);
-    ::sockaddr_storage at;
-    socklen_t atLength = 0;
-    if (!ToPosix(name, nameLen, at, atLength))
+    sys::TEndpoint at;
+    if (!ToEndpoint(name, nameLen, at))
         return Fail(nameLen < 16 ? WSAEFAULT : WSAEAFNOSUPPORT);
     // A socket is bound once, as the system would answer again.
     if (state->Link.Bound)
@@ -178,7 +174,7 @@ int TPosixWinsock::bind(SOCKET s, const sockaddr* name, int nameLen)
     // A listener may take a port whose earlier connections linger in
     // TIME_WAIT, but never one another listener holds.
     sys::SetReuseAddress(state->Conn.Fd());
-    if (const int result = sys::Bind(state->Conn.Fd(), at, atLength))
+    if (const int result = sys::Bind(state->Conn.Fd(), at))
         return Fail(ErrorFromErrno(-result));
     state->Link.Bound = true;
     return 0;
@@ -211,7 +207,7 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
     }
     // The one an early accept took, if any; else in non-blocking mode a
     // moment at most, as nothing may be pending.
-    ::sockaddr_storage from {};
+    sys::TEndpoint from;
     const int fd = state->Listening.Accept(state->Conn.Fd(), from);
     Accepted(*state);
     if (fd < 0) {
@@ -222,7 +218,7 @@ SOCKET TPosixWinsock::accept(SOCKET s, sockaddr* addr, int* addrLen)
     accepted.Mode = state->Mode;
     accepted.Conn.InheritBoundedWaits(state->Conn.WaitsBounded()); // the system's accepted socket inherits the time-outs
     accepted.Conn.InheritNoDelay(state->Conn.NoDelaySet());
-    CopyAddress(FromPosix(from), addr, addrLen);
+    CopyAddress(FromEndpoint(from), addr, addrLen);
     return static_cast<SOCKET>(fd);
 }
 

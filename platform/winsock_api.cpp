@@ -5,9 +5,7 @@
 #include "winsock_errors.h"
 
 #include "channel.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "system_socket.h"
 
 #include <atomic>
 #include <cerrno>
@@ -118,7 +116,7 @@ std::uint32_t inet_addr(const char* text)
             value = value * 10 + static_cast<unsigned>(*at++ - '0');
         const bool plain = at > digits && value <= 255 && !(*digits == '0' && at - digits > 1);
         if (!plain || *at != (last ? '\0' : '.'))
-            return ::inet_addr(text);
+            return sys::InetAddr(text);
         byte = static_cast<unsigned char>(value);
         ++at;
     }

@@ -3,8 +3,6 @@
 
 #include "winsock.h"
 
-#include <netinet/in.h>
-
 namespace ferro::winsock::detail {
 
 // Sets the thread's last error; returns SOCKET_ERROR.

@@ -8,8 +8,6 @@
 #include "addresses.h"
 #include "resolver.h"
 
-#include <netdb.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -43,34 +41,30 @@ std::set<HANDLE>& Cancelled()
     return cancelled;
 }
 
-int LookupError(int eai)
+int LookupError(sys::TLookupError error)
 {
-    switch (eai) {
-    case EAI_AGAIN: return WSATRY_AGAIN;
-    case EAI_FAIL: return WSANO_RECOVERY;
-#ifdef EAI_NODATA
-    case EAI_NODATA: return WSANO_DATA;
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return WSANO_DATA;
-#endif
-    case EAI_MEMORY: return WSAENOBUFS;
+    switch (error) {
+    case sys::TLookupError::None: return 0;
+    case sys::TLookupError::TryAgain: return WSATRY_AGAIN;
+    case sys::TLookupError::Failed: return WSANO_RECOVERY;
+    case sys::TLookupError::NoAddress: return WSANO_DATA;
+    case sys::TLookupError::NoMemory: return WSAENOBUFS;
     default: return WSAHOST_NOT_FOUND;
     }
 }
 
 LookupResult Resolve(const std::string& name)
 {
-    const net::TResolved found = net::LookUp(name, PF_INET, SIZE_MAX, true);
+    const net::TResolved found = net::LookUp(name, sys::kInet4, SIZE_MAX, true);
     LookupResult result;
-    if (found.Error != 0) {
+    if (found.Error != sys::TLookupError::None) {
         result.Error = LookupError(found.Error);
         return result;
     }
     result.Name = found.CanonicalName.empty() ? name : found.CanonicalName;
-    for (const ::sockaddr_storage& each : found.Addresses) {
+    for (const sys::TEndpoint& each : found.Endpoints) {
         std::uint32_t address;
-        std::memcpy(&address, &reinterpret_cast<const ::sockaddr_in&>(each).sin_addr, 4);
+        std::memcpy(&address, each.Ip, 4);
         result.Addresses.push_back(address);
     }
     if (result.Addresses.empty())
@@ -101,12 +95,11 @@ Layout Plan(const LookupResult& result, int bufLen)
 // Either family, as the interface's records, in the resolver's order.
 LookupResult ResolveAny(const std::string& name, int family)
 {
-    const int posixFamily = family == AF_INET ? PF_INET : family == kFamilyInet6 ? PF_INET6 : PF_UNSPEC;
-    const net::TResolved found = net::LookUp(name, posixFamily, MAXADDRESSES, false);
+    const net::TResolved found = net::LookUp(name, std::max(detail::TransportFamily(family), 0), MAXADDRESSES, false);
     LookupResult result;
-    result.Error = found.Error != 0 ? LookupError(found.Error) : found.Addresses.empty() ? WSANO_DATA : 0;
-    for (const ::sockaddr_storage& each : found.Addresses)
-        result.Records.push_back(detail::FromPosix(each));
+    result.Error = found.Error != sys::TLookupError::None ? LookupError(found.Error) : found.Endpoints.empty() ? WSANO_DATA : 0;
+    for (const sys::TEndpoint& each : found.Endpoints)
+        result.Records.push_back(detail::FromEndpoint(each));
     return result;
 }
 

@@ -43,7 +43,7 @@ bool TListener::LookEarly(int fd, bool bounded)
     return !none;
 }
 
-int TListener::Accept(int fd, ::sockaddr_storage& from)
+int TListener::Accept(int fd, sys::TEndpoint& from)
 {
     FLooked = TLook::None;
     if (FParked >= 0) {

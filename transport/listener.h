@@ -5,7 +5,7 @@
 // the next accept: one system call instead of a look and an accept.
 #pragma once
 
-#include <sys/socket.h>
+#include "system_socket.h"
 
 namespace ferro::net {
 
@@ -35,14 +35,14 @@ public:
     // The next connection: the parked one, or one the system gives, waiting
     // as the socket's waits let it. Its descriptor with its peer's address
     // in `from`, or minus the error.
-    int Accept(int fd, ::sockaddr_storage& from);
+    int Accept(int fd, sys::TEndpoint& from);
 
 private:
     enum class TLook { None, Pending, Empty };
     int FBacklog = -1;
     TLook FLooked = TLook::None;
     int FParked = -1;
-    ::sockaddr_storage FParkedFrom {};
+    sys::TEndpoint FParkedFrom;
 };
 
 } // namespace ferro::net

@@ -1,6 +1,7 @@
 #include "openssl_channel.h"
 
-#include <arpa/inet.h>
+#include "system_socket.h"
+
 #include <openssl/err.h>
 
 #include <algorithm>
@@ -67,8 +68,8 @@ int SessionIndex()
 
 bool IsAddress(const std::string& host)
 {
-    unsigned char any[16];
-    return ::inet_pton(PF_INET, host.c_str(), any) == 1 || ::inet_pton(PF_INET6, host.c_str(), any) == 1;
+    sys::TEndpoint parsed;
+    return sys::ParseIp(host.c_str(), parsed);
 }
 
 } // namespace

@@ -1,16 +1,20 @@
 #include "system_socket.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdint>
 #include <iterator>
 
@@ -22,6 +26,66 @@ namespace {
 long Checked(long result)
 {
     return result < 0 ? -errno : result;
+}
+
+int SystemFamily(int family)
+{
+    return family == kInet6 ? AF_INET6 : family == kInet4 ? AF_INET : AF_UNSPEC;
+}
+
+// `endpoint` as the system's record; its length.
+socklen_t ToSystem(const TEndpoint& endpoint, ::sockaddr_storage& into)
+{
+    into = {};
+    if (endpoint.Family == kInet6) {
+        auto& in6 = reinterpret_cast<::sockaddr_in6&>(into);
+        in6.sin6_family = AF_INET6;
+        std::memcpy(&in6.sin6_port, endpoint.Port, 2);
+        std::memcpy(&in6.sin6_flowinfo, endpoint.FlowInfo, 4);
+        std::memcpy(&in6.sin6_addr, endpoint.Ip, 16);
+        in6.sin6_scope_id = endpoint.ScopeId;
+        return sizeof in6;
+    }
+    auto& in = reinterpret_cast<::sockaddr_in&>(into);
+    in.sin_family = AF_INET;
+    std::memcpy(&in.sin_port, endpoint.Port, 2);
+    std::memcpy(&in.sin_addr, endpoint.Ip, 4);
+    return sizeof in;
+}
+
+TEndpoint FromSystem(const ::sockaddr* from)
+{
+    TEndpoint endpoint;
+    if (from->sa_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const ::sockaddr_in6*>(from);
+        endpoint.Family = kInet6;
+        std::memcpy(endpoint.Port, &in6->sin6_port, 2);
+        std::memcpy(endpoint.FlowInfo, &in6->sin6_flowinfo, 4);
+        std::memcpy(endpoint.Ip, &in6->sin6_addr, 16);
+        endpoint.ScopeId = in6->sin6_scope_id;
+        return endpoint;
+    }
+    const auto* in = reinterpret_cast<const ::sockaddr_in*>(from);
+    std::memcpy(endpoint.Port, &in->sin_port, 2);
+    std::memcpy(endpoint.Ip, &in->sin_addr, 4);
+    return endpoint;
+}
+
+TLookupError LookupError(int eai)
+{
+    switch (eai) {
+    case 0: return TLookupError::None;
+    case EAI_AGAIN: return TLookupError::TryAgain;
+    case EAI_FAIL: return TLookupError::Failed;
+#ifdef EAI_NODATA
+    case EAI_NODATA: return TLookupError::NoAddress;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY: return TLookupError::NoAddress;
+#endif
+    case EAI_MEMORY: return TLookupError::NoMemory;
+    default: return TLookupError::NotFound;
+    }
 }
 
 int SystemFlags(int flags)
@@ -48,7 +112,7 @@ int GetOption(int fd, int level, int name, void* value, socklen_t& length)
 
 int OpenStream(int family, int type, int protocol)
 {
-    return static_cast<int>(Checked(::socket(family, type | SOCK_CLOEXEC, protocol)));
+    return static_cast<int>(Checked(::socket(SystemFamily(family), type | SOCK_CLOEXEC, protocol)));
 }
 
 int ReplaceStream(int fd, int family)
@@ -66,14 +130,18 @@ int Close(int fd)
     return static_cast<int>(Checked(::close(fd)));
 }
 
-int Connect(int fd, const ::sockaddr_storage& to, socklen_t length)
+int Connect(int fd, const TEndpoint& to)
 {
-    return static_cast<int>(Checked(::connect(fd, reinterpret_cast<const ::sockaddr*>(&to), length)));
+    ::sockaddr_storage record;
+    const socklen_t length = ToSystem(to, record);
+    return static_cast<int>(Checked(::connect(fd, reinterpret_cast<const ::sockaddr*>(&record), length)));
 }
 
-int Bind(int fd, const ::sockaddr_storage& at, socklen_t length)
+int Bind(int fd, const TEndpoint& at)
 {
-    return static_cast<int>(Checked(::bind(fd, reinterpret_cast<const ::sockaddr*>(&at), length)));
+    ::sockaddr_storage record;
+    const socklen_t length = ToSystem(at, record);
+    return static_cast<int>(Checked(::bind(fd, reinterpret_cast<const ::sockaddr*>(&record), length)));
 }
 
 int Listen(int fd, int backlog)
@@ -81,10 +149,14 @@ int Listen(int fd, int backlog)
     return static_cast<int>(Checked(::listen(fd, backlog)));
 }
 
-int Accept(int fd, ::sockaddr_storage& from)
+int Accept(int fd, TEndpoint& from)
 {
-    socklen_t length = sizeof from;
-    return static_cast<int>(Checked(::accept4(fd, reinterpret_cast<::sockaddr*>(&from), &length, SOCK_CLOEXEC)));
+    ::sockaddr_storage record {};
+    socklen_t length = sizeof record;
+    const int taken = static_cast<int>(Checked(::accept4(fd, reinterpret_cast<::sockaddr*>(&record), &length, SOCK_CLOEXEC)));
+    if (taken >= 0)
+        from = FromSystem(reinterpret_cast<const ::sockaddr*>(&record));
+    return taken;
 }
 
 long Receive(int fd, void* into, std::size_t length, int flags)
@@ -176,22 +248,59 @@ int PendingError(int fd)
     return r < 0 ? -r : error;
 }
 
-int PeerAddress(int fd, ::sockaddr_storage& peer, socklen_t& length)
+int PeerAddress(int fd, TEndpoint& peer)
 {
-    length = sizeof peer;
-    return static_cast<int>(Checked(::getpeername(fd, reinterpret_cast<::sockaddr*>(&peer), &length)));
+    ::sockaddr_storage record {};
+    socklen_t length = sizeof record;
+    const int r = static_cast<int>(Checked(::getpeername(fd, reinterpret_cast<::sockaddr*>(&record), &length)));
+    if (r == 0)
+        peer = FromSystem(reinterpret_cast<const ::sockaddr*>(&record));
+    return r;
 }
 
-int LookUp(const char* name, const ::addrinfo& hints, ::addrinfo*& list)
+bool ParseIp(const char* text, TEndpoint& into)
 {
-    list = nullptr;
-    return ::getaddrinfo(name, nullptr, &hints, &list);
+    std::uint8_t ip[16] = {};
+    if (::inet_pton(AF_INET, text, ip) == 1)
+        into.Family = kInet4;
+    else if (::inet_pton(AF_INET6, text, ip) == 1)
+        into.Family = kInet6;
+    else
+        return false;
+    std::memcpy(into.Ip, ip, sizeof ip);
+    return true;
 }
 
-void FreeAddresses(::addrinfo* list)
+std::string IpText(const TEndpoint& address)
 {
-    if (list)
-        ::freeaddrinfo(list);
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(address.Family == kInet6 ? AF_INET6 : AF_INET, address.Ip, text, sizeof text);
+    return text;
+}
+
+std::uint32_t InetAddr(const char* text)
+{
+    return ::inet_addr(text);
+}
+
+TFound LookUp(const char* name, int family, bool canonical, std::size_t most)
+{
+    ::addrinfo hints {};
+    hints.ai_family = SystemFamily(family);
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = canonical ? AI_CANONNAME : 0;
+    ::addrinfo* list = nullptr;
+    TFound found;
+    found.Error = LookupError(::getaddrinfo(name, nullptr, &hints, &list));
+    if (found.Error != TLookupError::None)
+        return found;
+    if (canonical && list && list->ai_canonname)
+        found.CanonicalName = list->ai_canonname;
+    for (const ::addrinfo* a = list; a && found.Endpoints.size() < most; a = a->ai_next)
+        if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
+            found.Endpoints.push_back(FromSystem(a->ai_addr));
+    ::freeaddrinfo(list);
+    return found;
 }
 
 bool NothingYet(long result)

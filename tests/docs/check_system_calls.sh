@@ -4,7 +4,7 @@
 # elsewhere in the given folders and fails.
 transport="$1"
 shift
-calls='socket|connect|bind|listen|accept4?|recv|recvfrom|recvmsg|send|sendto|sendmsg|shutdown|poll|select|setsockopt|getsockopt|getpeername|getsockname|getaddrinfo|freeaddrinfo|dup3'
+calls='socket|connect|bind|listen|accept4?|recv|recvfrom|recvmsg|send|sendto|sendmsg|shutdown|poll|select|setsockopt|getsockopt|getpeername|getsockname|getaddrinfo|freeaddrinfo|dup3|inet_pton|inet_ntop|inet_addr'
 # A global call: "::recv(", not "QObject::connect(".
 pattern="(?<![A-Za-z0-9_])::($calls)\("
 found=$(for folder in "$transport" "$@"; do grep -rnP --include='*.cpp' --include='*.h' "$pattern" "$folder"; done | grep -v "^$transport/system_socket\.cpp:")
