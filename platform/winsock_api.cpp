@@ -90,11 +90,15 @@ int ErrorFromErrno(int error)
     case ENOBUFS: return WSAENOBUFS;
     case EISCONN: return WSAEISCONN;
     case ENOTCONN: return WSAENOTCONN;
+#ifdef ESHUTDOWN // not every system's errno has these two
     case ESHUTDOWN: return WSAESHUTDOWN;
+#endif
     case EPIPE: return WSAESHUTDOWN;
     case ETIMEDOUT: return WSAETIMEDOUT;
     case ECONNREFUSED: return WSAECONNREFUSED;
+#ifdef EHOSTDOWN
     case EHOSTDOWN: return WSAEHOSTDOWN;
+#endif
     case EHOSTUNREACH: return WSAEHOSTUNREACH;
     case net::kTlsFailed: return ext::WSAETLSFAILED;
     default: return WSAEINVAL;

@@ -23,7 +23,9 @@ bool BreaksConnection(int error)
     case EPIPE:
     case ENETDOWN:
     case ENETUNREACH:
+#ifdef EHOSTDOWN // not every system's errno has it
     case EHOSTDOWN:
+#endif
     case EHOSTUNREACH:
         return true;
     default:
