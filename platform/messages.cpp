@@ -84,6 +84,17 @@ bool PostWindowMessage(HWND window, unsigned msg, std::uintptr_t wParam, std::in
     return PostMessageWith(window, msg, wParam, lParam, nullptr);
 }
 
+unsigned QuitRequests()
+{
+    return gQuitRequests.load(std::memory_order_relaxed);
+}
+
+void NoteEventHandled()
+{
+    if (MessageQueue* queue = CurrentQueue())
+        queue->Handled();
+}
+
 TExceptionHandler SetApplicationExceptionHandler(TExceptionHandler handler)
 {
     return std::exchange(ExceptionHandler(), std::move(handler));

@@ -77,15 +77,4 @@ void detail::WaitAndProcessMessagesOrReadable(int fd)
     readable->setEnabled(false);
 }
 
-unsigned QuitRequests()
-{
-    return gQuitRequests.load(std::memory_order_relaxed);
-}
-
-void NoteEventHandled()
-{
-    if (MessageQueue* queue = CurrentQueue())
-        queue->Handled();
-}
-
 } // namespace ferro

@@ -24,15 +24,4 @@ void WaitAndProcessMessages()
     queue.Process(true);
 }
 
-unsigned QuitRequests()
-{
-    return gQuitRequests.load(std::memory_order_relaxed);
-}
-
-void NoteEventHandled()
-{
-    if (MessageQueue* queue = CurrentQueue())
-        queue->Handled();
-}
-
 } // namespace ferro
