@@ -26,3 +26,8 @@ ferro_windows_test(test_platform
 # Not a test: scripts/test-windows runs it beside the suites (see its file).
 add_executable(wine_keeper support/wine_keeper.cpp)
 ferrolink_warnings(wine_keeper)
+
+# A measurement, not a test: what the message loop's idle wait costs.
+add_executable(idle_messages ${PROJECT_SOURCE_DIR}/bench/windows/idle_messages.cpp)
+target_link_libraries(idle_messages PRIVATE ferrolink)
+ferrolink_warnings(idle_messages)
