@@ -62,7 +62,7 @@ TEST(Fingerprints, AreReadInTheFormsPeopleCopyAndNothingElse)
     }
     const std::string refused[] = {
         "", upper.substr(3), upper + ":00", lowerBare + "0", upper.substr(0, 94) + "G",
-        std::string(upper).replace(2, 1, "-"),               // another separator
+        upper.substr(0, 2) + "-" + upper.substr(3),          // another separator
         upper.substr(0, 3) + lowerBare.substr(2),            // colons in part
         "sha1 Fingerprint=" + upper,                          // another digest's label
     };
