@@ -23,6 +23,10 @@ ferro_windows_test(test_platform
     platform/test_classes.cpp
     platform/test_messages.cpp)
 
+ferro_windows_test(test_transport
+    transport/test_system_socket.cpp)
+target_link_libraries(test_transport PRIVATE ferrolink_transport)
+
 # Not a test: scripts/test-windows runs it beside the suites (see its file).
 add_executable(wine_keeper support/wine_keeper.cpp)
 ferrolink_warnings(wine_keeper)

@@ -12,6 +12,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "system_records.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -31,44 +33,6 @@ long Checked(long result)
 int SystemFamily(int family)
 {
     return family == kInet6 ? AF_INET6 : family == kInet4 ? AF_INET : AF_UNSPEC;
-}
-
-// `endpoint` as the system's record; its length.
-socklen_t ToSystem(const TEndpoint& endpoint, ::sockaddr_storage& into)
-{
-    into = {};
-    if (endpoint.Family == kInet6) {
-        auto& in6 = reinterpret_cast<::sockaddr_in6&>(into);
-        in6.sin6_family = AF_INET6;
-        std::memcpy(&in6.sin6_port, endpoint.Port, 2);
-        std::memcpy(&in6.sin6_flowinfo, endpoint.FlowInfo, 4);
-        std::memcpy(&in6.sin6_addr, endpoint.Ip, 16);
-        in6.sin6_scope_id = endpoint.ScopeId;
-        return sizeof in6;
-    }
-    auto& in = reinterpret_cast<::sockaddr_in&>(into);
-    in.sin_family = AF_INET;
-    std::memcpy(&in.sin_port, endpoint.Port, 2);
-    std::memcpy(&in.sin_addr, endpoint.Ip, 4);
-    return sizeof in;
-}
-
-TEndpoint FromSystem(const ::sockaddr* from)
-{
-    TEndpoint endpoint;
-    if (from->sa_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const ::sockaddr_in6*>(from);
-        endpoint.Family = kInet6;
-        std::memcpy(endpoint.Port, &in6->sin6_port, 2);
-        std::memcpy(endpoint.FlowInfo, &in6->sin6_flowinfo, 4);
-        std::memcpy(endpoint.Ip, &in6->sin6_addr, 16);
-        endpoint.ScopeId = in6->sin6_scope_id;
-        return endpoint;
-    }
-    const auto* in = reinterpret_cast<const ::sockaddr_in*>(from);
-    std::memcpy(endpoint.Port, &in->sin_port, 2);
-    std::memcpy(endpoint.Ip, &in->sin_addr, 4);
-    return endpoint;
 }
 
 TLookupError LookupError(int eai)
@@ -133,14 +97,14 @@ int Close(int fd)
 int Connect(int fd, const TEndpoint& to)
 {
     ::sockaddr_storage record;
-    const socklen_t length = ToSystem(to, record);
+    const auto length = static_cast<socklen_t>(ToSystem(to, record));
     return static_cast<int>(Checked(::connect(fd, reinterpret_cast<const ::sockaddr*>(&record), length)));
 }
 
 int Bind(int fd, const TEndpoint& at)
 {
     ::sockaddr_storage record;
-    const socklen_t length = ToSystem(at, record);
+    const auto length = static_cast<socklen_t>(ToSystem(at, record));
     return static_cast<int>(Checked(::bind(fd, reinterpret_cast<const ::sockaddr*>(&record), length)));
 }
 
@@ -255,6 +219,16 @@ int PeerAddress(int fd, TEndpoint& peer)
     const int r = static_cast<int>(Checked(::getpeername(fd, reinterpret_cast<::sockaddr*>(&record), &length)));
     if (r == 0)
         peer = FromSystem(reinterpret_cast<const ::sockaddr*>(&record));
+    return r;
+}
+
+int LocalAddress(int fd, TEndpoint& local)
+{
+    ::sockaddr_storage record {};
+    socklen_t length = sizeof record;
+    const int r = static_cast<int>(Checked(::getsockname(fd, reinterpret_cast<::sockaddr*>(&record), &length)));
+    if (r == 0)
+        local = FromSystem(reinterpret_cast<const ::sockaddr*>(&record));
     return r;
 }
 

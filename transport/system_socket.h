@@ -81,6 +81,8 @@ long SendSpace(int fd);
 // What a finished connect left (SO_ERROR): 0, or the error, positive.
 int PendingError(int fd);
 int PeerAddress(int fd, TEndpoint& peer);
+// The address and port `fd` is bound to.
+int LocalAddress(int fd, TEndpoint& local);
 
 // An address written as people write them (192.0.2.1, 2001:db8::1) into
 // `into`'s family and IP; false when `text` is none.

@@ -1,0 +1,444 @@
+// The transport's system calls on Windows' own socket library (ws2_32).
+// Windows names sockets by handles, not small numbers, and has no flag
+// that keeps one call from waiting: each system socket is made
+// non-blocking and known by a number of ours, and a call that may wait
+// waits in WSAPoll, as long as the socket's wait limits let it (none: as
+// long as it takes), so that every call behaves as the POSIX one the
+// layers above were written for. Errors are told in errno's names.
+#include "system_socket.h"
+#include "system_handles.h"
+
+#include <ws2tcpip.h>
+
+#include "system_records.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <iterator>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace ferro::sys {
+
+namespace {
+
+constexpr int kFirstNumber = 3; // small, and never 0, 1 or 2, as descriptors
+
+struct TSlot {
+    SOCKET Socket = INVALID_SOCKET;
+    long WaitLimit = -1; // microseconds a call may wait; -1: no limit
+};
+
+std::mutex gLock;
+std::vector<TSlot>& Slots()
+{
+    static auto* slots = new std::vector<TSlot>; // never destroyed: sockets outlive static objects
+    return *slots;
+}
+
+// The library is started once, on the first socket, for the process.
+void StartOnce()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+
+int ErrnoOf(int wsaError)
+{
+    switch (wsaError) {
+    case WSAEWOULDBLOCK: return EAGAIN;
+    case WSAEINPROGRESS: return EINPROGRESS;
+    case WSAEALREADY: return EALREADY;
+    case WSAEINTR: return EINTR;
+    case WSAEBADF: return EBADF;
+    case WSAEACCES: return EACCES;
+    case WSAEFAULT: return EFAULT;
+    case WSAEINVAL: return EINVAL;
+    case WSAEMFILE: return EMFILE;
+    case WSAENOTSOCK: return ENOTSOCK;
+    case WSAEMSGSIZE: return EMSGSIZE;
+    case WSAENOPROTOOPT: return ENOPROTOOPT;
+    case WSAEPROTONOSUPPORT: return EPROTONOSUPPORT;
+    case WSAEAFNOSUPPORT: return EAFNOSUPPORT;
+    case WSAEADDRINUSE: return EADDRINUSE;
+    case WSAEADDRNOTAVAIL: return EADDRNOTAVAIL;
+    case WSAENETDOWN: return ENETDOWN;
+    case WSAENETUNREACH: return ENETUNREACH;
+    case WSAECONNABORTED: return ECONNABORTED;
+    case WSAECONNRESET: return ECONNRESET;
+    case WSAENOBUFS: return ENOBUFS;
+    case WSAEISCONN: return EISCONN;
+    case WSAENOTCONN: return ENOTCONN;
+    case WSAESHUTDOWN: return EPIPE;
+    case WSAETIMEDOUT: return ETIMEDOUT;
+    case WSAECONNREFUSED: return ECONNREFUSED;
+    case WSAEHOSTDOWN:
+    case WSAEHOSTUNREACH: return EHOSTUNREACH;
+    default: return EIO;
+    }
+}
+
+// Minus the errno of the library's last error.
+long Failed()
+{
+    return -ErrnoOf(::WSAGetLastError());
+}
+
+TSlot* SlotOf(int fd)
+{
+    const auto index = static_cast<std::size_t>(fd - kFirstNumber);
+    return fd >= kFirstNumber && index < Slots().size() && Slots()[index].Socket != INVALID_SOCKET ? &Slots()[index] : nullptr;
+}
+
+// The socket and its wait limit, or INVALID_SOCKET.
+TSlot Look(int fd)
+{
+    const std::lock_guard lock(gLock);
+    const TSlot* slot = SlotOf(fd);
+    return slot ? *slot : TSlot {};
+}
+
+int Number(SOCKET socket, long waitLimit)
+{
+    const std::lock_guard lock(gLock);
+    auto& slots = Slots();
+    auto free = std::find_if(slots.begin(), slots.end(), [](const TSlot& s) { return s.Socket == INVALID_SOCKET; });
+    if (free == slots.end())
+        free = slots.insert(slots.end(), TSlot {});
+    *free = {socket, waitLimit};
+    return kFirstNumber + static_cast<int>(free - slots.begin());
+}
+
+SOCKET NewSocket(int family, int type, int protocol)
+{
+    StartOnce();
+    const int af = family == kInet6 ? AF_INET6 : AF_INET;
+    const SOCKET socket = ::WSASocketW(af, type, protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    u_long nonBlocking = 1;
+    if (socket != INVALID_SOCKET && ::ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) {
+        ::closesocket(socket);
+        return INVALID_SOCKET;
+    }
+    return socket;
+}
+
+// Waits for `events` (POLLRDNORM, POLLWRNORM) on `slot`'s socket as long
+// as its wait limit lets it: true when they came (or the socket failed).
+bool AwaitEvents(const TSlot& slot, short events)
+{
+    const int ms = slot.WaitLimit < 0 ? -1 : static_cast<int>((slot.WaitLimit + 999) / 1000);
+    WSAPOLLFD look {slot.Socket, events, 0};
+    return ::WSAPoll(&look, 1, ms) > 0;
+}
+
+// Runs `call` (a system call on the socket, returning a count or
+// SOCKET_ERROR) until it does not find the socket busy, waiting in between
+// unless `flags` say not to; the count, or minus the error.
+template <typename TCall>
+long Patiently(const TSlot& slot, int flags, short events, TCall call)
+{
+    for (;;) {
+        const long n = call();
+        if (n != SOCKET_ERROR)
+            return n;
+        const long error = Failed();
+        if (error != -EAGAIN || (flags & kDontWait) || !AwaitEvents(slot, events))
+            return error;
+    }
+}
+
+int SetOption(SOCKET socket, int level, int name, const void* value, int length)
+{
+    return ::setsockopt(socket, level, name, static_cast<const char*>(value), length) == 0 ? 0 : static_cast<int>(Failed());
+}
+
+TLookupError LookupError(int error)
+{
+    switch (error) {
+    case 0: return TLookupError::None;
+    case WSATRY_AGAIN: return TLookupError::TryAgain;
+    case WSANO_RECOVERY: return TLookupError::Failed;
+    case WSANO_DATA: return TLookupError::NoAddress;
+    case WSA_NOT_ENOUGH_MEMORY: return TLookupError::NoMemory;
+    default: return TLookupError::NotFound;
+    }
+}
+
+} // namespace
+
+SOCKET SystemHandle(int fd)
+{
+    return Look(fd).Socket;
+}
+
+int NumberOf(SOCKET socket)
+{
+    const std::lock_guard lock(gLock);
+    const auto& slots = Slots();
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        if (slots[i].Socket == socket)
+            return kFirstNumber + static_cast<int>(i);
+    return -1;
+}
+
+int OpenStream(int family, int type, int protocol)
+{
+    const SOCKET socket = NewSocket(family, type, protocol);
+    return socket == INVALID_SOCKET ? static_cast<int>(Failed()) : Number(socket, -1);
+}
+
+int ReplaceStream(int fd, int family)
+{
+    const SOCKET fresh = NewSocket(family, SOCK_STREAM, 0);
+    if (fresh == INVALID_SOCKET)
+        return static_cast<int>(Failed());
+    const std::lock_guard lock(gLock);
+    TSlot* slot = SlotOf(fd);
+    if (!slot) {
+        ::closesocket(fresh);
+        return -EBADF;
+    }
+    ::closesocket(slot->Socket);
+    *slot = {fresh, -1};
+    return 0;
+}
+
+int Close(int fd)
+{
+    SOCKET socket = INVALID_SOCKET;
+    {
+        const std::lock_guard lock(gLock);
+        TSlot* slot = SlotOf(fd);
+        if (!slot)
+            return -EBADF;
+        socket = std::exchange(slot->Socket, INVALID_SOCKET);
+    }
+    return ::closesocket(socket) == 0 ? 0 : static_cast<int>(Failed());
+}
+
+int Connect(int fd, const TEndpoint& to)
+{
+    const TSlot slot = Look(fd);
+    sockaddr_storage record;
+    const int length = ToSystem(to, record);
+    if (::connect(slot.Socket, reinterpret_cast<const sockaddr*>(&record), length) == 0)
+        return 0;
+    const long error = Failed();
+    if (error != -EAGAIN)
+        return static_cast<int>(error);
+    // In progress: its outcome within the wait limit, else it goes on.
+    if (!AwaitEvents(slot, POLLWRNORM))
+        return -EINPROGRESS;
+    const int pending = PendingError(fd);
+    return pending == 0 ? 0 : -pending;
+}
+
+int Bind(int fd, const TEndpoint& at)
+{
+    sockaddr_storage record;
+    const int length = ToSystem(at, record);
+    return ::bind(Look(fd).Socket, reinterpret_cast<const sockaddr*>(&record), length) == 0 ? 0 : static_cast<int>(Failed());
+}
+
+int Listen(int fd, int backlog)
+{
+    return ::listen(Look(fd).Socket, backlog) == 0 ? 0 : static_cast<int>(Failed());
+}
+
+int Accept(int fd, TEndpoint& from)
+{
+    const TSlot slot = Look(fd);
+    sockaddr_storage record {};
+    SOCKET taken = INVALID_SOCKET;
+    const long result = Patiently(slot, 0, POLLRDNORM, [&] {
+        int length = sizeof record;
+        taken = ::accept(slot.Socket, reinterpret_cast<sockaddr*>(&record), &length);
+        return taken == INVALID_SOCKET ? long {SOCKET_ERROR} : 0L;
+    });
+    if (result < 0)
+        return static_cast<int>(result);
+    u_long nonBlocking = 1;
+    ::ioctlsocket(taken, FIONBIO, &nonBlocking);
+    ::WSAAsyncSelect(taken, nullptr, 0, 0); // nothing of the listener's selection: its own comes
+    from = FromSystem(reinterpret_cast<const sockaddr*>(&record));
+    return Number(taken, slot.WaitLimit); // the listener's wait limits, as POSIX sockets inherit them
+}
+
+long Receive(int fd, void* into, std::size_t length, int flags)
+{
+    const TSlot slot = Look(fd);
+    const int count = static_cast<int>(std::min<std::size_t>(length, INT_MAX));
+    return Patiently(slot, flags, POLLRDNORM, [&] {
+        return static_cast<long>(::recv(slot.Socket, static_cast<char*>(into), count, (flags & kPeek) ? MSG_PEEK : 0));
+    });
+}
+
+long Send(int fd, const void* bytes, std::size_t length, int flags)
+{
+    const TSlot slot = Look(fd);
+    const int count = static_cast<int>(std::min<std::size_t>(length, INT_MAX));
+    return Patiently(slot, flags, POLLWRNORM, [&] {
+        return static_cast<long>(::send(slot.Socket, static_cast<const char*>(bytes), count, 0));
+    });
+}
+
+long SendGathered(int fd, const TPiece* pieces, std::size_t count, int flags)
+{
+    const TSlot slot = Look(fd);
+    WSABUF parts[8];
+    count = std::min(count, std::size(parts));
+    for (std::size_t i = 0; i < count; ++i)
+        parts[i] = {static_cast<ULONG>(std::min<std::size_t>(pieces[i].Length, ULONG_MAX / 2)), static_cast<CHAR*>(const_cast<void*>(pieces[i].Bytes))};
+    return Patiently(slot, flags, POLLWRNORM, [&] {
+        DWORD sent = 0;
+        return ::WSASend(slot.Socket, parts, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == 0 ? static_cast<long>(sent) : long {SOCKET_ERROR};
+    });
+}
+
+int ShutdownSending(int fd)
+{
+    return ::shutdown(Look(fd).Socket, SD_SEND) == 0 ? 0 : static_cast<int>(Failed());
+}
+
+int Poll(int fd, int events, int ms)
+{
+    WSAPOLLFD look {Look(fd).Socket, static_cast<short>(((events & kReadable) ? POLLRDNORM : 0) | ((events & kWritable) ? POLLWRNORM : 0)), 0};
+    const int n = ::WSAPoll(&look, 1, ms);
+    if (n <= 0)
+        return n < 0 ? static_cast<int>(Failed()) : 0;
+    const bool failed = (look.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    return (((look.revents & POLLRDNORM) || failed ? kReadable : 0) | ((look.revents & POLLWRNORM) || failed ? kWritable : 0)) & events;
+}
+
+int SetNoDelay(int fd)
+{
+    const BOOL on = TRUE;
+    return SetOption(Look(fd).Socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+int SetReuseAddress(int fd)
+{
+    // Windows binds a port whose earlier connections linger in TIME_WAIT
+    // as it is; its SO_REUSEADDR would let a second listener take a port
+    // another holds. Exclusive use keeps the port ours alone.
+    const BOOL on = TRUE;
+    return SetOption(Look(fd).Socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, &on, sizeof on);
+}
+
+int SetV6Only(int fd, bool only)
+{
+    const DWORD value = only ? 1 : 0;
+    return SetOption(Look(fd).Socket, IPPROTO_IPV6, IPV6_V6ONLY, &value, sizeof value);
+}
+
+int SetLinger(int fd, bool on, int seconds)
+{
+    const linger value {static_cast<u_short>(on ? 1 : 0), static_cast<u_short>(seconds)};
+    return SetOption(Look(fd).Socket, SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+int SetWaitLimits(int fd, long microseconds)
+{
+    const std::lock_guard lock(gLock);
+    TSlot* slot = SlotOf(fd);
+    if (!slot)
+        return -EBADF;
+    slot->WaitLimit = microseconds;
+    return 0;
+}
+
+long SendSpace(int)
+{
+    return -ENOPROTOOPT; // Windows tells an ideal backlog, not the room left
+}
+
+int PendingError(int fd)
+{
+    int error = 0;
+    int length = sizeof error;
+    if (::getsockopt(Look(fd).Socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+        return static_cast<int>(-Failed());
+    return error == 0 ? 0 : ErrnoOf(error);
+}
+
+int LocalAddress(int fd, TEndpoint& local)
+{
+    sockaddr_storage record {};
+    int length = sizeof record;
+    if (::getsockname(Look(fd).Socket, reinterpret_cast<sockaddr*>(&record), &length) != 0)
+        return static_cast<int>(Failed());
+    local = FromSystem(reinterpret_cast<const sockaddr*>(&record));
+    return 0;
+}
+
+int PeerAddress(int fd, TEndpoint& peer)
+{
+    sockaddr_storage record {};
+    int length = sizeof record;
+    if (::getpeername(Look(fd).Socket, reinterpret_cast<sockaddr*>(&record), &length) != 0)
+        return static_cast<int>(Failed());
+    peer = FromSystem(reinterpret_cast<const sockaddr*>(&record));
+    return 0;
+}
+
+bool ParseIp(const char* text, TEndpoint& into)
+{
+    StartOnce();
+    std::uint8_t ip[16] = {};
+    if (::inet_pton(AF_INET, text, ip) == 1)
+        into.Family = kInet4;
+    else if (::inet_pton(AF_INET6, text, ip) == 1)
+        into.Family = kInet6;
+    else
+        return false;
+    std::memcpy(into.Ip, ip, sizeof ip);
+    return true;
+}
+
+std::string IpText(const TEndpoint& address)
+{
+    StartOnce();
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(address.Family == kInet6 ? AF_INET6 : AF_INET, address.Ip, text, sizeof text);
+    return text;
+}
+
+std::uint32_t InetAddr(const char* text)
+{
+    StartOnce();
+    return ::inet_addr(text);
+}
+
+TFound LookUp(const char* name, int family, bool canonical, std::size_t most)
+{
+    StartOnce();
+    addrinfo hints {};
+    hints.ai_family = family == kInet6 ? AF_INET6 : family == kInet4 ? AF_INET : AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = canonical ? AI_CANONNAME : 0;
+    addrinfo* list = nullptr;
+    TFound found;
+    found.Error = LookupError(::getaddrinfo(name, nullptr, &hints, &list));
+    if (found.Error != TLookupError::None)
+        return found;
+    if (canonical && list && list->ai_canonname)
+        found.CanonicalName = list->ai_canonname;
+    for (const addrinfo* a = list; a && found.Endpoints.size() < most; a = a->ai_next)
+        if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
+            found.Endpoints.push_back(FromSystem(a->ai_addr));
+    ::freeaddrinfo(list);
+    return found;
+}
+
+bool NothingYet(long result)
+{
+    return result == -EAGAIN || result == -EWOULDBLOCK || result == -EINTR;
+}
+
+} // namespace ferro::sys
