@@ -49,6 +49,18 @@ TEST(Messages, PostedFromAnotherThreadArriveOnThisOne)
     DeallocateHWnd(w);
 }
 
+// A thread that only posts (it has no queue of its own) ends cleanly, and
+// what it posted arrives.
+TEST(Messages, APosterThreadEndsCleanlyAndItsMessagesArrive)
+{
+    int calls = 0;
+    const HWND own = AllocateHWnd([&](TMessage&) { ++calls; });
+    for (int i = 0; i < 3; ++i)
+        std::thread([own] { EXPECT_TRUE(PostMessage(own, 1100, 0, 0)); }).join();
+    EXPECT_TRUE(PumpUntil([&] { return calls == 3; }));
+    DeallocateHWnd(own);
+}
+
 TEST(Messages, QueuedForADestroyedWindowAreDropped)
 {
     int calls = 0;
