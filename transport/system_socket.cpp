@@ -234,22 +234,12 @@ int LocalAddress(int fd, TEndpoint& local)
 
 bool ParseIp(const char* text, TEndpoint& into)
 {
-    std::uint8_t ip[16] = {};
-    if (::inet_pton(AF_INET, text, ip) == 1)
-        into.Family = kInet4;
-    else if (::inet_pton(AF_INET6, text, ip) == 1)
-        into.Family = kInet6;
-    else
-        return false;
-    std::memcpy(into.Ip, ip, sizeof ip);
-    return true;
+    return ParseIpText(text, into);
 }
 
 std::string IpText(const TEndpoint& address)
 {
-    char text[INET6_ADDRSTRLEN] = {};
-    ::inet_ntop(address.Family == kInet6 ? AF_INET6 : AF_INET, address.Ip, text, sizeof text);
-    return text;
+    return WrittenIp(address);
 }
 
 std::uint32_t InetAddr(const char* text)
@@ -259,27 +249,14 @@ std::uint32_t InetAddr(const char* text)
 
 TFound LookUp(const char* name, int family, bool canonical, std::size_t most)
 {
-    ::addrinfo hints {};
-    hints.ai_family = SystemFamily(family);
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = canonical ? AI_CANONNAME : 0;
+    const ::addrinfo hints = LookupHints(family, canonical);
     ::addrinfo* list = nullptr;
     TFound found;
     found.Error = LookupError(::getaddrinfo(name, nullptr, &hints, &list));
-    if (found.Error != TLookupError::None)
-        return found;
-    if (canonical && list && list->ai_canonname)
-        found.CanonicalName = list->ai_canonname;
-    for (const ::addrinfo* a = list; a && found.Endpoints.size() < most; a = a->ai_next)
-        if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
-            found.Endpoints.push_back(FromSystem(a->ai_addr));
+    if (found.Error == TLookupError::None)
+        TakeFound(list, canonical, most, found);
     ::freeaddrinfo(list);
     return found;
-}
-
-bool NothingYet(long result)
-{
-    return result == -EAGAIN || result == -EWOULDBLOCK || result == -EINTR;
 }
 
 } // namespace ferro::sys

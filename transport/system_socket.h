@@ -7,6 +7,7 @@
 // names never meet the socket interface's above.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -108,6 +109,9 @@ TFound LookUp(const char* name, int family, bool canonical, std::size_t most);
 
 // A call that would block, waited its bounded moment out, or was
 // interrupted (a bounded call is never restarted): nothing came yet.
-bool NothingYet(long result);
+inline bool NothingYet(long result)
+{
+    return result == -EAGAIN || result == -EWOULDBLOCK || result == -EINTR;
+}
 
 } // namespace ferro::sys

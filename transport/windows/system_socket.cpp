@@ -6,7 +6,7 @@
 // long as it takes), so that every call behaves as the POSIX one the
 // layers above were written for. Errors are told in errno's names.
 #include "system_socket.h"
-#include "system_handles.h"
+#include "socket_numbers.h"
 
 #include <ws2tcpip.h>
 
@@ -17,27 +17,10 @@
 #include <climits>
 #include <cstring>
 #include <iterator>
-#include <mutex>
-#include <utility>
-#include <vector>
 
 namespace ferro::sys {
 
 namespace {
-
-constexpr int kFirstNumber = 3; // small, and never 0, 1 or 2, as descriptors
-
-struct TSlot {
-    SOCKET Socket = INVALID_SOCKET;
-    long WaitLimit = -1; // microseconds a call may wait; -1: no limit
-};
-
-std::mutex gLock;
-std::vector<TSlot>& Slots()
-{
-    static auto* slots = new std::vector<TSlot>; // never destroyed: sockets outlive static objects
-    return *slots;
-}
 
 // The library is started once, on the first socket, for the process.
 void StartOnce()
@@ -88,31 +71,6 @@ int ErrnoOf(int wsaError)
 long Failed()
 {
     return -ErrnoOf(::WSAGetLastError());
-}
-
-TSlot* SlotOf(int fd)
-{
-    const auto index = static_cast<std::size_t>(fd - kFirstNumber);
-    return fd >= kFirstNumber && index < Slots().size() && Slots()[index].Socket != INVALID_SOCKET ? &Slots()[index] : nullptr;
-}
-
-// The socket and its wait limit, or INVALID_SOCKET.
-TSlot Look(int fd)
-{
-    const std::lock_guard lock(gLock);
-    const TSlot* slot = SlotOf(fd);
-    return slot ? *slot : TSlot {};
-}
-
-int Number(SOCKET socket, long waitLimit)
-{
-    const std::lock_guard lock(gLock);
-    auto& slots = Slots();
-    auto free = std::find_if(slots.begin(), slots.end(), [](const TSlot& s) { return s.Socket == INVALID_SOCKET; });
-    if (free == slots.end())
-        free = slots.insert(slots.end(), TSlot {});
-    *free = {socket, waitLimit};
-    return kFirstNumber + static_cast<int>(free - slots.begin());
 }
 
 SOCKET NewSocket(int family, int type, int protocol)
@@ -172,21 +130,6 @@ TLookupError LookupError(int error)
 
 } // namespace
 
-SOCKET SystemHandle(int fd)
-{
-    return Look(fd).Socket;
-}
-
-int NumberOf(SOCKET socket)
-{
-    const std::lock_guard lock(gLock);
-    const auto& slots = Slots();
-    for (std::size_t i = 0; i < slots.size(); ++i)
-        if (slots[i].Socket == socket)
-            return kFirstNumber + static_cast<int>(i);
-    return -1;
-}
-
 int OpenStream(int family, int type, int protocol)
 {
     const SOCKET socket = NewSocket(family, type, protocol);
@@ -198,27 +141,20 @@ int ReplaceStream(int fd, int family)
     const SOCKET fresh = NewSocket(family, SOCK_STREAM, 0);
     if (fresh == INVALID_SOCKET)
         return static_cast<int>(Failed());
-    const std::lock_guard lock(gLock);
-    TSlot* slot = SlotOf(fd);
-    if (!slot) {
+    const SOCKET old = Replace(fd, fresh);
+    if (old == INVALID_SOCKET) {
         ::closesocket(fresh);
         return -EBADF;
     }
-    ::closesocket(slot->Socket);
-    *slot = {fresh, -1};
+    ::closesocket(old);
     return 0;
 }
 
 int Close(int fd)
 {
-    SOCKET socket = INVALID_SOCKET;
-    {
-        const std::lock_guard lock(gLock);
-        TSlot* slot = SlotOf(fd);
-        if (!slot)
-            return -EBADF;
-        socket = std::exchange(slot->Socket, INVALID_SOCKET);
-    }
+    const SOCKET socket = Release(fd);
+    if (socket == INVALID_SOCKET)
+        return -EBADF;
     return ::closesocket(socket) == 0 ? 0 : static_cast<int>(Failed());
 }
 
@@ -345,12 +281,7 @@ int SetLinger(int fd, bool on, int seconds)
 
 int SetWaitLimits(int fd, long microseconds)
 {
-    const std::lock_guard lock(gLock);
-    TSlot* slot = SlotOf(fd);
-    if (!slot)
-        return -EBADF;
-    slot->WaitLimit = microseconds;
-    return 0;
+    return SetWaitLimit(fd, microseconds) ? 0 : -EBADF;
 }
 
 long SendSpace(int)
@@ -390,23 +321,13 @@ int PeerAddress(int fd, TEndpoint& peer)
 bool ParseIp(const char* text, TEndpoint& into)
 {
     StartOnce();
-    std::uint8_t ip[16] = {};
-    if (::inet_pton(AF_INET, text, ip) == 1)
-        into.Family = kInet4;
-    else if (::inet_pton(AF_INET6, text, ip) == 1)
-        into.Family = kInet6;
-    else
-        return false;
-    std::memcpy(into.Ip, ip, sizeof ip);
-    return true;
+    return ParseIpText(text, into);
 }
 
 std::string IpText(const TEndpoint& address)
 {
     StartOnce();
-    char text[INET6_ADDRSTRLEN] = {};
-    ::inet_ntop(address.Family == kInet6 ? AF_INET6 : AF_INET, address.Ip, text, sizeof text);
-    return text;
+    return WrittenIp(address);
 }
 
 std::uint32_t InetAddr(const char* text)
@@ -418,27 +339,15 @@ std::uint32_t InetAddr(const char* text)
 TFound LookUp(const char* name, int family, bool canonical, std::size_t most)
 {
     StartOnce();
-    addrinfo hints {};
-    hints.ai_family = family == kInet6 ? AF_INET6 : family == kInet4 ? AF_INET : AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = canonical ? AI_CANONNAME : 0;
+    const addrinfo hints = LookupHints(family, canonical);
     addrinfo* list = nullptr;
     TFound found;
     found.Error = LookupError(::getaddrinfo(name, nullptr, &hints, &list));
-    if (found.Error != TLookupError::None)
-        return found;
-    if (canonical && list && list->ai_canonname)
-        found.CanonicalName = list->ai_canonname;
-    for (const addrinfo* a = list; a && found.Endpoints.size() < most; a = a->ai_next)
-        if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
-            found.Endpoints.push_back(FromSystem(a->ai_addr));
-    ::freeaddrinfo(list);
+    if (found.Error == TLookupError::None)
+        TakeFound(list, canonical, most, found);
+    if (list)
+        ::freeaddrinfo(list);
     return found;
-}
-
-bool NothingYet(long result)
-{
-    return result == -EAGAIN || result == -EWOULDBLOCK || result == -EINTR;
 }
 
 } // namespace ferro::sys
