@@ -4,7 +4,7 @@
 // room to write, data already read ahead, a connection an early accept saw.
 #include "socket_state.h"
 
-#include "message_queue.h"
+#include "thread_windows.h"
 
 #include "system_socket.h"
 

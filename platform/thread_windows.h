@@ -142,6 +142,10 @@ protected:
     unsigned long FDelivered = 0;
 };
 
+// As WaitAndProcessMessages, but also returns when the system socket `fd`
+// turns readable (the socket interface's AwaitReadableOrMessages).
+void WaitAndProcessMessagesOrReadable(int fd);
+
 // This thread's queue, or null before its first window.
 MessageQueue* CurrentQueue();
 // This thread's queue, made by its first window.

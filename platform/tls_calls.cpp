@@ -2,7 +2,6 @@
 // asks it, and tells its failures in the interface's numbers and words.
 #include "addresses.h"
 #include "socket_state.h"
-#include "tls_context.h"
 #include "winsock_errors.h"
 
 #include <ferrolink/tls.h>
@@ -28,11 +27,6 @@ std::string BrokenConnection(int error)
 
 } // namespace
 
-std::shared_ptr<tls::TContext> MakeTlsContext(const TTlsSettings& settings, bool server, std::string& failure)
-{
-    return tls::TContext::Make(settings, server, failure);
-}
-
 int StartTls(SOCKET s, const std::shared_ptr<tls::TContext>& context, const std::string& peerName)
 {
     SocketState* state = Find(s);
@@ -41,7 +35,7 @@ int StartTls(SOCKET s, const std::shared_ptr<tls::TContext>& context, const std:
     if (state->Link.State != Phase::Connected || state->Tls)
         return Fail(WSAEINVAL);
     state->Tls = net::OpenTlsChannel(state->Plain, context, peerName, PeerAddressBytes(state->Conn.Fd()));
-    return 0;
+    return state->Tls ? 0 : Fail(WSAEINVAL);
 }
 
 int TlsHandshake(SOCKET s)

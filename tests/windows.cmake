@@ -22,7 +22,8 @@ endfunction()
 ferro_windows_test(test_platform
     platform/test_classes.cpp
     platform/test_messages.cpp
-    platform/test_messages_windows.cpp)
+    platform/test_messages_windows.cpp
+    platform/test_winsock_loop.cpp)
 
 ferro_windows_test(test_transport
     transport/test_system_socket.cpp)

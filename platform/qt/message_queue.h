@@ -114,8 +114,4 @@ private:
     unsigned long FAtStart = 0;
 };
 
-// As WaitAndProcessMessages, but also returns when the system socket `fd`
-// turns readable (the socket interface's AwaitReadableOrMessages).
-void WaitAndProcessMessagesOrReadable(int fd);
-
 } // namespace ferro::detail

@@ -3,6 +3,9 @@
 // run components (nothing: every thread of Windows can have a queue).
 #include "message_queue.h"
 
+#include "socketwatch.h"
+#include "system_handles.h"
+
 #include <memory>
 #include <mutex>
 
@@ -85,6 +88,11 @@ LRESULT CALLBACK MessageQueue::WindowProcedure(::HWND window, UINT msg, WPARAM w
         queue->Deliver(*posted);
         return 0;
     }
+    if (queue && msg == kSocketMessage) {
+        if (TSocketWatch* watch = queue->WatchOf(sys::NumberOf(static_cast<SOCKET>(wParam))))
+            watch->Notified(WSAGETSELECTEVENT(lParam));
+        return 0;
+    }
     if (queue && msg == WM_TIMER) {
         auto it = queue->FTimers.find(wParam);
         if (it != queue->FTimers.end()) {
@@ -131,6 +139,19 @@ void MessageQueue::StopTimer(std::uintptr_t id)
 {
     if (FTimers.erase(id))
         ::KillTimer(FWindow, id);
+}
+
+void MessageQueue::RemoveWatch(int fd, TSocketWatch* watch)
+{
+    auto it = FWatches.find(fd);
+    if (it != FWatches.end() && it->second == watch)
+        FWatches.erase(it);
+}
+
+TSocketWatch* MessageQueue::WatchOf(int fd) const
+{
+    auto it = FWatches.find(fd);
+    return it == FWatches.end() ? nullptr : it->second;
 }
 
 MessageQueue* CurrentQueue() { return tQueue; }

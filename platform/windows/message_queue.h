@@ -11,10 +11,19 @@
 #include <unordered_map>
 
 // After our headers: <windows.h> renames PostMessage and defines HWND.
+// Its sockets' notifications need <winsock2.h>, which must come first.
+#include <winsock2.h>
 #include <windows.h>
 #undef PostMessage
 
+namespace ferro {
+class TSocketWatch;
+}
+
 namespace ferro::detail {
+
+// The system's notifications of sockets, to a thread's window (WSAAsyncSelect).
+constexpr UINT kSocketMessage = WM_APP + 2;
 
 class MessageQueue : public TThreadWindows {
 public:
@@ -35,6 +44,13 @@ public:
     void StartTimer(std::uintptr_t id, unsigned ms, std::function<void()> tick);
     void StopTimer(std::uintptr_t id);
 
+    // The system's window of this thread, where its sockets' notifications go.
+    ::HWND Window() const { return FWindow; }
+    // The watch of this thread's socket `fd`, for its notifications.
+    void AddWatch(int fd, TSocketWatch* watch) { FWatches[fd] = watch; }
+    void RemoveWatch(int fd, TSocketWatch* watch);
+    TSocketWatch* WatchOf(int fd) const;
+
 private:
     static LRESULT CALLBACK WindowProcedure(::HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
     // Takes and dispatches every message the system holds for this thread.
@@ -42,6 +58,7 @@ private:
 
     ::HWND FWindow = nullptr;
     std::unordered_map<std::uintptr_t, std::function<void()>> FTimers;
+    std::unordered_map<int, TSocketWatch*> FWatches;
 };
 
 } // namespace ferro::detail

@@ -3,6 +3,8 @@
 // MsgWaitForMultipleObjectsEx.
 #include "message_queue.h"
 
+#include "socketwatch.h"
+
 namespace ferro {
 
 using namespace detail;
@@ -22,6 +24,21 @@ void WaitAndProcessMessages()
         return;
     }
     queue.Process(true);
+}
+
+void detail::WaitAndProcessMessagesOrReadable(int fd)
+{
+    MessageQueue& queue = Queue();
+    if (queue.HasLocal()) {
+        queue.DrainLocal();
+        return;
+    }
+    TSocketWatch* watch = queue.WatchOf(fd);
+    if (watch)
+        watch->AwaitingRead(true);
+    queue.Process(true);
+    if ((watch = queue.WatchOf(fd)) != nullptr) // the socket may be gone by now
+        watch->AwaitingRead(false);
 }
 
 } // namespace ferro
