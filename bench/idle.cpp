@@ -1,13 +1,16 @@
 #include "winsock.h"
 #include "idle.h"
 
+#include "system_socket.h"
+
 #include <ferrolink/ferro.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN // without the system's winsock.h, whose macros take our names
+#include <windows.h>
+#else
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -17,12 +20,22 @@ using namespace ferro;
 
 namespace {
 
+// Processor time this process has used, in seconds.
 double CpuSeconds()
 {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+#else
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+#endif
 }
 
 // Share of one core that `wait` used, in percent.
@@ -40,23 +53,21 @@ struct WaitingLink : TFerrolink {
     void WaitForNothing() { AwaitCompletion(winsock::FD_READ); }
 };
 
-// A listener on 127.0.0.1 that accepts and then says nothing.
+// A listener on 127.0.0.1 that takes connections into its backlog and
+// then says nothing.
 struct SilentPeer {
-    SilentPeer()
+    SilentPeer() : Listener(sys::OpenStream(sys::kInet4))
     {
-        Listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(Listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(Listener, 1);
-        socklen_t len = sizeof a;
-        ::getsockname(Listener, reinterpret_cast<sockaddr*>(&a), &len);
-        Port = ntohs(a.sin_port);
+        sys::TEndpoint at;
+        sys::ParseIp("127.0.0.1", at);
+        sys::Bind(Listener, at);
+        sys::Listen(Listener, 1);
+        sys::LocalAddress(Listener, at);
+        Port = at.Port[0] << 8 | at.Port[1];
     }
-    ~SilentPeer() { ::close(Listener); }
+    ~SilentPeer() { sys::Close(Listener); }
     int Listener;
-    int Port;
+    int Port = 0;
 };
 
 } // namespace

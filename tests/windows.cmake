@@ -33,7 +33,8 @@ target_link_libraries(test_transport PRIVATE ferrolink_transport)
 add_executable(wine_keeper support/wine_keeper.cpp)
 ferrolink_warnings(wine_keeper)
 
-# A measurement, not a test: what the message loop's idle wait costs.
-add_executable(idle_messages ${PROJECT_SOURCE_DIR}/bench/windows/idle_messages.cpp)
-target_link_libraries(idle_messages PRIVATE ferrolink)
-ferrolink_warnings(idle_messages)
+# A measurement, not a test: what waiting costs when nothing comes.
+add_executable(idle_wait ${PROJECT_SOURCE_DIR}/bench/windows/idle_wait.cpp ${PROJECT_SOURCE_DIR}/bench/idle.cpp)
+target_include_directories(idle_wait PRIVATE ${PROJECT_SOURCE_DIR}/bench)
+target_link_libraries(idle_wait PRIVATE ferrolink_internals)
+ferrolink_warnings(idle_wait)

@@ -1,14 +1,18 @@
-// How much processor time the Windows message loop's wait uses when nothing
-// comes: WaitAndProcessMessages for 3 seconds, woken only by a timer's one
-// tick at the end. The wait must sleep in the system
+// How much processor time waiting uses on Windows when nothing comes, each
+// for 3 seconds: the message loop's wait (woken only by a timer's one tick
+// at its end), a component's completion wait for a notification that never
+// arrives, and a Read on a silent connection. Waits must sleep in the system
 // (MsgWaitForMultipleObjectsEx), not spin; the target is under 2 % of one
-// core. Prints the share of a core, measured by the process's own times.
+// core. Prints the share of a core each used, by the process's own times.
+#include "idle.h"
+
 #include <ferrolink/messages.h>
 #include <ferrolink/timer.h>
 
 #include <chrono>
 #include <cstdio>
 
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace {
@@ -42,5 +46,7 @@ int main()
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     std::printf("message wait, %.2f s without a message: %.2f %% of a core, %d passes\n", wall, 100.0 * (CpuSeconds() - cpu0) / wall, passes);
+    std::printf("completion wait, %d ms without a notification: %.2f %% of a core\n", kWaitMs, SilentWaitCoreShare(kWaitMs));
+    std::printf("Read, %d ms on a silent connection: %.2f %% of a core\n", kWaitMs, SilentReadCoreShare(kWaitMs));
     return 0;
 }
