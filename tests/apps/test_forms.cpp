@@ -2,7 +2,7 @@
 
 #include "recorder.h"
 
-#include "helpers.h"
+#include "qt_helpers.h"
 
 #include <gtest/gtest.h>
 

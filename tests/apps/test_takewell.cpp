@@ -4,7 +4,7 @@
 #include "peers.h"
 #include "recorder.h"
 
-#include "helpers.h"
+#include "qt_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,12 @@
 #include "connected.h"
 
 #include "recorder.h"
+#include "loop.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <gmock/gmock.h>
-
-#include <QTimer>
 
 #include <cstring>
 
@@ -75,7 +74,7 @@ TEST(Connect, StatusReadsConnectingDuringTheWait)
     link.Host = "127.0.0.1";
     link.Port = busy.Listener.Port();
     std::string duringWait;
-    QTimer::singleShot(50, [&] { duringWait = link.Status(); });
+    Later(50, [&] { duringWait = link.Status(); });
     EXPECT_EQ(ConnectFailure(link), "Connection Timed Out");
     EXPECT_EQ(duringWait, "Connecting");
 }
@@ -112,7 +111,7 @@ TEST(Connect, ACancelSetByAHandlerDuringTheWaitEndsIt)
     link.Host = "127.0.0.1";
     link.Port = busy.Listener.Port();
     const auto handle = link.Handle();
-    QTimer::singleShot(50, [&] { link.BeenCanceled = true; });
+    Later(50, [&] { link.BeenCanceled = true; });
     EXPECT_EQ(ConnectFailure(link), "Connection Canceled");
     EXPECT_FALSE(link.GetConnected());
     EXPECT_EQ(link.Handle(), handle);
@@ -177,7 +176,7 @@ TEST(Connect, AnAttemptGivenUpNeverCompletesLater)
         link.Host = "127.0.0.1";
         link.Port = late.Listener.Port();
         if (cancel)
-            QTimer::singleShot(50, [&] { link.BeenCanceled = true; });
+            Later(50, [&] { link.BeenCanceled = true; });
         else
             link.TimeOut = 100;
         EXPECT_EQ(ConnectFailure(link), cancel ? "Connection Canceled" : "Connection Timed Out");
@@ -316,7 +315,7 @@ TEST(Connect, ALookupCancelledByAHandlerEndsTheWait)
     TWinsockOverride use(lookup);
     TProbe link;
     link.Host = "somewhere";
-    QTimer::singleShot(30, [&] { link.BeenCanceled = true; });
+    Later(30, [&] { link.BeenCanceled = true; });
     EXPECT_EQ(ConnectFailure(link), "Host Lookup Canceled");
     EXPECT_EQ(lookup.Cancelled, 4242u); // a late reply can never end a later wait
     link.TimeOut = 50;

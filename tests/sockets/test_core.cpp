@@ -5,13 +5,10 @@
 #include "helpers.h"
 #include "peers.h"
 #include "recorder.h"
+#include "loop.h"
 
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
 
 #include <functional>
 
@@ -176,12 +173,11 @@ TEST(FerrolinkWait, TimesOutAfterTimeOutWithTheTimerTextsInOrder)
     TProbe link;
     link.ReportLevel = 8;
     link.TimeOut = 200;
-    QElapsedTimer clock;
-    clock.start();
+    const TStopwatch clock;
     const auto end = link.AwaitCompletion(FD_READ); // nothing will ever arrive
     EXPECT_EQ(end, TProbe::TWaitEnd::TimedOut);
-    EXPECT_GE(clock.elapsed(), 190);
-    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_GE(clock.ElapsedMs(), 190);
+    EXPECT_LT(clock.ElapsedMs(), 2000);
     EXPECT_TRUE(link.BeenTimedOut());
     EXPECT_THAT(link.Statuses, ElementsAre("Timer On", "Timer Off", "Timer Triggered", "Timer Off"));
 }
@@ -198,7 +194,7 @@ TEST(FerrolinkWait, EndsByItsNotification)
 TEST(FerrolinkWait, ACancelSetByAHandlerInsideThePumpEndsIt)
 {
     TProbe link;
-    QTimer::singleShot(50, [&] { link.BeenCanceled = true; });
+    Later(50, [&] { link.BeenCanceled = true; });
     EXPECT_EQ(link.AwaitCompletion(FD_READ), TProbe::TWaitEnd::Canceled);
 }
 
@@ -218,13 +214,12 @@ TEST(FerrolinkWait, AnApplicationAskedToQuitEndsTheWaitsUnderWayAsCancels)
         link.Host = "127.0.0.1";
         link.TimeOut = 5000; // what would end the wait otherwise
         std::string failure;
-        QTimer::singleShot(0, [&, wait = wait] { failure = FailureOf([&] { wait(link); }); });
-        QTimer::singleShot(100, [] { QCoreApplication::quit(); });
-        QElapsedTimer clock;
-        clock.start();
-        QCoreApplication::exec();
+        Later(0, [&, wait = wait] { failure = FailureOf([&] { wait(link); }); });
+        Later(100, [] { QuitApplication(); });
+        const TStopwatch clock;
+        RunApplication();
         EXPECT_EQ(failure, text);
-        EXPECT_LT(clock.elapsed(), 4000);
+        EXPECT_LT(clock.ElapsedMs(), 4000);
     }
     TProbe later; // a wait that starts after the quit is not canceled by it
     later.Post(WM_SOCKETDONE, FD_WRITE);
@@ -270,11 +265,10 @@ TEST(FerrolinkWait, WithoutTimeOutOnlyTheNotificationOrACancelEndsIt)
 {
     TProbe link;
     link.TimeOut = 0;
-    QTimer::singleShot(300, [&] { link.Post(WM_SOCKETDONE, FD_READ); });
-    QElapsedTimer clock;
-    clock.start();
+    Later(300, [&] { link.Post(WM_SOCKETDONE, FD_READ); });
+    const TStopwatch clock;
     EXPECT_EQ(link.AwaitCompletion(FD_READ), TProbe::TWaitEnd::Done);
-    EXPECT_GE(clock.elapsed(), 290);
+    EXPECT_GE(clock.ElapsedMs(), 290);
     EXPECT_FALSE(link.BeenTimedOut());
 }
 

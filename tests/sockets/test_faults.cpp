@@ -7,13 +7,10 @@
 #include "recorder.h"
 
 #include "helpers.h"
+#include "loop.h"
 
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
-
-#include <QTimer>
-
-#include <sys/socket.h>
 
 #include <future>
 
@@ -51,8 +48,8 @@ void AwaitReset(TProbe& link)
 void ShrinkBuffers(ConnectedPair& pair)
 {
     const int size = 8192;
-    ::setsockopt(pair.Peer, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    ::setsockopt(pair.Link.Handle(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size); // the handle is the descriptor
+    SetBufferSizes(pair.Peer, 0, size);
+    SetBufferSizes(SystemSocketOf(pair.Link.Handle()), size, 0);
 }
 
 } // namespace
@@ -143,7 +140,7 @@ TEST(SendFileFaults, WhatIsCountedHasLeftWhenTheTransferStopsEarly)
         // ...and the close that follows is an orderly end.
         pair.Link.Disconnect();
         char byte;
-        EXPECT_EQ(::recv(pair.Peer, &byte, 1, 0), 0) << static_cast<int>(stop);
+        EXPECT_EQ(peer::Receive(pair.Peer, &byte, 1), 0) << static_cast<int>(stop);
     }
 }
 
@@ -210,7 +207,7 @@ TEST(ConnectFaults, AStrayCompletionDuringALookupIsNotItsReply)
         {
             Target = window;
             PostMessage(window, msg, 0, winsock::WSAMAKESELECTREPLY(winsock::FD_WRITE, 0));
-            QTimer::singleShot(100, [=, this, name = std::string(name)] {
+            Later(100, [=, this, name = std::string(name)] {
                 TPosixWinsock::WSAAsyncGetAddrInfo(Relay, msg, name.c_str(), family, list);
             });
             return kTask;

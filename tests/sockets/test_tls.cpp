@@ -2,15 +2,15 @@
 // a cancel, a setup that cannot be used), and the bytes inside TLS, against
 // socat as the peer.
 #include "connected.h"
-#include "helpers.h"
+#include "qt_helpers.h"
 
 #include "recorder.h"
+#include "loop.h"
 
 #include <gtest/gtest.h>
 
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <ferrolink/qbgeneralserver.h>
 #include <ferrolink/tls.h>
@@ -54,7 +54,6 @@ bool StartTlsPeer(QProcess& peer, std::uint16_t port, const TTlsIdentity& identi
     peer.start("socat", args);
     return PumpUntil([&] { return ListensOn(port); }, 10000);
 }
-
 
 // A TLS server with `identity` on `port` on a thread of its own (on one
 // thread neither end could step its handshake inside the other's wait),
@@ -117,7 +116,7 @@ TEST(TlsHandshake, EndsByItsDeadlineOrACancelAndNothingTravelsInTheClear)
     CloseFd(peer);
 
     link.TimeOut = 0;
-    QTimer::singleShot(100, [&] { link.BeenCanceled = true; });
+    Later(100, [&] { link.BeenCanceled = true; });
     EXPECT_EQ(ConnectFailure(link), "TLS Handshake Canceled");
     EXPECT_FALSE(link.GetConnected());
 

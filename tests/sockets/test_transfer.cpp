@@ -4,11 +4,10 @@
 #include "recorder.h"
 
 #include "helpers.h"
+#include "loop.h"
 
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
-
-#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -262,7 +261,7 @@ TEST(Read, CollectsTheCountAcrossSeveralReceives)
     RecordingWinsock recorder;
     TWinsockOverride use(recorder);
     SendAll(pair.Peer, "0123456789");
-    QTimer::singleShot(100, [&] { SendAll(pair.Peer, "abcdef"); });
+    Later(100, [&] { SendAll(pair.Peer, "abcdef"); });
     EXPECT_EQ(pair.Link.Read(16), "0123456789abcdef");
     EXPECT_THAT(recorder.Recvs, ElementsAre(16, 6));
     EXPECT_EQ(pair.Link.Statuses.front(), "Read( 16 )");
@@ -322,7 +321,7 @@ TEST(Read, ACancelWithDataWaitingStillMakesOneReceive)
 TEST(Read, ACancelSetByAHandlerEndsTheWait)
 {
     ConnectedPair pair;
-    QTimer::singleShot(50, [&] { pair.Link.BeenCanceled = true; });
+    Later(50, [&] { pair.Link.BeenCanceled = true; });
     EXPECT_EQ(FailureOf([&] { pair.Link.Read(4); }), "Read Canceled");
 }
 

@@ -1,5 +1,5 @@
 // Stream messages between processes, and with programs nobody here wrote.
-#include "helpers.h"
+#include "qt_helpers.h"
 #include "receiver.h"
 
 #include <gmock/gmock.h>

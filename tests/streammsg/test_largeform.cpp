@@ -1,6 +1,6 @@
 // The large form of a stream message: against its written vectors, peers
 // that know only the fixed form, damaged and cut bodies, and limits.
-#include "helpers.h"
+#include "qt_helpers.h"
 #include "receiver.h"
 
 #include <ferrolink/largeform.h>

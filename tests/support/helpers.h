@@ -1,10 +1,7 @@
-// Test support: small helpers the suites share.
+// Test support: small helpers the suites share, on every platform.
 #pragma once
 
 #include <ferrolink/classes.h>
-
-#include <QRegularExpression>
-#include <QString>
 
 #include <exception>
 #include <fstream>
@@ -25,26 +22,18 @@ inline std::string FailureOf(const std::function<void()>& operation)
     return "no failure";
 }
 
-inline void WriteFile(const QString& path, const std::string& bytes)
+inline void WriteFile(const std::string& path, const std::string& bytes)
 {
-    std::ofstream(path.toStdString(), std::ios::binary) << bytes;
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
-inline std::string ReadFile(const QString& path)
+inline std::string ReadFile(const std::string& path)
 {
-    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A memory stream holding `bytes`, positioned at its end.
-// A receiver's line with the sender's port taken off ("from 127.0.0.1:41234"
-// becomes "from 127.0.0.1"), and its line end: the port is the system's.
-inline QString WithoutPeerPort(QString line)
-{
-    line.replace(QRegularExpression("(from \\S+):[0-9]+( |$)"), "\\1\\2");
-    return line.trimmed();
-}
-
 inline TMemoryStream StreamOf(const std::string& bytes)
 {
     TMemoryStream s;

@@ -1,36 +1,14 @@
 #include "peers.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "peer_system.h"
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
-
-sockaddr_in Loopback(std::uint16_t port)
-{
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-bool WaitReadable(int fd, int timeoutMs)
-{
-    pollfd p {fd, POLLIN, 0};
-    return ::poll(&p, 1, timeoutMs) > 0;
-}
 
 int RemainingMs(std::chrono::steady_clock::time_point deadline)
 {
@@ -38,39 +16,43 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline)
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
+bool WaitReadable(int fd, int timeoutMs)
+{
+    return peer::WaitReadable(&fd, 1, timeoutMs) == 0;
+}
+
+void SleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
 } // namespace
 
 TcpListener::TcpListener(int backlog, std::uint16_t port)
 {
-    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    ::setsockopt(FFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a = Loopback(port);
-    if (::bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(FFd, backlog) != 0)
+    FFd = peer::Socket();
+    if (!peer::Bind(FFd, "127.0.0.1", port, true) || !peer::Listen(FFd, backlog))
         throw std::runtime_error("test listener cannot listen");
-    socklen_t len = sizeof a;
-    ::getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
-    FPort = ntohs(a.sin_port);
+    FPort = peer::LocalPort(FFd);
 }
 
 TcpListener::~TcpListener()
 {
-    ::close(FFd);
+    peer::Close(FFd);
 }
 
 int TcpListener::Accept(int timeoutMs)
 {
     if (!WaitReadable(FFd, timeoutMs))
         return -1;
-    return ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC);
+    return peer::Accept(FFd);
 }
 
 int ConnectTo(std::uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
+    const int fd = peer::Socket();
+    if (!peer::Connect(fd, port)) {
+        peer::Close(fd);
         return -1;
     }
     return fd;
@@ -78,9 +60,8 @@ int ConnectTo(std::uint16_t port)
 
 int ConnectNonBlocking(std::uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in a = Loopback(port);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    const int fd = peer::Socket(true);
+    peer::Connect(fd, port);
     return fd;
 }
 
@@ -88,7 +69,7 @@ bool SendAll(int fd, const std::string& bytes)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        const long n = peer::Send(fd, bytes.data() + done, bytes.size() - done);
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);
@@ -102,7 +83,7 @@ std::string RecvSome(int fd, std::size_t count, int timeoutMs)
     std::string got;
     char buf[4096];
     while (got.size() < count && WaitReadable(fd, RemainingMs(deadline))) {
-        const ssize_t n = ::recv(fd, buf, std::min(sizeof buf, count - got.size()), 0);
+        const long n = peer::Receive(fd, buf, std::min(sizeof buf, count - got.size()));
         if (n <= 0)
             break;
         got.append(buf, static_cast<std::size_t>(n));
@@ -120,8 +101,7 @@ bool PeerClosed(int fd, int timeoutMs)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     char buf[4096];
     while (WaitReadable(fd, RemainingMs(deadline))) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
+        if (peer::Receive(fd, buf, sizeof buf) <= 0)
             return true;
     }
     return false;
@@ -129,19 +109,14 @@ bool PeerClosed(int fd, int timeoutMs)
 
 void CloseFd(int fd)
 {
-    if (fd >= 0)
-        ::close(fd);
+    peer::Close(fd);
 }
 
 int ListenOnAddress(const char* address, std::uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at {};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    ::inet_pton(AF_INET, address, &at.sin_addr);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(fd, 8) != 0) {
-        ::close(fd);
+    const int fd = peer::Socket();
+    if (!peer::Bind(fd, address, port) || !peer::Listen(fd, 8)) {
+        peer::Close(fd);
         return -1;
     }
     return fd;
@@ -149,45 +124,27 @@ int ListenOnAddress(const char* address, std::uint16_t port)
 
 void ShutdownSending(int fd)
 {
-    ::shutdown(fd, SHUT_WR);
+    peer::ShutdownSending(fd);
 }
 
 void ResetFd(int fd)
 {
-    linger l {1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    ::close(fd);
+    peer::Reset(fd);
 }
 
 bool NoDelayOn(int fd)
 {
-    int on = 0;
-    socklen_t length = sizeof on;
-    return ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &length) == 0 && on != 0;
+    return peer::NoDelayOn(fd);
 }
 
 bool IsOpenFd(int fd)
 {
-    return ::fcntl(fd, F_GETFD) != -1;
+    return peer::IsOpen(fd);
 }
 
 bool ListensOn(std::uint16_t port)
 {
-    // Both families' tables: a receiver listens on IPv6 and IPv4 at once.
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream in(table);
-        std::string line;
-        std::getline(in, line); // the column names
-        while (std::getline(in, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state;
-            fields >> slot >> local >> remote >> state;
-            const auto colon = local.rfind(':');
-            if (state == "0A" && colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port)
-                return true;
-        }
-    }
-    return false;
+    return peer::ListensOn(port);
 }
 
 std::uint16_t FreePort()
@@ -206,12 +163,12 @@ std::future<std::string> ExchangeAsync(std::uint16_t port, std::vector<std::stri
             if (!SendAll(fd, chunk))
                 break; // let go by the receiver
             if (pauseMs > 0)
-                ::usleep(static_cast<useconds_t>(pauseMs) * 1000);
+                SleepMs(pauseMs);
         }
         std::string reply;
         if (!closeEarly)
             reply = RecvAll(fd, 10000);
-        ::close(fd);
+        peer::Close(fd);
         return reply;
     });
 }
@@ -234,37 +191,32 @@ namespace {
 bool Forward(int a, int b, std::size_t flipAt, std::size_t cutAt, std::size_t& forwarded)
 {
     std::vector<char> buf(65536);
+    const int ends[2] = {a, b};
     for (;;) {
-        pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
-        if (::poll(fds, 2, 10000) <= 0)
+        const int i = peer::WaitReadable(ends, 2, 10000);
+        if (i < 0)
             return false;
-        for (int i = 0; i < 2; ++i) {
-            if (!fds[i].revents)
-                continue;
-            const int from = i == 0 ? a : b, to = i == 0 ? b : a;
-            std::size_t room = buf.size();
-            if (i == 0 && cutAt > forwarded)
-                room = std::min(room, cutAt - forwarded);
-            const ssize_t n = ::recv(from, buf.data(), room, 0);
-            if (n <= 0)
-                return false;
-            if (i == 0 && flipAt >= forwarded && flipAt < forwarded + static_cast<std::size_t>(n))
-                buf[flipAt - forwarded] = static_cast<char>(~buf[flipAt - forwarded]);
-            SendAll(to, std::string(buf.data(), static_cast<std::size_t>(n)));
-            if (i == 0 && (forwarded += static_cast<std::size_t>(n)) >= cutAt)
-                return true;
-        }
+        const int from = ends[i], to = ends[1 - i];
+        std::size_t room = buf.size();
+        if (i == 0 && cutAt > forwarded)
+            room = std::min(room, cutAt - forwarded);
+        const long n = peer::Receive(from, buf.data(), room);
+        if (n <= 0)
+            return false;
+        if (i == 0 && flipAt >= forwarded && flipAt < forwarded + static_cast<std::size_t>(n))
+            buf[flipAt - forwarded] = static_cast<char>(~buf[flipAt - forwarded]);
+        SendAll(to, std::string(buf.data(), static_cast<std::size_t>(n)));
+        if (i == 0 && (forwarded += static_cast<std::size_t>(n)) >= cutAt)
+            return true;
     }
 }
 
-// Waits up to `ms` for the client on `fd` to go (its shutdown is seen even
-// with its bytes unread); true when it went.
+// Waits up to `ms` for the client on `fd` to go; true when it went.
 bool ClientGone(int fd, int ms)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    pollfd gone {fd, POLLRDHUP, 0};
     while (std::chrono::steady_clock::now() < until) {
-        if (::poll(&gone, 1, 10) > 0 && (gone.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+        if (peer::PeerGone(fd, 10))
             return true;
     }
     return false;
@@ -275,7 +227,7 @@ bool ClientGone(int fd, int ms)
 std::future<std::size_t> ProxyAsync(TcpListener& front, std::uint16_t back, std::size_t flipAt, std::size_t cutAt, int acceptAfterMs, int holdMs)
 {
     return std::async(std::launch::async, [&front, back, flipAt, cutAt, acceptAfterMs, holdMs] {
-        ::usleep(static_cast<useconds_t>(acceptAfterMs) * 1000);
+        SleepMs(acceptAfterMs);
         const int a = front.Accept(10000);
         const int b = ConnectTo(back);
         std::size_t forwarded = 0;
@@ -294,12 +246,9 @@ std::uint16_t UnusedPort()
     // Bound but never listening: connections to it are refused, and no other
     // test can take it while this socket lives for the whole run.
     static const std::uint16_t port = [] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = Loopback(0);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        return ntohs(a.sin_port);
+        const int fd = peer::Socket();
+        peer::Bind(fd, "127.0.0.1", 0);
+        return peer::LocalPort(fd);
     }();
     return port;
 }

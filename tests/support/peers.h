@@ -1,6 +1,9 @@
-// Test support: plain POSIX loopback peers, written without the socket layer
-// under test, so that they check it from the outside.
+// Test support: plain loopback peers on the system's own sockets, written
+// without the socket layer under test, so that they check it from the
+// outside. Descriptors are ints on every platform.
 #pragma once
+
+#include "peer_system.h"
 
 #include <cstdint>
 #include <future>
@@ -28,6 +31,10 @@ private:
 // A listening socket on `address` (dotted IPv4) and `port`, so that two
 // loopback addresses may share a port; -1 when it cannot be had.
 int ListenOnAddress(const char* address, std::uint16_t port);
+// Sizes of a socket's system buffers (see peer_system.h).
+using peer::SetBufferSizes;
+// The system socket behind a handle of the socket library stand-in.
+using peer::SystemSocketOf;
 // A connected socket to 127.0.0.1:port; -1 when refused.
 int ConnectTo(std::uint16_t port);
 // Starts a connection without waiting for it; the descriptor either way.

@@ -1,0 +1,14 @@
+// The application's loop where a Qt application object runs the program.
+#include "loop.h"
+
+#include <QCoreApplication>
+
+void RunApplication()
+{
+    QCoreApplication::exec();
+}
+
+void QuitApplication()
+{
+    QCoreApplication::quit();
+}

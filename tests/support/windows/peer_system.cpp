@@ -1,0 +1,191 @@
+// The peers' system calls on ws2_32.
+#include "peer_system.h"
+
+#include "system_handles.h" // the transport's: the SOCKET behind a handle
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+
+#include <vector>
+
+namespace peer {
+
+namespace {
+
+SOCKET Of(int fd)
+{
+    return static_cast<SOCKET>(fd);
+}
+
+sockaddr_in Address(const char* dotted, std::uint16_t port)
+{
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    ::inet_pton(AF_INET, dotted, &a.sin_addr);
+    return a;
+}
+
+void StartWinsock()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+
+// The listeners of one family's table on `port`.
+template <typename Table>
+bool TableListensOn(ULONG family, std::uint16_t port)
+{
+    DWORD size = 0;
+    ::GetExtendedTcpTable(nullptr, &size, FALSE, family, TCP_TABLE_OWNER_PID_LISTENER, 0);
+    std::vector<char> bytes(size + 1024);
+    size = static_cast<DWORD>(bytes.size());
+    if (::GetExtendedTcpTable(bytes.data(), &size, FALSE, family, TCP_TABLE_OWNER_PID_LISTENER, 0) != NO_ERROR)
+        return false;
+    const auto* table = reinterpret_cast<const Table*>(bytes.data());
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        if (ntohs(static_cast<u_short>(table->table[i].dwLocalPort)) == port)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int Socket(bool nonBlocking)
+{
+    StartWinsock();
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return -1;
+    u_long on = nonBlocking ? 1 : 0;
+    ::ioctlsocket(s, FIONBIO, &on);
+    return static_cast<int>(s);
+}
+
+void Close(int fd)
+{
+    if (fd >= 0)
+        ::closesocket(Of(fd));
+}
+
+bool Bind(int fd, const char* address, std::uint16_t port, bool)
+{
+    // Exclusive, so that no other listener can share the port; Windows binds
+    // over TIME_WAIT by itself.
+    const BOOL on = TRUE;
+    ::setsockopt(Of(fd), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+    const sockaddr_in a = Address(address, port);
+    return ::bind(Of(fd), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+}
+
+bool Listen(int fd, int backlog)
+{
+    return ::listen(Of(fd), backlog) == 0;
+}
+
+std::uint16_t LocalPort(int fd)
+{
+    sockaddr_in a {};
+    int length = sizeof a;
+    ::getsockname(Of(fd), reinterpret_cast<sockaddr*>(&a), &length);
+    return ntohs(a.sin_port);
+}
+
+bool Connect(int fd, std::uint16_t port)
+{
+    const sockaddr_in a = Address("127.0.0.1", port);
+    return ::connect(Of(fd), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+}
+
+int Accept(int fd)
+{
+    const SOCKET s = ::accept(Of(fd), nullptr, nullptr);
+    return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
+}
+
+long Send(int fd, const char* bytes, std::size_t count)
+{
+    return ::send(Of(fd), bytes, static_cast<int>(count), 0);
+}
+
+long Receive(int fd, char* into, std::size_t count)
+{
+    return ::recv(Of(fd), into, static_cast<int>(count), 0);
+}
+
+int WaitReadable(const int* fds, int count, int timeoutMs)
+{
+    std::vector<WSAPOLLFD> polled;
+    for (int i = 0; i < count; ++i)
+        polled.push_back({Of(fds[i]), POLLRDNORM, 0});
+    if (::WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), timeoutMs) <= 0)
+        return -1;
+    for (int i = 0; i < count; ++i) {
+        if (polled[i].revents)
+            return i;
+    }
+    return -1;
+}
+
+bool PeerGone(int fd, int timeoutMs)
+{
+    // Windows has no "peer hung up" poll event beside data: a readable socket
+    // whose peek finds the end (or an error) is gone; one with bytes waiting
+    // is taken as still there.
+    if (WaitReadable(&fd, 1, timeoutMs) < 0)
+        return false;
+    char byte;
+    return ::recv(Of(fd), &byte, 1, MSG_PEEK) <= 0;
+}
+
+void ShutdownSending(int fd)
+{
+    ::shutdown(Of(fd), SD_SEND);
+}
+
+void Reset(int fd)
+{
+    const linger l {1, 0};
+    ::setsockopt(Of(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+    ::closesocket(Of(fd));
+}
+
+bool NoDelayOn(int fd)
+{
+    BOOL on = FALSE;
+    int length = sizeof on;
+    return ::getsockopt(Of(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on), &length) == 0 && on;
+}
+
+bool IsOpen(int fd)
+{
+    int type = 0;
+    int length = sizeof type;
+    return ::getsockopt(Of(fd), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length) == 0;
+}
+
+void SetBufferSizes(int fd, int sendBytes, int receiveBytes)
+{
+    if (sendBytes > 0)
+        ::setsockopt(Of(fd), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBytes), sizeof sendBytes);
+    if (receiveBytes > 0)
+        ::setsockopt(Of(fd), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBytes), sizeof receiveBytes);
+}
+
+bool ListensOn(std::uint16_t port)
+{
+    return TableListensOn<MIB_TCPTABLE_OWNER_PID>(AF_INET, port) || TableListensOn<MIB_TCP6TABLE_OWNER_PID>(AF_INET6, port);
+}
+
+int SystemSocketOf(unsigned handle)
+{
+    const SOCKET s = ferro::sys::SystemHandle(static_cast<int>(handle));
+    return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
+}
+
+} // namespace peer
