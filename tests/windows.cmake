@@ -5,9 +5,14 @@ set(INSTALL_GTEST OFF)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
-add_library(ferro_test_support STATIC support/recorder.cpp)
+add_library(ferro_test_support STATIC
+    support/later.cpp
+    support/peers.cpp
+    support/recorder.cpp
+    support/windows/application.cpp
+    support/windows/peer_system.cpp)
 target_include_directories(ferro_test_support PUBLIC support)
-target_link_libraries(ferro_test_support PUBLIC ferrolink_internals gtest)
+target_link_libraries(ferro_test_support PUBLIC ferrolink_internals gtest iphlpapi ws2_32)
 ferrolink_warnings(ferro_test_support)
 
 function(ferro_windows_test name)
@@ -23,7 +28,15 @@ ferro_windows_test(test_platform
     platform/test_classes.cpp
     platform/test_messages.cpp
     platform/test_messages_windows.cpp
+    platform/test_winsock.cpp
     platform/test_winsock_loop.cpp)
+
+ferro_windows_test(test_sockets
+    sockets/test_connect.cpp
+    sockets/test_core.cpp
+    sockets/test_faults.cpp
+    sockets/test_status.cpp
+    sockets/test_transfer.cpp)
 
 ferro_windows_test(test_transport
     transport/test_system_socket.cpp)
