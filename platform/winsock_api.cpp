@@ -63,6 +63,9 @@ int StartupCount()
 
 int ErrorFromErrno(int error)
 {
+    // Some systems' EWOULDBLOCK is EAGAIN and cannot be a case of its own.
+    if (error == EWOULDBLOCK)
+        return WSAEWOULDBLOCK;
     switch (error) {
     case 0: return 0;
     case EINTR: return WSAEINTR;

@@ -450,7 +450,7 @@ TEST(WinsockSend, ASendBehindSentBytesIsNotHeldForTheirAcknowledgement)
     Connection c(r);
     EXPECT_EQ(send(c.s, "a", 1, 0), 1);
     EXPECT_EQ(send(c.s, "b", 1, 0), 1);
-    EXPECT_TRUE(NoDelayOn(static_cast<int>(c.s))) << "the second send may wait for the first one's acknowledgement";
+    EXPECT_TRUE(NoDelayOn(SystemSocketOf(c.s))) << "the second send may wait for the first one's acknowledgement";
     EXPECT_EQ(RecvSome(c.peer, 2), "ab");
 }
 

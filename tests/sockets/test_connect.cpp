@@ -408,7 +408,7 @@ TEST(Disconnect, OnAnUnconnectedComponentStillRenewsTheSocket)
     link.Disconnect();
     EXPECT_EQ(link.Status(), "Disconnecting");
     EXPECT_EQ(disconnects, 0);
-    EXPECT_TRUE(IsOpenFd(link.Handle()));
+    EXPECT_TRUE(HandleIsOpen(link.Handle()));
 }
 
 TEST(Disconnect, ClosesTheConnectionSoThePeerSeesTheEnd)

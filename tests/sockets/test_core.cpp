@@ -33,7 +33,7 @@ TEST(FerrolinkCore, ANewComponentStartsCleanWithAnOpenUnconnectedSocket)
     EXPECT_FALSE(link.BeenTimedOut());
     EXPECT_FALSE(link.BeenCanceled);
     EXPECT_NE(link.Handle(), kNoSocket);
-    EXPECT_TRUE(IsOpenFd(link.Handle()));
+    EXPECT_TRUE(HandleIsOpen(link.Handle()));
 }
 
 TEST(FerrolinkCore, EachComponentStartsAndStopsTheSocketLibrary)
@@ -65,7 +65,7 @@ TEST(FerrolinkCore, DestroyingReportsTheCloseWithoutOnDisconnectAndLeavesNoSocke
     }
     EXPECT_THAT(statuses, ElementsAre("Request Close Socket"));
     EXPECT_EQ(disconnects, 0);
-    EXPECT_FALSE(IsOpenFd(fd));
+    EXPECT_FALSE(HandleIsOpen(fd));
 }
 
 TEST(FerrolinkCore, AnOwnerDestroysItsComponent)
@@ -74,9 +74,9 @@ TEST(FerrolinkCore, AnOwnerDestroysItsComponent)
     {
         TComponent form(nullptr);
         fd = CreateOwned<TFerrolink>(&form)->Handle();
-        EXPECT_TRUE(IsOpenFd(fd));
+        EXPECT_TRUE(HandleIsOpen(fd));
     }
-    EXPECT_FALSE(IsOpenFd(fd));
+    EXPECT_FALSE(HandleIsOpen(fd));
 }
 
 TEST(FerrolinkCore, TwoReadsOfWSAInfoGiveTwoLists)
@@ -294,7 +294,7 @@ TEST(FerrolinkSocket, RequestCloseSocketPutsAFreshSocketInPlace)
     link.RequestCloseSocket();
     EXPECT_THAT(link.Statuses, ElementsAre("Request Close Socket"));
     EXPECT_NE(link.Handle(), kNoSocket);
-    EXPECT_TRUE(IsOpenFd(link.Handle()));
+    EXPECT_TRUE(HandleIsOpen(link.Handle()));
     EXPECT_FALSE(link.GetConnected());
     (void)before;
 }

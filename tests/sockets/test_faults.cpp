@@ -8,6 +8,7 @@
 
 #include "helpers.h"
 #include "loop.h"
+#include "wine.h"
 
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
@@ -58,6 +59,7 @@ void ShrinkBuffers(ConnectedPair& pair)
 
 TEST(Reset, ReachesEveryReceiveAsAnErrorWithItsNumber)
 {
+    SKIP_UNDER_WINE("a peer's reset arrives there as an orderly close");
     const std::function<std::string(TProbe&)> receives[] = {
         [](TProbe& l) { return l.Read(4); },
         [](TProbe& l) { return l.Read(0); },

@@ -142,6 +142,12 @@ bool IsOpenFd(int fd)
     return peer::IsOpen(fd);
 }
 
+bool HandleIsOpen(int handle)
+{
+    const int fd = peer::SystemSocketOf(static_cast<unsigned>(handle));
+    return fd >= 0 && peer::IsOpen(fd);
+}
+
 bool ListensOn(std::uint16_t port)
 {
     return peer::ListensOn(port);

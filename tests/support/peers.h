@@ -53,6 +53,8 @@ void ShutdownSending(int fd);
 // Closes with a reset instead of an orderly close.
 void ResetFd(int fd);
 bool IsOpenFd(int fd);
+// Whether a handle of the socket library stand-in names an open system socket.
+bool HandleIsOpen(int handle);
 // Whether TCP_NODELAY is set on the system socket `fd`.
 bool NoDelayOn(int fd);
 // True when something listens on `port`: read from the kernel's socket table,

@@ -111,6 +111,23 @@ long Patiently(const TSlot& slot, int flags, short events, TCall call)
     }
 }
 
+// The system's buffers for what of `pieces` (at most eight of them) follows
+// its first `skip` bytes; how many it used.
+DWORD PartsAfter(const TPiece* pieces, std::size_t count, std::size_t skip, WSABUF (&parts)[8])
+{
+    DWORD used = 0;
+    for (std::size_t i = 0; i < count && used < std::size(parts); ++i) {
+        if (skip >= pieces[i].Length) {
+            skip -= pieces[i].Length;
+            continue;
+        }
+        const std::size_t left = std::min<std::size_t>(pieces[i].Length - skip, INT_MAX / 2);
+        parts[used++] = {static_cast<ULONG>(left), static_cast<CHAR*>(const_cast<void*>(pieces[i].Bytes)) + skip};
+        skip = 0;
+    }
+    return used;
+}
+
 int SetOption(SOCKET socket, int level, int name, const void* value, int length)
 {
     return ::setsockopt(socket, level, name, static_cast<const char*>(value), length) == 0 ? 0 : static_cast<int>(Failed());
@@ -217,24 +234,32 @@ long Receive(int fd, void* into, std::size_t length, int flags)
 
 long Send(int fd, const void* bytes, std::size_t length, int flags)
 {
-    const TSlot slot = Look(fd);
-    const int count = static_cast<int>(std::min<std::size_t>(length, INT_MAX));
-    return Patiently(slot, flags, POLLWRNORM, [&] {
-        return static_cast<long>(::send(slot.Socket, static_cast<const char*>(bytes), count, 0));
-    });
+    const TPiece whole {bytes, length};
+    return SendGathered(fd, &whole, 1, flags);
 }
 
 long SendGathered(int fd, const TPiece* pieces, std::size_t count, int flags)
 {
     const TSlot slot = Look(fd);
-    WSABUF parts[8];
-    count = std::min(count, std::size(parts));
+    std::size_t length = 0;
     for (std::size_t i = 0; i < count; ++i)
-        parts[i] = {static_cast<ULONG>(std::min<std::size_t>(pieces[i].Length, ULONG_MAX / 2)), static_cast<CHAR*>(const_cast<void*>(pieces[i].Bytes))};
-    return Patiently(slot, flags, POLLWRNORM, [&] {
-        DWORD sent = 0;
-        return ::WSASend(slot.Socket, parts, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) == 0 ? static_cast<long>(sent) : long {SOCKET_ERROR};
-    });
+        length += pieces[i].Length;
+    // As a blocking system send: all of it, unless the wait limit or an
+    // error ends it first (then what went, if anything did).
+    std::size_t total = 0;
+    for (;;) {
+        WSABUF parts[8];
+        const DWORD used = PartsAfter(pieces, count, total, parts);
+        const long n = Patiently(slot, flags, POLLWRNORM, [&] {
+            DWORD sent = 0;
+            return ::WSASend(slot.Socket, parts, used, &sent, 0, nullptr, nullptr) == 0 ? static_cast<long>(sent) : long {SOCKET_ERROR};
+        });
+        if (n < 0)
+            return total > 0 ? static_cast<long>(total) : n;
+        total += static_cast<std::size_t>(n);
+        if ((flags & kDontWait) || total >= length || n == 0)
+            return static_cast<long>(total);
+    }
 }
 
 int ShutdownSending(int fd)

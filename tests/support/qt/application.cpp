@@ -1,5 +1,6 @@
 // The application's loop where a Qt application object runs the program.
 #include "loop.h"
+#include "wine.h"
 
 #include <QCoreApplication>
 
@@ -11,4 +12,9 @@ void RunApplication()
 void QuitApplication()
 {
     QCoreApplication::quit();
+}
+
+bool RunsUnderWine()
+{
+    return false;
 }

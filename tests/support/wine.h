@@ -1,0 +1,14 @@
+// Test support: what wine cannot show of Windows. A test of such a path
+// skips under wine and says why; it never passes there without checking.
+#pragma once
+
+#include <gtest/gtest.h>
+
+// True in a Windows program that runs under wine.
+bool RunsUnderWine();
+
+#define SKIP_UNDER_WINE(why)                                         \
+    do {                                                             \
+        if (RunsUnderWine())                                         \
+            GTEST_SKIP() << "under wine, which cannot show it: " << why; \
+    } while (false)
