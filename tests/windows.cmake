@@ -26,6 +26,7 @@ endfunction()
 
 ferro_windows_test(test_platform
     platform/test_classes.cpp
+    platform/test_files.cpp
     platform/test_messages.cpp
     platform/test_messages_windows.cpp
     platform/test_winsock.cpp

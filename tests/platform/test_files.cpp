@@ -1,51 +1,112 @@
-// Files of the Linux platform: the nameless body file kept by its folder's
-// descriptor, and pins read as people write them.
+// Files of the platform: body files kept by their folder's number or gone
+// with their stream, durable writes, and pins read as people write them.
+#include <ferrolink/durablefile.h>
+#include <ferrolink/folders.h>
 #include <ferrolink/tempfilestream.h>
 #include <ferrolink/tls.h>
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 using namespace ferro;
 
-// A body file made in a folder by its descriptor, nameless or (where a
-// nameless one could not be named) hidden under a name of its own: kept
-// under its name, or gone with the stream.
+namespace {
+
+// A new folder of the system's temporary one, removed with it.
+struct TFolder {
+    TFolder()
+    {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        Path = std::filesystem::temp_directory_path() / ("ferro_files_test." + std::to_string(now));
+        std::filesystem::create_directory(Path);
+    }
+    ~TFolder() { std::filesystem::remove_all(Path); }
+
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(Path))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::filesystem::path Path;
+};
+
+std::string Contents(TStream& stream)
+{
+    std::string bytes(static_cast<std::size_t>(stream.Size()), '\0');
+    stream.SetPosition(0);
+    stream.ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    return bytes;
+}
+
+} // namespace
+
+// A body file made in a folder by its number, nameless or hidden under a
+// name of its own: kept under its name, never over a file, or gone with the
+// stream; one made by the folder's path reads back what was written.
 TEST(TempFileStream, IsKeptUnderItsNameOrLeavesNothingBehind)
 {
-    const auto folder = std::filesystem::temp_directory_path() / ("ferro_temp_test." + std::to_string(::getpid()));
-    std::filesystem::create_directory(folder);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const TFolder folder;
+    const int fd = OpenFolder(folder.Path.string());
     ASSERT_GE(fd, 0);
-    EXPECT_TRUE(TTempFileStream::NamelessCanBeKept(fd)); // this system has /proc
+    EXPECT_TRUE(TTempFileStream::NamelessCanBeKept(fd));
     for (const bool named : {false, true}) {
         const std::string name = named ? "named.bin" : "nameless.bin";
         {
-            TTempFileStream kept(fd, folder.string(), named);
+            TTempFileStream kept(fd, folder.Path.string(), named);
             ASSERT_TRUE(kept.CanKeep());
             kept.WriteBuffer("body", 4);
             EXPECT_TRUE(kept.Keep(fd, name)) << named;
-            TTempFileStream second(fd, folder.string(), named);
+            TTempFileStream second(fd, folder.Path.string(), named);
             EXPECT_FALSE(second.Keep(fd, name)) << "never replaces a file";
-            TTempFileStream dropped(fd, folder.string(), named);
+            TTempFileStream dropped(fd, folder.Path.string(), named);
             dropped.WriteBuffer("x", 1);
         }
-        EXPECT_EQ(std::filesystem::file_size(folder / name), 4u) << named;
+        EXPECT_EQ(std::filesystem::file_size(folder.Path / name), 4u) << named;
     }
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        left.push_back(entry.path().filename().string());
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string> {"named.bin", "nameless.bin"}));
-    ::close(fd);
-    std::filesystem::remove_all(folder);
+    {
+        TTempFileStream byPath(folder.Path.string());
+        byPath.WriteBuffer("abcdef", 6);
+        EXPECT_EQ(byPath.Seek(2, TSeekOrigin::soBeginning), 2);
+        byPath.WriteBuffer("XY", 2);
+        EXPECT_EQ(Contents(byPath), "abXYef");
+    }
+    EXPECT_EQ(folder.Names(), (std::vector<std::string> {"named.bin", "nameless.bin"}));
+    CloseFolder(fd);
+    EXPECT_LT(OpenFolder((folder.Path / "named.bin").string()), 0) << "a file is no folder";
+    EXPECT_LT(OpenFolder((folder.Path / "none").string()), 0);
+}
+
+// A durable write puts the whole file under its name or leaves the old one
+// as it was, and nothing of its own beside it.
+TEST(DurableWrite, ReplacesOnlyWhenAskedAndLeavesNoPartBehind)
+{
+    const TFolder folder;
+    const std::string target = (folder.Path / "picture.bmp").string();
+    TMemoryStream first, second;
+    first.WriteBuffer("first", 5);
+    second.WriteBuffer("second!", 7);
+    first.SetPosition(0);
+    EXPECT_TRUE(WriteDurably(target, first, 5, false, true));
+    second.SetPosition(0);
+    EXPECT_FALSE(WriteDurably(target, second, 7, false, true)) << "not over a file unless asked";
+    EXPECT_EQ(std::filesystem::file_size(target), 5u);
+    second.SetPosition(0);
+    EXPECT_TRUE(WriteDurably(target, second, 7, true, true));
+    EXPECT_EQ(std::filesystem::file_size(target), 7u);
+    second.SetPosition(0);
+    EXPECT_THROW(WriteDurably(target, second, 8, true, false), EReadError) << "a source that runs short";
+    EXPECT_EQ(std::filesystem::file_size(target), 7u);
+    EXPECT_THROW(WriteDurably((folder.Path / "none" / "x").string(), second, 1, true, false), EFCreateError);
+    EXPECT_EQ(folder.Names(), std::vector<std::string> {"picture.bmp"});
 }
 
 TEST(Fingerprints, AreReadInTheFormsPeopleCopyAndNothingElse)
