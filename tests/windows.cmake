@@ -39,6 +39,11 @@ ferro_windows_test(test_sockets
     sockets/test_status.cpp
     sockets/test_transfer.cpp)
 
+ferro_windows_test(test_streammsg
+    streammsg/test_receiver.cpp
+    streammsg/test_sender.cpp
+    streammsg/test_server.cpp)
+
 ferro_windows_test(test_transport
     transport/test_system_socket.cpp)
 target_link_libraries(test_transport PRIVATE ferrolink_transport)

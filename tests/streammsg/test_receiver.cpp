@@ -1,8 +1,9 @@
 #include "receiver.h"
 
-#include <gmock/gmock.h>
+#include "loop.h"
+#include "wine.h"
 
-#include <QElapsedTimer>
+#include <gmock/gmock.h>
 
 #include <random>
 
@@ -118,8 +119,10 @@ class ReceiverFacing : public ::testing::TestWithParam<HostileCase> {};
 
 TEST_P(ReceiverFacing, AHostileClientFailsAloneAndTheServerGoesOn)
 {
-    RunningReceiver r;
     const HostileCase& c = GetParam();
+    if (c.Reset)
+        SKIP_UNDER_WINE("a client's reset arrives there as an orderly close");
+    RunningReceiver r;
     if (c.Reset)
         r.ResetAfter(c.Chunks);
     else
@@ -252,10 +255,9 @@ TEST(Receiver, IdleAndDeadlineLimitsLetAValidSenderInThatAStallingClientHolds)
         r.Server.MessageDeadline = 1500;
         auto stalling = ExchangeAsync(r.Port(), client.Chunks, client.PauseMs);
         PumpFor(50); // the stalling client is served first
-        QElapsedTimer clock;
-        clock.start();
+        const TStopwatch clock;
         EXPECT_EQ(r.Exchange({kValid}), kOkReply) << client.Name;
-        EXPECT_LT(clock.elapsed(), 1500 + 1000) << client.Name; // within the limit that applies, with room
+        EXPECT_LT(clock.ElapsedMs(), 1500 + 1000) << client.Name; // within the limit that applies, with room
         EXPECT_THAT(TakeRecordedExceptions(), ElementsAre("Read Timed Out")) << client.Name;
         ASSERT_EQ(r.Messages.size(), 1u) << client.Name;
         EXPECT_EQ(r.Messages[0].Body, "hello");

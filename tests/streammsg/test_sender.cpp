@@ -4,14 +4,11 @@
 #include "recorder.h"
 
 #include "helpers.h"
+#include "loop.h"
+#include "wine.h"
 
 #include <gtest/gtest.h>
 
-#include <QTimer>
-
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <functional>
 #include <utility>
 
@@ -183,6 +180,7 @@ TEST(Sender, AReceiverThatClosesWithoutAReplyGivesAnEmptyReply)
 
 TEST(Sender, AReceiverThatResetsInsteadOfReplyingFailsThePost)
 {
+    SKIP_UNDER_WINE("a receiver's reset arrives there as an orderly close");
     TcpListener listener;
     auto wire = std::async(std::launch::async, [&] {
         const int fd = listener.Accept(10000);
@@ -204,8 +202,7 @@ TEST(Sender, AFailedPostResetsTheConnectionSoThatItIsNeverTakenForWhole)
     auto ending = std::async(std::launch::async, [&] {
         const int fd = listener.Accept(10000);
         const std::string got = RecvSome(fd, 23, 10000);
-        char byte;
-        const bool reset = ::recv(fd, &byte, 1, 0) < 0 && errno == ECONNRESET;
+        const bool reset = ReceiveMeetsReset(fd);
         CloseFd(fd);
         return got.size() == 23 && reset;
     });
@@ -269,10 +266,11 @@ TEST(Destruction, AComponentDestroyedDuringItsOperationEndsItAsACancel)
         {"a timer during the wait for the reply", [](TQBStrm*& s) {
              s->OnPacketRecvd = [&s](TComponent*) {
                  if (s->BytesRecvd() == s->BytesTotal())
-                     QTimer::singleShot(20, [&s] { delete std::exchange(s, nullptr); });
+                     Later(20, [&s] { delete std::exchange(s, nullptr); });
              };
          }},
     };
+    std::string unseen; // what wine could not show
     for (const Case& c : cases) {
         auto* sender = new TQBStrm(nullptr);
         sender->Host = "127.0.0.1";
@@ -286,9 +284,11 @@ TEST(Destruction, AComponentDestroyedDuringItsOperationEndsItAsACancel)
         // Never a whole message with an orderly end: what came is cut, or reset.
         const int peer = listener.Accept(2000);
         const std::size_t got = RecvSome(peer, 8 + 1000, 2000).size();
-        char byte;
-        const bool reset = ::recv(peer, &byte, 1, 0) < 0 && errno == ECONNRESET;
-        EXPECT_TRUE(got < 8 + 1000 || reset) << c.Name;
+        const bool reset = ReceiveMeetsReset(peer);
+        if (got == 8 + 1000 && !reset && RunsUnderWine())
+            unseen = std::string("the reset after a whole message (") + c.Name + ") arrives there as an orderly close";
+        else
+            EXPECT_TRUE(got < 8 + 1000 || reset) << c.Name;
         CloseFd(peer);
     }
 
@@ -302,4 +302,6 @@ TEST(Destruction, AComponentDestroyedDuringItsOperationEndsItAsACancel)
     EXPECT_EQ(reply.get(), kOk); // answered before the handler
     EXPECT_FALSE(ListensOn(port));
     EXPECT_TRUE(TakeRecordedExceptions().empty());
+    if (!unseen.empty())
+        GTEST_SKIP() << "under wine, which cannot show it: " << unseen;
 }

@@ -7,15 +7,7 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <filesystem>
 
 using namespace ferro;
 
@@ -44,11 +36,6 @@ std::string Exchange(std::uint16_t port, std::vector<std::string> chunks)
     auto reply = ExchangeAsync(port, std::move(chunks));
     EXPECT_TRUE(PumpUntil([&] { return Ready(reply); }, 10000));
     return reply.get();
-}
-
-int OpenDescriptors()
-{
-    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 } // namespace
@@ -193,24 +180,6 @@ TEST(Server, APortAnotherProgramHoldsIsToldInTheStatusAndOnError)
     EXPECT_EQ(errors, std::vector<std::string> {"10048 " + text});
 }
 
-namespace {
-
-// Whether a plain client reaches `port` at the IPv6 loopback address; -1
-// when this machine has no ::1.
-int ReachesOverIPv6(std::uint16_t port)
-{
-    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in6 to {};
-    to.sin6_family = AF_INET6;
-    to.sin6_port = htons(port);
-    to.sin6_addr = in6addr_loopback;
-    const int outcome = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 ? 1 : errno == ECONNREFUSED ? 0 : -1;
-    ::close(fd);
-    return outcome;
-}
-
-} // namespace
-
 TEST(Server, ListensOnBothFamiliesOrOnTheAddressItIsGivenOrOnIPv4WhereThereIsNoIPv6)
 {
     const auto reachable = [](Server& server) {
@@ -292,12 +261,8 @@ TEST(Server, ItsBacklogSaysHowManyConnectionsWaitForIt)
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
         int connected = 0;
         for (int fd : clients) {
-            pollfd p {fd, POLLOUT, 0};
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-            ::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0)));
-            int error = 0;
-            socklen_t length = sizeof error;
-            connected += (p.revents & POLLOUT) && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+            connected += ConnectedWithin(fd, static_cast<int>(std::max<long long>(left, 0)));
             CloseFd(fd);
         }
         return connected;

@@ -24,6 +24,14 @@ int Accept(int fd);
 // One send or receive: the count, 0 at the end of the stream, -1 on error.
 long Send(int fd, const char* bytes, std::size_t count);
 long Receive(int fd, char* into, std::size_t count);
+// Whether a connection started by a non-blocking Connect is made within
+// `timeoutMs` (not refused, not still under way).
+bool ConnectedWithin(int fd, int timeoutMs);
+// Whether a plain client reaches 127.0.0.1's IPv6 twin, ::1, at `port`: 1
+// when it connects, 0 when refused, -1 when this machine has no ::1.
+int ReachesOverIPv6(std::uint16_t port);
+// Whether the next receive on `fd` fails by the peer's reset.
+bool ReceiveMeetsReset(int fd);
 // Which of `fds` is readable (or closed, or failed) first within `timeoutMs`;
 // -1 when none is.
 int WaitReadable(const int* fds, int count, int timeoutMs);
@@ -40,6 +48,8 @@ void SetBufferSizes(int fd, int sendBytes, int receiveBytes);
 // True when something listens on `port` in either family, read from the
 // system's table so that looking does not count as a client.
 bool ListensOn(std::uint16_t port);
+// How many descriptors (handles, on Windows) the process holds open.
+int OpenDescriptors();
 // The system socket behind a handle of the socket library stand-in.
 int SystemSocketOf(unsigned handle);
 

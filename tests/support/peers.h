@@ -35,6 +35,11 @@ int ListenOnAddress(const char* address, std::uint16_t port);
 using peer::SetBufferSizes;
 // The system socket behind a handle of the socket library stand-in.
 using peer::SystemSocketOf;
+// A connection's outcome, IPv6's reach and a reset (see peer_system.h).
+using peer::ConnectedWithin;
+using peer::ReachesOverIPv6;
+using peer::ReceiveMeetsReset;
+using peer::OpenDescriptors;
 // A connected socket to 127.0.0.1:port; -1 when refused.
 int ConnectTo(std::uint16_t port);
 // Starts a connection without waiting for it; the descriptor either way.

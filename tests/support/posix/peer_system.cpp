@@ -9,7 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,6 +86,33 @@ long Receive(int fd, char* into, std::size_t count)
     return ::recv(fd, into, count, 0);
 }
 
+bool ConnectedWithin(int fd, int timeoutMs)
+{
+    pollfd p {fd, POLLOUT, 0};
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLOUT) && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+        error == 0;
+}
+
+int ReachesOverIPv6(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 to {};
+    to.sin6_family = AF_INET6;
+    to.sin6_port = htons(port);
+    to.sin6_addr = in6addr_loopback;
+    const int outcome = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 ? 1 : errno == ECONNREFUSED ? 0 : -1;
+    ::close(fd);
+    return outcome;
+}
+
+bool ReceiveMeetsReset(int fd)
+{
+    char byte;
+    return ::recv(fd, &byte, 1, 0) < 0 && errno == ECONNRESET;
+}
+
 int WaitReadable(const int* fds, int count, int timeoutMs)
 {
     std::vector<pollfd> polled;
@@ -151,6 +181,11 @@ bool ListensOn(std::uint16_t port)
         }
     }
     return false;
+}
+
+int OpenDescriptors()
+{
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 int SystemSocketOf(unsigned handle)

@@ -118,6 +118,36 @@ long Receive(int fd, char* into, std::size_t count)
     return ::recv(Of(fd), into, static_cast<int>(count), 0);
 }
 
+bool ConnectedWithin(int fd, int timeoutMs)
+{
+    WSAPOLLFD p {Of(fd), POLLWRNORM, 0};
+    int error = 0;
+    int length = sizeof error;
+    return ::WSAPoll(&p, 1, timeoutMs) > 0 && (p.revents & POLLWRNORM) &&
+        ::getsockopt(Of(fd), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 && error == 0;
+}
+
+int ReachesOverIPv6(std::uint16_t port)
+{
+    StartWinsock();
+    const SOCKET s = ::socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in6 to {};
+    to.sin6_family = AF_INET6;
+    to.sin6_port = htons(port);
+    to.sin6_addr = in6addr_loopback;
+    const int outcome = ::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 ? 1
+        : ::WSAGetLastError() == WSAECONNREFUSED                                             ? 0
+                                                                                             : -1;
+    ::closesocket(s);
+    return outcome;
+}
+
+bool ReceiveMeetsReset(int fd)
+{
+    char byte;
+    return ::recv(Of(fd), &byte, 1, 0) == SOCKET_ERROR && ::WSAGetLastError() == WSAECONNRESET;
+}
+
 int WaitReadable(const int* fds, int count, int timeoutMs)
 {
     std::vector<WSAPOLLFD> polled;
@@ -180,6 +210,13 @@ void SetBufferSizes(int fd, int sendBytes, int receiveBytes)
 bool ListensOn(std::uint16_t port)
 {
     return TableListensOn<MIB_TCPTABLE_OWNER_PID>(AF_INET, port) || TableListensOn<MIB_TCP6TABLE_OWNER_PID>(AF_INET6, port);
+}
+
+int OpenDescriptors()
+{
+    DWORD count = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+    return static_cast<int>(count);
 }
 
 int SystemSocketOf(unsigned handle)
