@@ -4,6 +4,7 @@
 // in total size.
 #pragma once
 
+#include <ferrolink/folders.h>
 #include <ferrolink/qbstrmserv.h>
 #include <ferrolink/streams.h>
 
@@ -19,7 +20,7 @@ namespace qbmsgcli {
 // resumed, or whose body failed its check, is never offered again.
 class TKeptPart : public ferro::TStream {
 public:
-    TKeptPart(int fd, int folderFd, std::string name);
+    TKeptPart(std::unique_ptr<ferro::TFolderFile> file, int folderFd, std::string name);
     ~TKeptPart() override;
     TKeptPart(const TKeptPart&) = delete;
     TKeptPart& operator=(const TKeptPart&) = delete;
@@ -38,7 +39,7 @@ public:
     bool MoveTo(int folderFd, const std::string& name);
 
 private:
-    int FFd;
+    std::unique_ptr<ferro::TFolderFile> FFile;
     int FFolder; // the kept parts' folder (not owned)
     std::string FName;
     bool FRemoved = true; // gone with the stream

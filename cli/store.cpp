@@ -5,10 +5,7 @@
 #include "text.h"
 
 #include <ferrolink/durablefile.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <ferrolink/folders.h>
 
 #include <cerrno>
 #include <vector>
@@ -30,7 +27,7 @@ struct TOpenedFolders {
     ~TOpenedFolders()
     {
         for (const int fd : Fds)
-            ::close(fd);
+            ferro::CloseFolder(fd);
     }
 };
 
@@ -38,7 +35,7 @@ struct TOpenedFolders {
 
 TStoreFolder::TStoreFolder(std::string path) : FPath(std::move(path))
 {
-    FFd = ::open(FPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FFd = ferro::OpenFolder(FPath);
     if (FFd < 0)
         Fail("Cannot use folder " + FPath, errno);
     // What every message will need, tried once now: a folder that lets a
@@ -49,7 +46,7 @@ TStoreFolder::TStoreFolder(std::string path) : FPath(std::move(path))
         trial.Finish(false);
         const std::string name = trial.TemporaryName() + ".trial";
         trial.Commit(name, false);
-        ::unlinkat(FFd, name.c_str(), 0);
+        ferro::RemoveFileIn(FFd, name);
         ferro::SyncFolder(FFd);
         // Without /proc, and without the privilege to link by descriptor,
         // a nameless body could not be kept: bodies then arrive in named
@@ -60,9 +57,9 @@ TStoreFolder::TStoreFolder(std::string path) : FPath(std::move(path))
         auto& file = static_cast<ferro::TTempFileStream&>(*body);
         if (!file.Keep(FFd, name))
             throw ferro::EFCreateError("Cannot create file " + name, EEXIST);
-        ::unlinkat(FFd, name.c_str(), 0);
+        ferro::RemoveFileIn(FFd, name);
     } catch (const ferro::Exception& e) {
-        ::close(FFd);
+        ferro::CloseFolder(FFd);
         Fail("Cannot write in folder " + FPath, e.SystemError());
     }
 }
@@ -74,7 +71,7 @@ std::unique_ptr<ferro::TStream> TStoreFolder::NewBody() const
 
 TStoreFolder::~TStoreFolder()
 {
-    ::close(FFd);
+    ferro::CloseFolder(FFd);
 }
 
 std::string TStoreFolder::CommitAsNext(ferro::TDurableFile& file)
@@ -131,7 +128,7 @@ std::string TStoreFolder::Flushed(const std::string& name)
     try {
         ferro::SyncFolder(FFd);
     } catch (const ferro::Exception& e) {
-        ::unlinkat(FFd, name.c_str(), 0);
+        ferro::RemoveFileIn(FFd, name);
         Fail("Cannot write folder " + FPath, e.SystemError());
     }
     return FPath + "/" + name;
@@ -157,7 +154,7 @@ std::string TStoreFolder::StoreAs(ferro::TStream& body, const std::string& path)
     try {
         ferro::SyncFolder(folder);
     } catch (const ferro::Exception& e) {
-        ::unlinkat(folder, name.c_str(), 0);
+        ferro::RemoveFileIn(folder, name);
         Fail("Cannot write folder " + shown, e.SystemError());
     }
     return shown + "/" + name;
@@ -167,16 +164,16 @@ std::pair<int, std::string> TStoreFolder::Subfolder(int parent, const std::strin
 {
     for (int n = 0; n < kMaxNumber; ++n) {
         const std::string name = Numbered(part, n);
-        int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int fd = ferro::OpenFolderIn(parent, name);
         if (fd < 0 && errno == ENOENT) {
-            if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST)
+            if (!ferro::MakeFolderIn(parent, name, 0777) && errno != EEXIST)
                 Fail("Cannot create folder " + shown + "/" + name, errno);
             try {
                 ferro::SyncFolder(parent); // the new folder is on the disk before anything in it
             } catch (const ferro::Exception& e) {
                 Fail("Cannot write folder " + shown, e.SystemError());
             }
-            fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            fd = ferro::OpenFolderIn(parent, name);
         }
         if (fd >= 0)
             return {fd, name};

@@ -1,11 +1,9 @@
 #include <ferrolink/durablefile.h>
 
 #include <ferrolink/exceptions.h>
-
-#include "rename_no_replace.h"
+#include <ferrolink/folders.h>
 
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -14,19 +12,6 @@
 #include <utility>
 
 namespace ferro {
-
-bool detail::RenameNoReplace(int fromFolder, const std::string& from, int toFolder, const std::string& to)
-{
-    if (::renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without it: a second name, then the first one goes.
-    if (::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0) != 0)
-        return false;
-    ::unlinkat(fromFolder, from.c_str(), 0);
-    return true;
-}
 
 namespace {
 
@@ -89,7 +74,7 @@ void TDurableFile::Finish(bool durable)
 bool TDurableFile::Commit(const std::string& name, bool replace)
 {
     const bool done = replace ? ::renameat(FFolder, FPart.c_str(), FFolder, name.c_str()) == 0
-                              : detail::RenameNoReplace(FFolder, FPart, FFolder, name);
+                              : RenameNoReplace(FFolder, FPart, FFolder, name);
     if (!done && !replace && errno == EEXIST)
         return false;
     if (!done)

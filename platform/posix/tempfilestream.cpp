@@ -1,8 +1,7 @@
 #include <ferrolink/tempfilestream.h>
 
 #include <ferrolink/exceptions.h>
-
-#include "rename_no_replace.h"
+#include <ferrolink/folders.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -132,7 +131,7 @@ bool TTempFileStream::Keep(int folderFd, const std::string& name)
 {
     if (::fsync(FFd) != 0)
         throw EWriteError(errno);
-    const bool kept = FPart.empty() ? LinkNameless(folderFd, name) : detail::RenameNoReplace(FFolder, FPart, folderFd, name);
+    const bool kept = FPart.empty() ? LinkNameless(folderFd, name) : RenameNoReplace(FFolder, FPart, folderFd, name);
     if (kept && !FPart.empty())
         FPart.clear();
     if (kept)

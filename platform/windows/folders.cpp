@@ -94,26 +94,100 @@ int detail::DescriptorOf(HANDLE file)
     return fd;
 }
 
-int OpenFolder(const std::string& path)
+namespace {
+
+// Holds the folder at the full name `full` open, through a link only when
+// `followLinks`; its number, or -1.
+int HoldFolder(const std::wstring& full, bool followLinks)
 {
-    const std::wstring full = FullName(detail::Wide(path));
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     const HANDLE held = full.empty() ? INVALID_HANDLE_VALUE
                                      : ::CreateFileW(full.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                                     OPEN_EXISTING, flags, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
         errno = full.empty() ? EINVAL : detail::ErrnoOfLastError();
         return -1;
     }
     BY_HANDLE_FILE_INFORMATION about {};
-    if (!::GetFileInformationByHandle(held, &about) || !(about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    const bool read = ::GetFileInformationByHandle(held, &about);
+    const bool link = read && !followLinks && (about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (!read || !(about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || link) {
         ::CloseHandle(held);
-        errno = ENOTDIR;
+        errno = link ? ELOOP : ENOTDIR;
         return -1;
     }
     const std::lock_guard<std::mutex> hold(gFoldersLock);
     const int number = gNextFolder++;
     gFolders[number] = {held, full};
     return number;
+}
+
+std::string Narrow(const wchar_t* wide)
+{
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), size, nullptr, nullptr);
+    return utf8;
+}
+
+// Seconds since 1970 of a file time (100 ns steps since 1601).
+std::int64_t UnixSeconds(const FILETIME& time)
+{
+    const std::int64_t steps = (static_cast<std::int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return steps / 10000000 - 11644473600LL;
+}
+
+// Sets errno from the last error and says false.
+bool Failed()
+{
+    errno = detail::ErrnoOfLastError();
+    return false;
+}
+
+} // namespace
+
+int OpenFolder(const std::string& path)
+{
+    return HoldFolder(FullName(detail::Wide(path)), true); // a link's target, as on other systems
+}
+
+int OpenFolderIn(int folder, const std::string& name)
+{
+    return HoldFolder(FullName(detail::PathIn(folder, name)), false);
+}
+
+bool MakeFolderIn(int folder, const std::string& name, unsigned)
+{
+    return ::CreateDirectoryW(detail::PathIn(folder, name).c_str(), nullptr) || Failed();
+}
+
+bool RemoveFileIn(int folder, const std::string& name)
+{
+    return ::DeleteFileW(detail::PathIn(folder, name).c_str()) || Failed();
+}
+
+bool RenameNoReplace(int fromFolder, const std::string& from, int toFolder, const std::string& to)
+{
+    return ::MoveFileExW(detail::PathIn(fromFolder, from).c_str(), detail::PathIn(toFolder, to).c_str(), MOVEFILE_WRITE_THROUGH) || Failed();
+}
+
+std::vector<TFolderEntry> FolderEntries(int folder)
+{
+    std::vector<TFolderEntry> entries;
+    WIN32_FIND_DATAW found {};
+    const HANDLE search = ::FindFirstFileW(detail::PathIn(folder, "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        const std::string name = Narrow(found.cFileName);
+        if (name == "." || name == "..")
+            continue;
+        const bool file = !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+        const std::int64_t size = (static_cast<std::int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        entries.push_back({name, file, size, UnixSeconds(found.ftLastWriteTime)});
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return entries;
 }
 
 void CloseFolder(int folder)
