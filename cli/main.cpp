@@ -1,16 +1,10 @@
 // qbmsg: send and receive stream messages from the command line, with the
 // same components the desktop programs use; no display needed.
 #include "commands.h"
+#include "console.h"
 #include "options.h"
 #include "tls_options.h"
 
-#include <QCoreApplication>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -75,34 +69,12 @@ int Run(const std::vector<std::string>& args)
     throw qbmsgcli::UsageError("unknown command '" + first + "'");
 }
 
-// Standard input, output and error that were closed are opened on
-// /dev/null before anything else makes a descriptor: else the next socket
-// would be descriptor 1 or 2, and what qbmsg prints would go onto the
-// connection. Standard input is told closed when it is read.
-void HoldStandardDescriptors()
-{
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        if (fd == STDIN_FILENO)
-            qbmsgcli::gStandardInputClosed = true;
-        const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (null >= 0 && null != fd) {
-            ::dup2(null, fd);
-            ::close(null);
-        }
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    HoldStandardDescriptors();
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN); // a file beyond the size limit fails its write, told as such
-    QCoreApplication app(argc, argv);
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    const auto process = qbmsgcli::PrepareProcess(argc, argv, args);
     const std::string command = !args.empty() && IsCommand(args.front()) ? args.front() : "";
     try {
         return Run(args);

@@ -1,7 +1,6 @@
 #include "progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "console.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -26,17 +25,6 @@ std::string ReadableSize(std::int64_t bytes)
 }
 
 TProgressLine::TProgressLine(std::FILE* out, bool shown) : FOut(out), FShown(shown) {}
-
-namespace {
-
-// The terminal's width in columns; 80 when it cannot be told.
-int Columns(std::FILE* out)
-{
-    winsize size {};
-    return ::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-}
-
-} // namespace
 
 std::string ProgressText(std::int64_t done, std::int64_t total, double seconds, int columns)
 {

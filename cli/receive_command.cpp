@@ -12,11 +12,7 @@
 
 #include <ferrolink/qbmsg.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>

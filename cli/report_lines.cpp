@@ -1,6 +1,6 @@
 #include "report_lines.h"
 
-#include <unistd.h>
+#include "console.h"
 
 #include <cerrno>
 #include <chrono>
@@ -18,25 +18,6 @@ struct TReportLines::Shared {
     bool Finished = false;
 };
 
-namespace {
-
-// Writes all of `line`; false when standard output is gone (its reader
-// closed it, or it fails).
-bool WriteLine(const std::string& line)
-{
-    for (std::size_t done = 0; done < line.size();) {
-        const ssize_t n = ::write(STDOUT_FILENO, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
-
 TReportLines::TReportLines() : FShared(std::make_shared<Shared>())
 {
     FWriter = std::thread([shared = FShared] {
@@ -50,7 +31,7 @@ TReportLines::TReportLines() : FShared(std::make_shared<Shared>())
             shared->Queue.pop_front();
             shared->Writing = true;
             lock.unlock();
-            open = open && WriteLine(line); // lines to a closed output are dropped
+            open = open && WriteStandardOutput(line); // lines to a closed output are dropped
             lock.lock();
             shared->Writing = false;
             shared->Wake.notify_all();

@@ -1,5 +1,6 @@
 // qbmsg send: posts a file (or standard input) as one stream message.
 #include "commands.h"
+#include "console.h"
 #include "options.h"
 #include "progress.h"
 #include "send_list.h"
@@ -9,10 +10,6 @@
 
 #include <ferrolink/qbmsg.h>
 #include <ferrolink/tempfilestream.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -113,16 +110,16 @@ std::unique_ptr<ferro::TStream> OpenBody(const std::string& file)
     const std::string name = standardInput ? "standard input" : "file " + file;
     if (standardInput && gStandardInputClosed)
         throw Failure("Cannot read standard input: it is closed");
-    const int fd = standardInput ? ::dup(STDIN_FILENO) : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    TInputKind kind = TInputKind::Stream;
+    const int fd = OpenInput(file, kind);
     if (fd < 0)
         throw Failure("Cannot open " + name + ": " + SystemCause(errno));
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        ::close(fd);
+    if (kind == TInputKind::Folder) {
+        CloseInput(fd);
         throw Failure("Cannot read " + name + ": " + SystemCause(EISDIR));
     }
-    if (S_ISREG(info.st_mode) && !standardInput) {
-        ::close(fd);
+    if (kind == TInputKind::File && !standardInput) {
+        CloseInput(fd);
         try {
             return std::make_unique<ferro::TFileStream>(file, ferro::fmOpenRead);
         } catch (const ferro::Exception& e) {
@@ -132,12 +129,10 @@ std::unique_ptr<ferro::TStream> OpenBody(const std::string& file)
     auto copy = std::make_unique<ferro::TTempFileStream>("");
     std::vector<char> chunk(65536);
     for (;;) {
-        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR)
-            continue;
+        const long n = ReadInput(fd, chunk.data(), chunk.size());
         if (n < 0) {
             const int error = errno;
-            ::close(fd);
+            CloseInput(fd);
             throw Failure("Cannot read " + name + ": " + SystemCause(error));
         }
         if (n == 0)
@@ -145,11 +140,11 @@ std::unique_ptr<ferro::TStream> OpenBody(const std::string& file)
         try {
             copy->WriteBuffer(chunk.data(), n);
         } catch (const ferro::Exception& e) {
-            ::close(fd);
+            CloseInput(fd);
             throw Failure("Cannot hold " + name + " in a temporary file: " + SystemCause(e.SystemError()));
         }
     }
-    ::close(fd);
+    CloseInput(fd);
     return copy;
 }
 
@@ -158,7 +153,7 @@ std::unique_ptr<ferro::TStream> OpenBody(const std::string& file)
 bool ProgressShown(const std::string& when)
 {
     if (when == "auto")
-        return ::isatty(STDERR_FILENO) == 1;
+        return IsTerminal(stderr);
     if (when == "always" || when == "never")
         return when == "always";
     throw UsageError("--progress must be auto, always or never, not \"" + Escaped(when) + "\"");

@@ -1,8 +1,8 @@
-// SIGINT and SIGTERM heard through the event loop, so that a command ends
-// what it is doing as it would end it anyway, instead of dying mid-way.
+// Stop requests (SIGINT and SIGTERM; on Windows the console's Ctrl+C,
+// Ctrl+Break and close) heard through the event loop, so that a command
+// ends what it is doing as it would end it anyway, instead of dying
+// mid-way. Each platform's own (cli/posix, cli/windows).
 #pragma once
-
-#include <QSocketNotifier>
 
 #include <functional>
 #include <memory>
@@ -12,8 +12,8 @@ namespace qbmsgcli {
 
 class TStopRequests {
 public:
-    // Calls `onStop` from the event loop at the first SIGINT or SIGTERM;
-    // with `secondEnds`, a second one ends the process as the signal would.
+    // Calls `onStop` from the event loop at the first request; with
+    // `secondEnds`, a second one ends the process as the system would.
     TStopRequests(std::function<void()> onStop, bool secondEnds);
     ~TStopRequests();
     TStopRequests(const TStopRequests&) = delete;
@@ -28,7 +28,11 @@ public:
     static bool Heard();
 
 private:
-    std::unique_ptr<QSocketNotifier> FNotifier;
+    // Calls onStop, once.
+    void Stop();
+
+    struct TListener; // the platform's way of hearing them
+    std::unique_ptr<TListener> FListener;
     std::function<void()> FOnStop;
     bool FStopped = false;
     std::string FFailure;

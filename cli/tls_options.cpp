@@ -7,9 +7,8 @@
 
 #include <ferrolink/exceptions.h>
 
-#include <sys/stat.h>
-
 #include <cstdio>
+#include <filesystem>
 
 namespace qbmsgcli {
 
@@ -33,8 +32,8 @@ namespace {
 
 bool HasIdentity(const std::string& folder)
 {
-    struct stat st {};
-    return ::stat((folder + "/cert.pem").c_str(), &st) == 0 || ::stat((folder + "/key.pem").c_str(), &st) == 0;
+    std::error_code unknown;
+    return std::filesystem::exists(folder + "/cert.pem", unknown) || std::filesystem::exists(folder + "/key.pem", unknown);
 }
 
 std::vector<ferro::TFingerprint> Fingerprints(const TCommandLine& line, const std::string& name)

@@ -24,7 +24,12 @@ int OpenFolder(const std::string& path)
 
 int OpenFolderIn(int folder, const std::string& name)
 {
-    return ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    // A link to a folder fails as no folder here: told as the link it is.
+    if (fd < 0 && errno == ENOTDIR && ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
+        errno = ELOOP;
+    return fd;
 }
 
 void CloseFolder(int folder)

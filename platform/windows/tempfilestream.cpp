@@ -25,6 +25,10 @@ using detail::PathIn;
 
 namespace {
 
+// Others may read, write, rename or remove the file while it is open, as on
+// other systems: a kept file is an ordinary one at once.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 std::string SystemTempFolder()
 {
     wchar_t path[MAX_PATH + 1];
@@ -51,7 +55,7 @@ int CreatePendingFile(int folder, std::string& part, int& error)
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         part = ".body-" + std::to_string(::_getpid()) + "." + std::to_string(++counter) + ".part";
-        const HANDLE file = ::CreateFileW(PathIn(folder, part).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+        const HANDLE file = ::CreateFileW(PathIn(folder, part).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             if ((error = ErrnoOfLastError()) != EEXIST)

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -73,6 +74,12 @@ TEST(TempFileStream, IsKeptUnderItsNameOrLeavesNothingBehind)
         EXPECT_EQ(std::filesystem::file_size(folder.Path / name), 4u) << named;
     }
     {
+        TTempFileStream trial(fd, folder.Path.string(), false);
+        trial.WriteBuffer("t", 1);
+        ASSERT_TRUE(trial.Keep(fd, "trial"));
+        EXPECT_TRUE(RemoveFileIn(fd, "trial")) << "a kept file is removed while its stream is open";
+    }
+    {
         TTempFileStream byPath(folder.Path.string());
         byPath.WriteBuffer("abcdef", 6);
         EXPECT_EQ(byPath.Seek(2, TSeekOrigin::soBeginning), 2);
@@ -83,6 +90,61 @@ TEST(TempFileStream, IsKeptUnderItsNameOrLeavesNothingBehind)
     CloseFolder(fd);
     EXPECT_LT(OpenFolder((folder.Path / "named.bin").string()), 0) << "a file is no folder";
     EXPECT_LT(OpenFolder((folder.Path / "none").string()), 0);
+}
+
+// A folder's files and folders by the folder's number: what is made is
+// listed, opened, renamed (never over a file) and removed; a file or a link
+// is never opened as a folder.
+TEST(Folders, AreMadeListedRenamedAndRemovedByNumberWithoutFollowingLinks)
+{
+    const TFolder folder;
+    const int top = OpenFolder(folder.Path.string());
+    ASSERT_GE(top, 0);
+    ASSERT_TRUE(MakeFolderIn(top, "inner", 0777));
+    EXPECT_FALSE(MakeFolderIn(top, "inner", 0777));
+    EXPECT_EQ(errno, EEXIST);
+    const int inner = OpenFolderIn(top, "inner");
+    ASSERT_GE(inner, 0);
+    {
+        TDurableFile file(inner, ".f-", "f");
+        TMemoryStream bytes = [] { TMemoryStream m; m.WriteBuffer("12345", 5); m.SetPosition(0); return m; }();
+        file.Write(bytes, 5);
+        file.Finish(true);
+        ASSERT_TRUE(file.Commit("a.bin", false));
+    }
+    auto opened = TFolderFile::Open(inner, "a.bin");
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(opened->Size(), 5);
+    opened->Seek(0, TSeekOrigin::soEnd);
+    opened->WriteBuffer("67", 2);
+    opened->Flush();
+    EXPECT_EQ(Contents(*opened), "1234567");
+    EXPECT_TRUE(RenameNoReplace(inner, "a.bin", top, "b.bin")) << "renamed while open";
+    ASSERT_TRUE(MakeFolderIn(top, "c.bin", 0777));
+    EXPECT_FALSE(RenameNoReplace(top, "b.bin", top, "c.bin"));
+    opened.reset();
+    EXPECT_EQ(TFolderFile::Open(top, "c.bin"), nullptr) << "a folder is no file";
+    EXPECT_EQ(TFolderFile::Open(top, "none"), nullptr);
+    EXPECT_LT(OpenFolderIn(top, "b.bin"), 0);
+    EXPECT_EQ(errno, ENOTDIR);
+    std::error_code linked;
+    std::filesystem::create_directory_symlink(folder.Path / "inner", folder.Path / "link", linked);
+    if (!linked) { // where links can be made (not every system lets a user)
+        EXPECT_LT(OpenFolderIn(top, "link"), 0);
+        EXPECT_EQ(errno, ELOOP);
+    }
+    std::vector<std::string> listed;
+    for (const TFolderEntry& entry : FolderEntries(top))
+        listed.push_back(entry.Name + (entry.IsFile ? ":" + std::to_string(entry.Size) : "/"));
+    std::sort(listed.begin(), listed.end());
+    std::vector<std::string> expected {"b.bin:7", "c.bin/", "inner/"};
+    if (!linked)
+        expected.push_back("link/"); // a link is listed, never as a file
+    EXPECT_EQ(listed, expected);
+    EXPECT_TRUE(RemoveFileIn(top, "b.bin"));
+    EXPECT_FALSE(RemoveFileIn(top, "b.bin"));
+    CloseFolder(inner);
+    CloseFolder(top);
 }
 
 // A durable write puts the whole file under its name or leaves the old one

@@ -1,6 +1,10 @@
+// Stop requests on POSIX: the signal handler writes to a pipe that the
+// event loop watches.
 #include "stop_requests.h"
 
 #include "text.h"
+
+#include <QSocketNotifier>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,17 +38,20 @@ void OnFirstSignal(int signal)
 
 } // namespace
 
+struct TStopRequests::TListener {
+    QSocketNotifier Notifier {gSignalPipe[0], QSocketNotifier::Read};
+};
+
 TStopRequests::TStopRequests(std::function<void()> onStop, bool secondEnds) : FOnStop(std::move(onStop))
 {
     if (::pipe2(gSignalPipe, O_CLOEXEC) != 0) {
         FFailure = "Cannot make a pipe for signals: " + SystemCause(errno);
         return;
     }
-    FNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(FNotifier.get(), &QSocketNotifier::activated, [this] {
-        FNotifier->setEnabled(false); // once is enough
-        FStopped = true;
-        FOnStop();
+    FListener = std::make_unique<TListener>();
+    QObject::connect(&FListener->Notifier, &QSocketNotifier::activated, [this] {
+        FListener->Notifier.setEnabled(false); // once is enough
+        Stop();
     });
     std::signal(SIGINT, secondEnds ? OnFirstSignal : OnSignal);
     std::signal(SIGTERM, secondEnds ? OnFirstSignal : OnSignal);
@@ -54,6 +61,12 @@ TStopRequests::~TStopRequests()
 {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+}
+
+void TStopRequests::Stop()
+{
+    FStopped = true;
+    FOnStop();
 }
 
 bool TStopRequests::Heard()
