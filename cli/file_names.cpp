@@ -22,7 +22,7 @@ std::string SafePart(std::string part)
             --end;
         part.resize(end);
     }
-    return part;
+    return SystemSafePart(part);
 }
 
 } // namespace

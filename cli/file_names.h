@@ -17,7 +17,13 @@ inline const std::string kKeptPartsFolder = ".qbmsg-partial";
 // and backslashes become "_", a part is cut to 255 bytes, and a first
 // part that is the hidden folder of kept parts gets a "_" in front. Empty
 // when nothing usable is left, or the path is more than 64 folders deep.
+// On Windows, too, the characters its names cannot hold (<>:"|?*) become
+// "_", so do trailing dots and spaces (which it would drop), and a device's
+// name ("CON", "nul.txt", "COM1") gets a "_" in front.
 std::vector<std::string> SafeParts(const std::string& path);
+// A part as the system's own rules for names let it be (see SafeParts);
+// each platform's.
+std::string SystemSafePart(std::string part);
 
 // `name` with the number `n` added before its extension ("report-2.bin"),
 // or `name` itself for 0.
