@@ -40,6 +40,7 @@ ferro_windows_test(test_sockets
     sockets/test_transfer.cpp)
 
 ferro_windows_test(test_streammsg
+    streammsg/test_largeform.cpp
     streammsg/test_receiver.cpp
     streammsg/test_sender.cpp
     streammsg/test_server.cpp)
@@ -47,6 +48,7 @@ ferro_windows_test(test_streammsg
 ferro_windows_test(test_transport
     transport/test_system_socket.cpp)
 target_link_libraries(test_transport PRIVATE ferrolink_transport)
+target_compile_definitions(test_streammsg PRIVATE PROTOCOL_VECTORS="${PROJECT_SOURCE_DIR}/docs/protocol-vectors.txt")
 
 # Not a test: scripts/test-windows runs it beside the suites (see its file).
 add_executable(wine_keeper support/wine_keeper.cpp)

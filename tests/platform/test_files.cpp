@@ -5,11 +5,12 @@
 #include <ferrolink/tempfilestream.h>
 #include <ferrolink/tls.h>
 
+#include "temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,28 +18,6 @@
 using namespace ferro;
 
 namespace {
-
-// A new folder of the system's temporary one, removed with it.
-struct TFolder {
-    TFolder()
-    {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-        Path = std::filesystem::temp_directory_path() / ("ferro_files_test." + std::to_string(now));
-        std::filesystem::create_directory(Path);
-    }
-    ~TFolder() { std::filesystem::remove_all(Path); }
-
-    std::vector<std::string> Names() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(Path))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    std::filesystem::path Path;
-};
 
 std::string Contents(TStream& stream)
 {
@@ -55,7 +34,7 @@ std::string Contents(TStream& stream)
 // stream; one made by the folder's path reads back what was written.
 TEST(TempFileStream, IsKeptUnderItsNameOrLeavesNothingBehind)
 {
-    const TFolder folder;
+    const TTempFolder folder;
     const int fd = OpenFolder(folder.Path.string());
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(TTempFileStream::NamelessCanBeKept(fd));
@@ -97,7 +76,7 @@ TEST(TempFileStream, IsKeptUnderItsNameOrLeavesNothingBehind)
 // is never opened as a folder.
 TEST(Folders, AreMadeListedRenamedAndRemovedByNumberWithoutFollowingLinks)
 {
-    const TFolder folder;
+    const TTempFolder folder;
     const int top = OpenFolder(folder.Path.string());
     ASSERT_GE(top, 0);
     ASSERT_TRUE(MakeFolderIn(top, "inner", 0777));
@@ -151,7 +130,7 @@ TEST(Folders, AreMadeListedRenamedAndRemovedByNumberWithoutFollowingLinks)
 // as it was, and nothing of its own beside it.
 TEST(DurableWrite, ReplacesOnlyWhenAskedAndLeavesNoPartBehind)
 {
-    const TFolder folder;
+    const TTempFolder folder;
     const std::string target = (folder.Path / "picture.bmp").string();
     TMemoryStream first, second;
     first.WriteBuffer("first", 5);

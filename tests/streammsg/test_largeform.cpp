@@ -1,21 +1,16 @@
 // The large form of a stream message: against its written vectors, peers
 // that know only the fixed form, damaged and cut bodies, and limits.
-#include "qt_helpers.h"
+#include "helpers.h"
+#include "loop.h"
 #include "receiver.h"
+#include "temp_folder.h"
+#include "wine.h"
 
 #include <ferrolink/largeform.h>
 #include <ferrolink/sysutils.h>
 #include <ferrolink/tempfilestream.h>
 
 #include <gmock/gmock.h>
-
-#include <QDir>
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QTemporaryDir>
-
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <fstream>
 #include <map>
@@ -24,7 +19,10 @@
 
 using namespace ferro;
 using ::testing::ElementsAre;
+using ::testing::AllOf;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -410,18 +408,18 @@ TEST_P(LargeBodyPace, TheTimeABodyGetsGrowsWithWhatHasArrived)
         SendAll(fd, qbmsg::EncodeLargeHeader("Q", c.Declared));
         std::string answer = RecvSome(fd, qbmsg::kReplySize, 10000);
         for (std::size_t i = 0; answer == qbmsg::kGoAhead && i < c.Pieces.size() && SendAll(fd, c.Pieces[i]); ++i)
-            ::usleep(static_cast<useconds_t>(c.PauseMs) * 1000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.PauseMs));
         answer += RecvAll(fd, 10000);
         CloseFd(fd);
         return answer;
     });
-    QElapsedTimer held;
-    held.start();
+    const TStopwatch held;
     if (c.LetGo) {
-        EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre(::testing::MatchesRegex("Message body too slow \\([0-9]+ of [0-9]+ bytes in "
-                                                                                   "[0-9.]+ s, at least 65536 bytes a second\\)")));
-        EXPECT_GE(held.elapsed(), c.HeldFromMs);
-        EXPECT_LT(held.elapsed(), c.HeldToMs);
+        // (no regular expression: GoogleTest's own on Windows has no brackets)
+        EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre(AllOf(StartsWith("Message body too slow ("), HasSubstr(" bytes in "),
+                                                                 EndsWith(" s, at least 65536 bytes a second)"))));
+        EXPECT_GE(held.ElapsedMs(), c.HeldFromMs);
+        EXPECT_LT(held.ElapsedMs(), c.HeldToMs);
         EXPECT_TRUE(r.Messages.empty());
         EXPECT_EQ(Await(client), qbmsg::kGoAhead);
         ExpectStillServing(r);
@@ -444,15 +442,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, LargeBodyPace,
 
 TEST(LargeForm, ABodyArrivesWholeInANamelessFileOfTheBodyFolderAndIsAnswered)
 {
-    QTemporaryDir folder;
+    const TTempFolder folder;
     RunningReceiver r;
-    r.Server.BodyFolder = folder.path().toStdString();
+    r.Server.BodyFolder = folder.Path.string();
     bool fileBacked = false;
-    QStringList filesDuringHandler;
+    std::vector<std::string> filesDuringHandler;
     auto record = r.Server.OnMSG;
     r.Server.OnMSG = [&](TComponent* s, const std::string& from, TStream& body) {
         fileBacked = dynamic_cast<TTempFileStream*>(&body) != nullptr;
-        filesDuringHandler = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+        filesDuringHandler = folder.Names();
         record(s, from, body);
     };
     const std::string body = Pattern(3 * 1024 * 1024 + 17);
@@ -463,8 +461,13 @@ TEST(LargeForm, ABodyArrivesWholeInANamelessFileOfTheBodyFolderAndIsAnswered)
     EXPECT_EQ(r.Messages[0].PositionAtCall, 0);
     EXPECT_TRUE(r.Messages[0].Body == body);
     EXPECT_TRUE(fileBacked);
-    EXPECT_TRUE(filesDuringHandler.isEmpty()); // nameless: nothing to clean up, even after a crash
-    EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    // Nothing to clean up, even after a crash: the file is nameless, or (on
+    // Windows) a hidden one the system removes when it closes.
+    if (OnWindows())
+        EXPECT_THAT(filesDuringHandler, ElementsAre(::testing::StartsWith(".body-")));
+    else
+        EXPECT_TRUE(filesDuringHandler.empty());
+    EXPECT_TRUE(folder.Names().empty());
 }
 
 TEST(LargeForm, ABodyOverTheLimitIsRefusedWithTheLimitBeforeAnyOfItIsSent)
@@ -508,73 +511,4 @@ TEST(LargeForm, AHandlerThatCannotStoreIsAnsweredNotStored)
     auto client = LargeClientAsync(r.Port(), qbmsg::EncodeLargeHeader("Q", body.size()), body + CheckOf(body));
     EXPECT_EQ(Await(client), qbmsg::kGoAhead + qbmsg::kNotStored);
     EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre("disk full"));
-}
-
-struct DamageCase {
-    const char* Name;
-    std::size_t FlipAt; // offset in the sender's stream; past the end for none
-    std::size_t CutAt;
-    const char* SenderSays;
-    const char* ReceiverSays;
-};
-
-void PrintTo(const DamageCase& c, std::ostream* os)
-{
-    *os << c.Name;
-}
-
-class LargeBodyOnTheWay : public ::testing::TestWithParam<DamageCase> {};
-
-// qbmsg send in its own process, through a proxy that damages or cuts, to a
-// receiver here: never stored, never acknowledged.
-TEST_P(LargeBodyOnTheWay, IsNeverAcknowledgedNorHandedOver)
-{
-    const DamageCase& c = GetParam();
-    QTemporaryDir dir;
-    const QString file = dir.filePath("body.bin");
-    WriteFile(file, Pattern(2 * 1024 * 1024));
-    RunningReceiver r;
-    r.Server.ReplyAfterHandler = true;
-    TcpListener front;
-    auto proxy = ProxyAsync(front, r.Port(), c.FlipAt, c.CutAt);
-    QProcess sender;
-    sender.start(QBMSG, {"send", "--no-name", "--port", QString::number(front.Port()), "--timeout", "10000", file}); // version 1's offsets
-    ASSERT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning; }, 20000));
-    EXPECT_EQ(sender.exitCode(), 1);
-    EXPECT_THAT(sender.readAllStandardError().toStdString(), HasSubstr(c.SenderSays));
-    EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre(c.ReceiverSays));
-    EXPECT_TRUE(r.Messages.empty());
-    proxy.wait();
-}
-
-// The header of a name "Quillbrook" is 24 bytes.
-INSTANTIATE_TEST_SUITE_P(Cases, LargeBodyOnTheWay,
-    ::testing::Values(DamageCase {"AByteFlippedInTheBody", 24 + 1000000, SIZE_MAX, qbmsg::kCheckFailed.c_str(),
-                                  "Message check failed: the body arrived damaged"},
-        DamageCase {"AByteFlippedInTheCheck", 24 + 2 * 1024 * 1024 + 3, SIZE_MAX, qbmsg::kCheckFailed.c_str(),
-                    "Message check failed: the body arrived damaged"},
-        DamageCase {"CutInsideTheBody", SIZE_MAX, 24 + 1500000, "qbmsg send: ", "Read Failed"},
-        DamageCase {"CutBeforeTheCheck", SIZE_MAX, 24 + 2 * 1024 * 1024, "qbmsg send: ", "Read Failed"}),
-    [](const auto& info) { return std::string(info.param.Name); });
-
-TEST(LargeForm, QbmsgCarriesAFileOfAnySizeToQbmsgAndStoresItByName)
-{
-    QTemporaryDir dir;
-    const QString file = dir.filePath("big.bin");
-    const std::string bytes = Pattern(5 * 1024 * 1024 + 3);
-    WriteFile(file, bytes);
-    QDir(dir.path()).mkdir("in");
-    const std::uint16_t port = FreePort();
-    QProcess receiver;
-    receiver.start(QBMSG, {"receive", "--port", QString::number(port), "--count", "1", "--out", dir.filePath("in")});
-    ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
-    QProcess sender;
-    sender.start(QBMSG, {"send", "--port", QString::number(port), file});
-    ASSERT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning && receiver.state() == QProcess::NotRunning; }, 20000));
-    EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
-    EXPECT_EQ(sender.readAllStandardError(), ""); // no progress line when standard error is no terminal
-    EXPECT_EQ(receiver.exitCode(), 0);
-    const QString stored = dir.filePath("in/big.bin");
-    EXPECT_EQ(WithoutPeerPort(receiver.readAllStandardOutput()), QString("\"Quillbrook\" 5242883 (5.0 MiB) from 127.0.0.1 %1").arg(stored));
-    EXPECT_TRUE(ReadFile(stored) == bytes);
 }

@@ -6,6 +6,9 @@
 
 // True in a Windows program that runs under wine.
 bool RunsUnderWine();
+// True in a Windows program, under wine or not: for what Windows does its
+// own way by design (not a limit of wine's).
+bool OnWindows();
 
 #define SKIP_UNDER_WINE(why)                                         \
     do {                                                             \

@@ -18,3 +18,8 @@ bool RunsUnderWine()
 {
     return false;
 }
+
+bool OnWindows()
+{
+    return false;
+}

@@ -25,3 +25,8 @@ bool RunsUnderWine()
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
+
+bool OnWindows()
+{
+    return true;
+}
