@@ -37,6 +37,7 @@ ferro_windows_test(test_sockets
     sockets/test_core.cpp
     sockets/test_faults.cpp
     sockets/test_status.cpp
+    sockets/test_tls_windows.cpp
     sockets/test_transfer.cpp)
 
 ferro_windows_test(test_streammsg
