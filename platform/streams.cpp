@@ -2,6 +2,8 @@
 
 #include <ferrolink/exceptions.h>
 
+#include "open_file.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cerrno>
@@ -91,13 +93,13 @@ void TMemoryStream::Clear()
 TFileStream::TFileStream(const std::string& fileName, unsigned mode)
 {
     if (mode == fmCreate) {
-        FFile = std::fopen(fileName.c_str(), "w+b");
+        FFile = detail::OpenFile(fileName, "w+b");
         if (!FFile)
             throw EFCreateError("Cannot create file " + fileName, errno);
         return;
     }
     const char* how = (mode & 3) == fmOpenRead ? "rb" : "r+b";
-    FFile = std::fopen(fileName.c_str(), how);
+    FFile = detail::OpenFile(fileName, how);
     if (!FFile)
         throw EFOpenError("Cannot open file " + fileName, errno);
 }

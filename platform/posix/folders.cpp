@@ -4,6 +4,8 @@
 
 #include <ferrolink/exceptions.h>
 
+#include "open_file.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -141,6 +143,11 @@ void TFolderFile::Flush()
 {
     if (::fsync(FFd) != 0)
         throw EWriteError(errno);
+}
+
+std::FILE* detail::OpenFile(const std::string& utf8Name, const char* mode)
+{
+    return std::fopen(utf8Name.c_str(), mode);
 }
 
 } // namespace ferro

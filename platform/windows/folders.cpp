@@ -4,6 +4,7 @@
 #include <ferrolink/folders.h>
 
 #include "files.h"
+#include "open_file.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -79,6 +80,11 @@ int detail::ErrnoOfLastError()
     case ERROR_OUTOFMEMORY: return ENOMEM;
     default: return EIO;
     }
+}
+
+std::FILE* detail::OpenFile(const std::string& utf8Name, const char* mode)
+{
+    return ::_wfopen(Wide(utf8Name).c_str(), Wide(mode).c_str());
 }
 
 HANDLE detail::HandleOf(int fd)

@@ -1,7 +1,11 @@
 /// @file
 /// Durable files: a file is on the disk whole under its name, or not there
 /// at all. It is written under a temporary name in its folder, flushed, and
-/// only then given its name; the folder is flushed last.
+/// only then given its name; the folder is flushed last. (On Windows the
+/// rename is written through to the disk before it returns, which is what
+/// flushing the folder does elsewhere; files there have no POSIX
+/// permissions, so a mode is not used.) Folders are given by their numbers
+/// from OpenFolder (folders.h).
 #pragma once
 
 #include <ferrolink/exceptions.h>
@@ -16,8 +20,8 @@ namespace ferro {
 class TDurableFile {
 public:
     /// Creates the temporary file: `prefix`, a suffix no other file has, and
-    /// ".part", in the folder open as `folderFd` (AT_FDCWD: names relative to
-    /// the current folder), with the permissions `mode` leaves after the
+    /// ".part", in the folder open as `folderFd` (kCurrentFolder: names
+    /// relative to the current folder), with the permissions `mode` leaves after the
     /// process's umask; never through a link, never an existing file.
     /// @throws EFCreateError "Cannot create file <shownAs>" with the cause.
     TDurableFile(int folderFd, const std::string& prefix, const std::string& shownAs, unsigned mode = 0666);

@@ -16,15 +16,22 @@ namespace ferro {
 /// file is made with a name and removed at once; Keep then cannot be used
 /// (CanKeep is false) and a caller copies instead. A file that is kept has
 /// the mode a new file gets (0666 less the umask).
+///
+/// On Windows no file is nameless: the file has a hidden name of its own
+/// (".body-PID.N.part") and is pending deletion, so that the system removes
+/// it when the stream goes, even when the program is killed; Keep takes the
+/// deletion back and renames it. Every such file can be kept, and others may
+/// read, rename or remove it while it is open, as on other systems.
 class TTempFileStream : public TStream {
 public:
-    /// Makes the file in `folder` (the system's temporary folder, TMPDIR or
-    /// /tmp, when empty).
+    /// Makes the file in `folder` (the system's temporary folder when empty:
+    /// TMPDIR or /tmp; on Windows, GetTempPath's).
     /// @throws EFCreateError "Cannot create a file in folder <folder>" with
     ///   the cause (SystemError()).
     explicit TTempFileStream(const std::string& folder);
-    /// Makes the file in the folder open as `folderFd` (which must stay open
-    /// while the stream lives), shown in failures as `shownAs`: so that it
+    /// Makes the file in the folder open as `folderFd` (a number from
+    /// OpenFolder, folders.h, which must stay open while the stream lives),
+    /// shown in failures as `shownAs`: so that it
     /// is made where the folder is now, whatever its path names later. With
     /// `named`, the file has a hidden name of its own (".body-PID.N.part")
     /// from the start, removed with the stream unless kept: for a system
