@@ -52,6 +52,12 @@ std::shared_ptr<void> PrepareProcess(int&, char**, std::vector<std::string>& arg
     ::_setmode(::_fileno(stdin), _O_BINARY);
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::SetConsoleOutputCP(CP_UTF8); // names and texts are UTF-8
+    // The progress line redraws itself with the terminal's escapes, which a
+    // console takes once asked to (Windows 10 and later).
+    DWORD mode = 0;
+    const HANDLE errors = ConsoleOf(stderr);
+    if (::GetConsoleMode(errors, &mode))
+        ::SetConsoleMode(errors, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     return nullptr;
 }
 
