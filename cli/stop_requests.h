@@ -4,6 +4,7 @@
 // mid-way. Each platform's own (cli/posix, cli/windows).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,5 +38,8 @@ private:
     bool FStopped = false;
     std::string FFailure;
 };
+
+// Set, from any thread or a signal handler, when a stop request comes.
+std::atomic<bool>& StopHeard();
 
 } // namespace qbmsgcli

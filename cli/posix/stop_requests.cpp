@@ -13,18 +13,15 @@
 #include <cerrno>
 #include <csignal>
 
-static_assert(std::atomic<bool>::is_always_lock_free);
-
 namespace qbmsgcli {
 
 namespace {
 
 int gSignalPipe[2] = {-1, -1};
-std::atomic<bool> gHeard {false}; // lock-free: safe to set in a signal handler
 
 void OnSignal(int)
 {
-    gHeard.store(true);
+    StopHeard().store(true);
     const char byte = 1;
     (void)!::write(gSignalPipe[1], &byte, 1);
 }
@@ -61,17 +58,6 @@ TStopRequests::~TStopRequests()
 {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-}
-
-void TStopRequests::Stop()
-{
-    FStopped = true;
-    FOnStop();
-}
-
-bool TStopRequests::Heard()
-{
-    return gHeard.load();
 }
 
 } // namespace qbmsgcli

@@ -17,14 +17,13 @@ namespace {
 
 constexpr unsigned kStopMessage = WM_USER + 1; // the system's number, and ours
 
-std::atomic<bool> gHeard {false};
 std::atomic<unsigned> gRequests {0};
 std::atomic<ferro::HWND> gWindow {0};
 std::atomic<bool> gSecondEnds {false};
 
 BOOL WINAPI OnControl(DWORD)
 {
-    gHeard.store(true);
+    StopHeard().store(true);
     if (gSecondEnds.load() && ++gRequests > 1)
         return FALSE; // the system's own handler ends the process
     ferro::PostWindowMessage(gWindow.load(), kStopMessage, 0, 0);
@@ -56,17 +55,6 @@ TStopRequests::~TStopRequests()
     ::SetConsoleCtrlHandler(&OnControl, FALSE);
     gWindow.store(0);
     ferro::DeallocateHWnd(FListener->Window);
-}
-
-void TStopRequests::Stop()
-{
-    FStopped = true;
-    FOnStop();
-}
-
-bool TStopRequests::Heard()
-{
-    return gHeard.load();
 }
 
 } // namespace qbmsgcli

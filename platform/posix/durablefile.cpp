@@ -3,6 +3,8 @@
 #include <ferrolink/exceptions.h>
 #include <ferrolink/folders.h>
 
+#include "write_all.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -13,9 +15,7 @@
 
 namespace ferro {
 
-namespace {
-
-void WriteAll(int fd, const char* bytes, std::int64_t n)
+void detail::WriteAll(int fd, const char* bytes, std::int64_t n)
 {
     for (std::int64_t done = 0; done < n;) {
         const ssize_t written = ::write(fd, bytes + done, static_cast<std::size_t>(n - done));
@@ -26,8 +26,6 @@ void WriteAll(int fd, const char* bytes, std::int64_t n)
         done += written;
     }
 }
-
-} // namespace
 
 TDurableFile::TDurableFile(int folderFd, const std::string& prefix, const std::string& shownAs, unsigned mode)
     : FFolder(folderFd)
@@ -51,17 +49,6 @@ TDurableFile::~TDurableFile()
         ::unlinkat(FFolder, FPart.c_str(), 0);
 }
 
-void TDurableFile::Write(TStream& source, std::int64_t count)
-{
-    char chunk[8192];
-    while (count > 0) {
-        const auto n = std::min<std::int64_t>(count, sizeof chunk);
-        source.ReadBuffer(chunk, n);
-        WriteAll(FFd, chunk, n);
-        count -= n;
-    }
-}
-
 void TDurableFile::Finish(bool durable)
 {
     if (durable && ::fsync(FFd) != 0)
@@ -83,29 +70,6 @@ bool TDurableFile::Commit(const std::string& name, bool replace)
     return true;
 }
 
-namespace {
-
-// The folder part of a file name, "." for a bare name.
-std::string FolderOf(const std::string& fileName)
-{
-    const std::size_t slash = fileName.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
-}
-
-} // namespace
-
-bool WriteDurably(const std::string& fileName, TStream& source, std::int64_t count, bool replace, bool durable, unsigned mode)
-{
-    TDurableFile file(AT_FDCWD, fileName + ".", fileName, mode);
-    file.Write(source, count);
-    file.Finish(durable);
-    if (!file.Commit(fileName, replace))
-        return false;
-    if (durable)
-        SyncFolder(FolderOf(fileName));
-    return true;
-}
-
 void SyncFolder(int folderFd)
 {
     if (::fsync(folderFd) != 0)
@@ -120,11 +84,6 @@ void SyncFolder(const std::string& path)
         ::close(fd);
     if (error)
         throw EWriteError(error);
-}
-
-void WriteFileReplacing(const std::string& fileName, TStream& source, std::int64_t count, bool durable)
-{
-    WriteDurably(fileName, source, count, true, durable);
 }
 
 } // namespace ferro

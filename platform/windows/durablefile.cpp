@@ -9,6 +9,7 @@
 #include <ferrolink/folders.h>
 
 #include "files.h"
+#include "write_all.h"
 
 #include <io.h>
 #include <process.h>
@@ -23,9 +24,7 @@ using detail::ErrnoOfLastError;
 using detail::HandleOf;
 using detail::PathIn;
 
-namespace {
-
-void WriteAll(int fd, const char* bytes, std::int64_t n)
+void detail::WriteAll(int fd, const char* bytes, std::int64_t n)
 {
     for (std::int64_t done = 0; done < n;) {
         DWORD written = 0;
@@ -37,8 +36,6 @@ void WriteAll(int fd, const char* bytes, std::int64_t n)
         done += written;
     }
 }
-
-} // namespace
 
 TDurableFile::TDurableFile(int folderFd, const std::string& prefix, const std::string& shownAs, unsigned)
     : FFolder(folderFd)
@@ -66,17 +63,6 @@ TDurableFile::~TDurableFile()
         ::DeleteFileW(PathIn(FFolder, FPart).c_str());
 }
 
-void TDurableFile::Write(TStream& source, std::int64_t count)
-{
-    char chunk[8192];
-    while (count > 0) {
-        const auto n = std::min<std::int64_t>(count, sizeof chunk);
-        source.ReadBuffer(chunk, n);
-        WriteAll(FFd, chunk, n);
-        count -= n;
-    }
-}
-
 void TDurableFile::Finish(bool durable)
 {
     if (durable && !::FlushFileBuffers(HandleOf(FFd)))
@@ -97,22 +83,9 @@ bool TDurableFile::Commit(const std::string& name, bool replace)
     return true;
 }
 
-bool WriteDurably(const std::string& fileName, TStream& source, std::int64_t count, bool replace, bool durable, unsigned mode)
-{
-    TDurableFile file(kCurrentFolder, fileName + ".", fileName, mode);
-    file.Write(source, count);
-    file.Finish(durable);
-    return file.Commit(fileName, replace);
-}
-
 // The write-through rename is on the disk when it returns: a folder holds
 // nothing more to flush.
 void SyncFolder(int) {}
 void SyncFolder(const std::string&) {}
-
-void WriteFileReplacing(const std::string& fileName, TStream& source, std::int64_t count, bool durable)
-{
-    WriteDurably(fileName, source, count, true, durable);
-}
 
 } // namespace ferro
