@@ -2,6 +2,9 @@
 
 #include "message_queue.h"
 #include "system_handles.h"
+#include "system_socket.h"
+
+#include <cerrno>
 
 namespace ferro {
 
@@ -52,6 +55,13 @@ void TSocketWatch::Select()
         return;
     ::WSAAsyncSelect(socket, detail::Queue().Window(), events ? detail::kSocketMessage : 0, events);
     FSelected = events;
+    // A close that came before this selection is not always told by it
+    // (seen under wine): the end of the stream, or a reset, that is there
+    // now is told as the system would have told it.
+    char byte;
+    const long peeked = (events & FD_CLOSE) ? sys::Receive(FFd, &byte, 1, sys::kPeek | sys::kDontWait) : 1;
+    if (peeked == 0 || peeked == -ECONNRESET)
+        ::PostMessageW(detail::Queue().Window(), detail::kSocketMessage, socket, WSAMAKESELECTREPLY(FD_CLOSE, 0));
 }
 
 void TSocketWatch::Notified(long events)
