@@ -24,6 +24,9 @@ std::vector<std::string> SafeParts(const std::string& path);
 // A part as the system's own rules for names let it be (see SafeParts);
 // each platform's.
 std::string SystemSafePart(std::string part);
+// What separates a path's folders as the system writes them ("/", or "\\"
+// on Windows), in the paths qbmsg prints; each platform's.
+extern const std::string kFolderSeparator;
 
 // `name` with the number `n` added before its extension ("report-2.bin"),
 // or `name` itself for 0.

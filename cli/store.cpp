@@ -82,7 +82,7 @@ std::string TStoreFolder::CommitAsNext(ferro::TDurableFile& file)
             if (file.Commit(name, false))
                 return name;
         } catch (const ferro::Exception& e) {
-            Fail("Cannot create file " + FPath + "/" + name, e.SystemError());
+            Fail("Cannot create file " + FPath + kFolderSeparator + name, e.SystemError());
         }
     }
 }
@@ -95,7 +95,7 @@ std::string TStoreFolder::KeepAsNext(ferro::TTempFileStream& body)
             name = "message-" + std::to_string(++FCounter) + ".bin";
         while (!body.Keep(FFd, name));
     } catch (const ferro::Exception& e) {
-        Fail("Cannot create file " + FPath + "/" + name, e.SystemError());
+        Fail("Cannot create file " + FPath + kFolderSeparator + name, e.SystemError());
     }
     return name;
 }
@@ -117,7 +117,7 @@ std::string TStoreFolder::Store(ferro::TStream& body)
         file->Write(body, body.Size() - body.Position());
         file->Finish(true);
     } catch (const ferro::Exception& e) {
-        Fail("Cannot write file " + FPath + "/" + file->TemporaryName(), e.SystemError());
+        Fail("Cannot write file " + FPath + kFolderSeparator + file->TemporaryName(), e.SystemError());
     }
     return Flushed(CommitAsNext(*file));
 }
@@ -131,7 +131,7 @@ std::string TStoreFolder::Flushed(const std::string& name)
         ferro::RemoveFileIn(FFd, name);
         Fail("Cannot write folder " + FPath, e.SystemError());
     }
-    return FPath + "/" + name;
+    return FPath + kFolderSeparator + name;
 }
 
 std::string TStoreFolder::StoreAs(ferro::TStream& body, const std::string& path)
@@ -148,7 +148,7 @@ std::string TStoreFolder::StoreAs(ferro::TStream& body, const std::string& path)
         auto [fd, name] = Subfolder(folder, part, shown);
         opened.Fds.push_back(fd);
         folder = fd;
-        shown += "/" + name;
+        shown += kFolderSeparator + name;
     }
     const std::string name = PlaceIn(folder, body, leaf, shown);
     try {
@@ -157,7 +157,7 @@ std::string TStoreFolder::StoreAs(ferro::TStream& body, const std::string& path)
         ferro::RemoveFileIn(folder, name);
         Fail("Cannot write folder " + shown, e.SystemError());
     }
-    return shown + "/" + name;
+    return shown + kFolderSeparator + name;
 }
 
 std::pair<int, std::string> TStoreFolder::Subfolder(int parent, const std::string& part, const std::string& shown)
@@ -167,7 +167,7 @@ std::pair<int, std::string> TStoreFolder::Subfolder(int parent, const std::strin
         int fd = ferro::OpenFolderIn(parent, name);
         if (fd < 0 && errno == ENOENT) {
             if (!ferro::MakeFolderIn(parent, name, 0777) && errno != EEXIST)
-                Fail("Cannot create folder " + shown + "/" + name, errno);
+                Fail("Cannot create folder " + shown + kFolderSeparator + name, errno);
             try {
                 ferro::SyncFolder(parent); // the new folder is on the disk before anything in it
             } catch (const ferro::Exception& e) {
@@ -179,9 +179,9 @@ std::pair<int, std::string> TStoreFolder::Subfolder(int parent, const std::strin
             return {fd, name};
         // A file, or a link (never followed), has the name: the next number.
         if (errno != ENOTDIR && errno != ELOOP)
-            Fail("Cannot use folder " + shown + "/" + name, errno);
+            Fail("Cannot use folder " + shown + kFolderSeparator + name, errno);
     }
-    Fail("Cannot create folder " + shown + "/" + part, EEXIST);
+    Fail("Cannot create folder " + shown + kFolderSeparator + part, EEXIST);
 }
 
 std::string TStoreFolder::PlaceIn(int folderFd, ferro::TStream& body, const std::string& leaf, const std::string& shown)
@@ -196,13 +196,13 @@ std::string TStoreFolder::PlaceIn(int folderFd, ferro::TStream& body, const std:
                 if (part ? part->MoveTo(folderFd, name) : nameless->Keep(folderFd, name))
                     return name;
             }
-            Fail("Cannot create file " + shown + "/" + leaf, EEXIST);
+            Fail("Cannot create file " + shown + kFolderSeparator + leaf, EEXIST);
         }
     } catch (const ferro::Exception& e) {
         // A folder of the tree that is another file system (a disk mounted
         // there) takes no link: the body is copied into it instead.
         if (e.SystemError() != EXDEV)
-            Fail("Cannot create file " + shown + "/" + name, e.SystemError());
+            Fail("Cannot create file " + shown + kFolderSeparator + name, e.SystemError());
         body.SetPosition(0);
     }
     return CopyIn(folderFd, body, leaf, shown);
@@ -221,9 +221,9 @@ std::string TStoreFolder::CopyIn(int folderFd, ferro::TStream& body, const std::
                 return name;
         }
     } catch (const ferro::Exception& e) {
-        Fail("Cannot create file " + shown + "/" + name, e.SystemError());
+        Fail("Cannot create file " + shown + kFolderSeparator + name, e.SystemError());
     }
-    Fail("Cannot create file " + shown + "/" + leaf, EEXIST);
+    Fail("Cannot create file " + shown + kFolderSeparator + leaf, EEXIST);
 }
 
 } // namespace qbmsgcli

@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include "file_names.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -7,7 +9,9 @@ namespace qbmsgcli {
 
 namespace {
 
-// Quoted, the text is framed in double quotes; the output is built by
+// Quoted, the text is framed in double quotes; a backslash is escaped
+// unless it is the system's folder separator (Windows) in an unquoted text,
+// where no name can hold one; the output is built by
 // appending alone (a quote put before a temporary made GCC 12 see an
 // overlapping copy that cannot happen).
 std::string Escape(const std::string& text, bool quoted)
@@ -17,7 +21,7 @@ std::string Escape(const std::string& text, bool quoted)
     if (quoted)
         out += '"';
     for (unsigned char c : text) {
-        if ((quoted && c == '"') || c == '\\') {
+        if ((quoted && c == '"') || (c == '\\' && (quoted || kFolderSeparator != "\\"))) {
             out += '\\';
             out += static_cast<char>(c);
         } else if (c < 0x20 || c > 0x7E) {

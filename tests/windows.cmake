@@ -6,6 +6,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 include(GoogleTest)
 
 add_library(ferro_test_support STATIC
+    support/child.cpp
     support/later.cpp
     support/peers.cpp
     support/recorder.cpp
@@ -42,6 +43,7 @@ ferro_windows_test(test_sockets
 
 ferro_windows_test(test_streammsg
     streammsg/test_largeform.cpp
+    streammsg/test_largeform_qbmsg.cpp
     streammsg/test_receiver.cpp
     streammsg/test_sender.cpp
     streammsg/test_server.cpp)
@@ -49,7 +51,8 @@ ferro_windows_test(test_streammsg
 ferro_windows_test(test_transport
     transport/test_system_socket.cpp)
 target_link_libraries(test_transport PRIVATE ferrolink_transport)
-target_compile_definitions(test_streammsg PRIVATE PROTOCOL_VECTORS="${PROJECT_SOURCE_DIR}/docs/protocol-vectors.txt")
+target_compile_definitions(test_streammsg PRIVATE PROTOCOL_VECTORS="${PROJECT_SOURCE_DIR}/docs/protocol-vectors.txt" QBMSG="$<TARGET_FILE:qbmsg>")
+add_dependencies(test_streammsg qbmsg)
 
 # Not a test: scripts/test-windows runs it beside the suites (see its file).
 add_executable(wine_keeper support/wine_keeper.cpp)

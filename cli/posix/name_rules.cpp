@@ -3,6 +3,8 @@
 
 namespace qbmsgcli {
 
+const std::string kFolderSeparator = "/";
+
 std::string SystemSafePart(std::string part)
 {
     return part;

@@ -7,6 +7,8 @@
 
 namespace qbmsgcli {
 
+const std::string kFolderSeparator = "\\";
+
 namespace {
 
 // The names of devices, which no file can have, whatever its extension.

@@ -1,15 +1,15 @@
 // The large form carried by qbmsg in its own process: damaged and cut on
 // the way, and a file of any size stored by name.
-#include "qt_helpers.h"
+#include "child.h"
+#include "helpers.h"
 #include "receiver.h"
+#include "temp_folder.h"
 
 #include <ferrolink/largeform.h>
 
 #include <gmock/gmock.h>
 
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
+#include <filesystem>
 
 using namespace ferro;
 using ::testing::ElementsAre;
@@ -35,18 +35,17 @@ class LargeBodyOnTheWay : public ::testing::TestWithParam<DamageCase> {};
 TEST_P(LargeBodyOnTheWay, IsNeverAcknowledgedNorHandedOver)
 {
     const DamageCase& c = GetParam();
-    QTemporaryDir dir;
-    const QString file = dir.filePath("body.bin");
+    const TTempFolder dir;
+    const std::string file = (dir.Path / "body.bin").string();
     WriteFile(file, Pattern(2 * 1024 * 1024));
     RunningReceiver r;
     r.Server.ReplyAfterHandler = true;
     TcpListener front;
     auto proxy = ProxyAsync(front, r.Port(), c.FlipAt, c.CutAt);
-    QProcess sender;
-    sender.start(QBMSG, {"send", "--no-name", "--port", QString::number(front.Port()), "--timeout", "10000", file}); // version 1's offsets
-    ASSERT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning; }, 20000));
-    EXPECT_EQ(sender.exitCode(), 1);
-    EXPECT_THAT(sender.readAllStandardError().toStdString(), HasSubstr(c.SenderSays));
+    TChild sender(QBMSG, {"send", "--no-name", "--port", std::to_string(front.Port()), "--timeout", "10000", file}); // version 1's offsets
+    ASSERT_TRUE(sender.AwaitEnd(20000));
+    EXPECT_EQ(sender.ExitCode(), 1);
+    EXPECT_THAT(sender.Errors(), HasSubstr(c.SenderSays));
     EXPECT_THAT(AwaitRecordedExceptions(), ElementsAre(c.ReceiverSays));
     EXPECT_TRUE(r.Messages.empty());
     proxy.wait();
@@ -64,22 +63,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, LargeBodyOnTheWay,
 
 TEST(LargeForm, QbmsgCarriesAFileOfAnySizeToQbmsgAndStoresItByName)
 {
-    QTemporaryDir dir;
-    const QString file = dir.filePath("big.bin");
+    const TTempFolder dir;
+    const std::string file = (dir.Path / "big.bin").string();
     const std::string bytes = Pattern(5 * 1024 * 1024 + 3);
     WriteFile(file, bytes);
-    QDir(dir.path()).mkdir("in");
+    std::filesystem::create_directory(dir.Path / "in");
+    const std::string in = (dir.Path / "in").string();
     const std::uint16_t port = FreePort();
-    QProcess receiver;
-    receiver.start(QBMSG, {"receive", "--port", QString::number(port), "--count", "1", "--out", dir.filePath("in")});
+    TChild receiver(QBMSG, {"receive", "--port", std::to_string(port), "--count", "1", "--out", in});
     ASSERT_TRUE(PumpUntil([&] { return ListensOn(port); }, 10000));
-    QProcess sender;
-    sender.start(QBMSG, {"send", "--port", QString::number(port), file});
-    ASSERT_TRUE(PumpUntil([&] { return sender.state() == QProcess::NotRunning && receiver.state() == QProcess::NotRunning; }, 20000));
-    EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
-    EXPECT_EQ(sender.readAllStandardError(), ""); // no progress line when standard error is no terminal
-    EXPECT_EQ(receiver.exitCode(), 0);
-    const QString stored = dir.filePath("in/big.bin");
-    EXPECT_EQ(WithoutPeerPort(receiver.readAllStandardOutput()), QString("\"Quillbrook\" 5242883 (5.0 MiB) from 127.0.0.1 %1").arg(stored));
+    TChild sender(QBMSG, {"send", "--port", std::to_string(port), file});
+    ASSERT_TRUE(sender.AwaitEnd(20000) && receiver.AwaitEnd(20000));
+    EXPECT_EQ(sender.ExitCode(), 0) << sender.Errors();
+    EXPECT_EQ(sender.Errors(), ""); // no progress line when standard error is no terminal
+    EXPECT_EQ(receiver.ExitCode(), 0);
+    const std::string stored = (dir.Path / "in" / "big.bin").string(); // as the system writes a path
+    EXPECT_EQ(WithoutPeerPort(receiver.Output()), "\"Quillbrook\" 5242883 (5.0 MiB) from 127.0.0.1 " + stored);
     EXPECT_TRUE(ReadFile(stored) == bytes);
 }

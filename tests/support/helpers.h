@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <regex>
 #include <string>
 
 using namespace ferro;
@@ -31,6 +32,16 @@ inline std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A receiver's line with the sender's port taken off ("from 127.0.0.1:41234"
+// becomes "from 127.0.0.1"), and its line end: the port is the system's.
+inline std::string WithoutPeerPort(const std::string& line)
+{
+    std::string cut = std::regex_replace(line, std::regex("(from \\S+):[0-9]+( |$)"), "$1$2");
+    while (!cut.empty() && (cut.back() == '\n' || cut.back() == '\r' || cut.back() == ' '))
+        cut.pop_back();
+    return cut;
 }
 
 // A memory stream holding `bytes`, positioned at its end.

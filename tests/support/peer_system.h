@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace peer {
 
@@ -52,5 +54,16 @@ bool ListensOn(std::uint16_t port);
 int OpenDescriptors();
 // The system socket behind a handle of the socket library stand-in.
 int SystemSocketOf(unsigned handle);
+
+// A child process running `program` with `args`, its standard output and
+// error on two pipes read by ReadPipe: its system handle, 0 when it could
+// not start.
+long long Spawn(const std::string& program, const std::vector<std::string>& args, int& output, int& errors);
+// Whether the child ended (then its exit status is in `code`); never waits.
+bool Ended(long long process, int& code);
+void Kill(long long process);
+// Reads from a pipe until something comes: the count, 0 at its end.
+long ReadPipe(int fd, char* into, std::size_t count);
+void ClosePipe(int fd);
 
 } // namespace peer

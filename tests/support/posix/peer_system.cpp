@@ -6,10 +6,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -186,6 +189,63 @@ bool ListensOn(std::uint16_t port)
 int OpenDescriptors()
 {
     return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+long long Spawn(const std::string& program, const std::vector<std::string>& args, int& output, int& errors)
+{
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        return 0;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    ::posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    std::vector<char*> argv {const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const bool started = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (!started) {
+        ::close(out[0]);
+        ::close(err[0]);
+        return 0;
+    }
+    output = out[0];
+    errors = err[0];
+    return pid;
+}
+
+bool Ended(long long process, int& code)
+{
+    int status = 0;
+    if (::waitpid(static_cast<pid_t>(process), &status, WNOHANG) != static_cast<pid_t>(process))
+        return false;
+    code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+}
+
+void Kill(long long process)
+{
+    ::kill(static_cast<pid_t>(process), SIGKILL);
+}
+
+long ReadPipe(int fd, char* into, std::size_t count)
+{
+    ssize_t n;
+    do
+        n = ::read(fd, into, count);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+void ClosePipe(int fd)
+{
+    ::close(fd);
 }
 
 int SystemSocketOf(unsigned handle)

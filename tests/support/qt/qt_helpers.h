@@ -3,7 +3,6 @@
 
 #include "helpers.h"
 
-#include <QRegularExpression>
 #include <QString>
 
 inline void WriteFile(const QString& path, const std::string& bytes)
@@ -20,6 +19,5 @@ inline std::string ReadFile(const QString& path)
 // becomes "from 127.0.0.1"), and its line end: the port is the system's.
 inline QString WithoutPeerPort(QString line)
 {
-    line.replace(QRegularExpression("(from \\S+):[0-9]+( |$)"), "\\1\\2");
-    return line.trimmed();
+    return QString::fromStdString(WithoutPeerPort(line.toStdString()));
 }

@@ -7,6 +7,10 @@
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <string>
 #include <vector>
 
 namespace peer {
@@ -217,6 +221,96 @@ int OpenDescriptors()
     DWORD count = 0;
     ::GetProcessHandleCount(::GetCurrentProcess(), &count);
     return static_cast<int>(count);
+}
+
+namespace {
+
+std::wstring Wide(const std::string& utf8)
+{
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+    return wide;
+}
+
+// One argument as the C runtime's parser reads it back.
+std::wstring Quoted(const std::wstring& arg)
+{
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos)
+        return arg;
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+} // namespace
+
+long long Spawn(const std::string& program, const std::vector<std::string>& args, int& output, int& errors)
+{
+    SECURITY_ATTRIBUTES inherited {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    if (!::CreatePipe(&outRead, &outWrite, &inherited, 0) || !::CreatePipe(&errRead, &errWrite, &inherited, 0))
+        return 0;
+    ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0); // our ends stay ours
+    ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    std::wstring line = Quoted(Wide(program));
+    for (const std::string& arg : args)
+        line += L" " + Quoted(Wide(arg));
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &inherited, OPEN_EXISTING, 0, nullptr);
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION started {};
+    const bool ok = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started);
+    ::CloseHandle(startup.hStdInput);
+    ::CloseHandle(outWrite);
+    ::CloseHandle(errWrite);
+    if (!ok) {
+        ::CloseHandle(outRead);
+        ::CloseHandle(errRead);
+        return 0;
+    }
+    ::CloseHandle(started.hThread);
+    output = ::_open_osfhandle(reinterpret_cast<intptr_t>(outRead), _O_BINARY);
+    errors = ::_open_osfhandle(reinterpret_cast<intptr_t>(errRead), _O_BINARY);
+    return reinterpret_cast<long long>(started.hProcess);
+}
+
+bool Ended(long long process, int& code)
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(process);
+    DWORD status = 0;
+    if (::WaitForSingleObject(handle, 0) != WAIT_OBJECT_0 || !::GetExitCodeProcess(handle, &status))
+        return false;
+    code = static_cast<int>(status);
+    return true;
+}
+
+void Kill(long long process)
+{
+    ::TerminateProcess(reinterpret_cast<HANDLE>(process), 137);
+}
+
+long ReadPipe(int fd, char* into, std::size_t count)
+{
+    return ::_read(fd, into, static_cast<unsigned>(count)); // a broken pipe is its end: -1
+}
+
+void ClosePipe(int fd)
+{
+    ::_close(fd);
 }
 
 int SystemSocketOf(unsigned handle)
